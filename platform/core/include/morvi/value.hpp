@@ -1,0 +1,244 @@
+#pragma once
+// morvi::Value: the one dynamic value type of the framework. Fields, options, extra data,
+// records and documents all hold Values. A Value is 16 bytes: a kind tag and either an inline
+// scalar or an owning pointer; copying deep-copies containers, while report nodes and foreign
+// objects are shared (copying a list of children copies pointers, never nodes).
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "morvi/datetime.hpp"
+
+namespace morvi {
+
+class Value;
+class Map;
+using List = std::vector<Value>;
+
+namespace results {
+class TestResult;
+class ResultCounter;
+}  // namespace results
+
+// Base of the objects a Value holds by shared reference: report nodes and foreign objects.
+class Object {
+ public:
+  virtual ~Object() = default;
+  // The class name, e.g. "Task".
+  virtual std::string type_name() const = 0;
+  // The printable representation; by default "<Name object at 0x...>".
+  virtual std::string repr() const;
+};
+
+// An error object carried as data: its kind name and its arguments.
+struct ErrorValue;
+
+enum class Kind : std::uint8_t {
+  None,
+  Bool,
+  Int,
+  Float,
+  Text,
+  List,
+  Tuple,
+  Map,
+  AttrMap,
+  DateTime,
+  Result,
+  Tally,
+  Node,
+  Error,
+  Opaque,
+};
+
+// "none", "bool", "int", ... as used in error messages.
+const char* kind_name(Kind kind) noexcept;
+
+class Value {
+ public:
+  Value() noexcept : kind_(Kind::None), i_(0) {}
+  Value(std::nullptr_t) noexcept : Value() {}
+  Value(bool b) noexcept : kind_(Kind::Bool), b_(b) {}
+  Value(int i) noexcept : kind_(Kind::Int), i_(i) {}
+  Value(long i) noexcept : kind_(Kind::Int), i_(i) {}
+  Value(long long i) noexcept : kind_(Kind::Int), i_(i) {}
+  Value(unsigned i) noexcept : kind_(Kind::Int), i_(i) {}
+  Value(double f) noexcept : kind_(Kind::Float), f_(f) {}
+  Value(const char* s);
+  Value(std::string_view s);
+  Value(std::string s);
+  Value(List l);
+  Value(Map m);
+  Value(DateTime d);
+  Value(results::TestResult r);
+  Value(results::ResultCounter c);
+
+  static Value list(std::initializer_list<Value> items);
+  static Value tuple(List items);
+  static Value attr_map(Map m);
+  // A report node; `node` must not be null.
+  static Value node(std::shared_ptr<Object> node);
+  static Value error(std::string kind, List args);
+  // Any other object, written by its type name and representation.
+  static Value opaque(std::shared_ptr<Object> object);
+
+  Value(const Value& other);
+  Value(Value&& other) noexcept : kind_(other.kind_), i_(other.i_) {
+    other.kind_ = Kind::None;
+    other.i_ = 0;
+  }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept;
+  ~Value() { if (kind_ > Kind::Float) release(); }
+
+  Kind kind() const noexcept { return kind_; }
+  const char* kind_name() const noexcept { return morvi::kind_name(kind_); }
+
+  // Identity test against none, kept apart from truthiness on purpose.
+  bool is_none() const noexcept { return kind_ == Kind::None; }
+  // None, false, 0, 0.0 and empty text/list/tuple/map are falsy; everything else is truthy.
+  bool truthy() const noexcept;
+  explicit operator bool() const noexcept { return truthy(); }
+
+  bool is_bool() const noexcept { return kind_ == Kind::Bool; }
+  bool is_int() const noexcept { return kind_ == Kind::Int; }
+  bool is_float() const noexcept { return kind_ == Kind::Float; }
+  bool is_number() const noexcept { return kind_ == Kind::Int || kind_ == Kind::Float; }
+  bool is_text() const noexcept { return kind_ == Kind::Text; }
+  bool is_list() const noexcept { return kind_ == Kind::List; }
+  bool is_tuple() const noexcept { return kind_ == Kind::Tuple; }
+  bool is_sequence() const noexcept { return kind_ == Kind::List || kind_ == Kind::Tuple; }
+  // A plain map or an attr map.
+  bool is_map() const noexcept { return kind_ == Kind::Map || kind_ == Kind::AttrMap; }
+  bool is_datetime() const noexcept { return kind_ == Kind::DateTime; }
+  bool is_result() const noexcept { return kind_ == Kind::Result; }
+  bool is_tally() const noexcept { return kind_ == Kind::Tally; }
+  bool is_node() const noexcept { return kind_ == Kind::Node; }
+  bool is_error() const noexcept { return kind_ == Kind::Error; }
+  bool is_opaque() const noexcept { return kind_ == Kind::Opaque; }
+
+  // Typed access; each throws TypeError naming the expected and the actual kind.
+  bool as_bool() const;
+  std::int64_t as_int() const;
+  // An int or a float as a double.
+  double as_number() const;
+  const std::string& as_text() const;
+  std::string& as_text();
+  // A list or a tuple.
+  const List& as_list() const;
+  List& as_list();
+  // A map or an attr map.
+  const Map& as_map() const;
+  Map& as_map();
+  const DateTime& as_datetime() const;
+  const results::TestResult& as_result() const;
+  results::TestResult& as_result();
+  const results::ResultCounter& as_tally() const;
+  results::ResultCounter& as_tally();
+  // A node or an opaque object.
+  const std::shared_ptr<Object>& as_object() const;
+  const ErrorValue& as_error() const;
+
+  // The text form ("None", "True", "1.0", the text itself, "[1, 'a']", ...).
+  std::string to_text() const;
+  void append_text(std::string& out) const;
+  // The printable representation (texts quoted: "'a'").
+  std::string to_repr() const;
+  void append_repr(std::string& out) const;
+
+  // By kind and content; numbers compare across bool/int/float, a map equals an attr map
+  // with the same entries, nodes and objects compare by identity.
+  friend bool operator==(const Value& a, const Value& b);
+
+ private:
+  void release() noexcept;
+  void copy_from(const Value& other);
+  [[noreturn]] void wrong_kind(const char* expected) const;
+
+  Kind kind_;
+  union {
+    bool b_;
+    std::int64_t i_;
+    double f_;
+    std::string* s_;
+    List* l_;
+    Map* m_;
+    DateTime* d_;
+    results::TestResult* r_;
+    results::ResultCounter* c_;
+    std::shared_ptr<Object>* o_;
+    ErrorValue* e_;
+  };
+};
+
+struct ErrorValue {
+  std::string kind;
+  List args;
+};
+
+// An insertion-ordered map from text to Value. Small maps search linearly; larger ones keep a
+// hash index beside the entries. Equality ignores order, as for any mapping.
+class Map {
+ public:
+  using Entry = std::pair<std::string, Value>;
+  using iterator = std::vector<Entry>::iterator;
+  using const_iterator = std::vector<Entry>::const_iterator;
+
+  Map() = default;
+  Map(std::initializer_list<Entry> entries);
+  Map(const Map& other) : entries_(other.entries_) {}
+  Map(Map&&) noexcept = default;
+  Map& operator=(const Map& other);
+  Map& operator=(Map&&) noexcept = default;
+
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+  const_iterator begin() const noexcept { return entries_.begin(); }
+  const_iterator end() const noexcept { return entries_.end(); }
+  iterator begin() noexcept { return entries_.begin(); }
+  iterator end() noexcept { return entries_.end(); }
+
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  // The value at `key`; LookupError naming the key when it is missing.
+  const Value& at(std::string_view key) const;
+  Value& at(std::string_view key);
+  // The value at `key`, appending a none entry when it is missing.
+  Value& operator[](std::string_view key);
+  // Sets `key`, keeping its position when it exists, appending it otherwise.
+  void set(std::string_view key, Value value);
+  // Removes `key` and returns its value, or nothing when it was missing.
+  std::optional<Value> take(std::string_view key);
+  void clear() noexcept;
+  void reserve(std::size_t n) { entries_.reserve(n); }
+
+  friend bool operator==(const Map& a, const Map& b);
+
+ private:
+  static constexpr std::size_t kIndexFrom = 12;
+  std::ptrdiff_t position(std::string_view key) const;
+  void index_tail() const;
+
+  std::vector<Entry> entries_;
+  // Built once the map has kIndexFrom entries; maps key hash to entry positions.
+  mutable std::unique_ptr<std::unordered_multimap<std::size_t, std::size_t>> index_;
+};
+
+// Number forms shared by every writer.
+// Shortest text that reads back as `x`, as a dynamic language prints a real: "1.0", "0.1",
+// "1e-05", "1e+16", "inf", "-inf", "nan".
+void append_float_repr(std::string& out, double x);
+std::string float_repr(double x);
+// `x` rounded to `ndigits` decimals from its exact binary value, ties to even.
+double round_decimals(double x, int ndigits);
+// Appends a text's printable representation ('a', "it's", with escapes).
+void append_text_repr(std::string& out, std::string_view text);
+
+}  // namespace morvi

@@ -1,0 +1,243 @@
+#pragma once
+// The report object model: the tree of report nodes the runner builds while a job runs, its
+// lifecycle (start, update, stop), result roll-up, and its record, JSON and YAML forms.
+//
+// Nodes are heap objects owned through std::shared_ptr: a parent's child list (a list Value of
+// node Values) owns its children, and a child's parent pointer is a plain back pointer. The
+// root is made by TrialKit::create; every other node by its parent's adding operations.
+//
+// Fields are read and written by name through field() and set_field(); the kinds override
+// them for their derived fields (fullid, idlist, result). Every writer reads fields this way,
+// in the kind's ARG_ORDER.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "morvi/errors.hpp"
+#include "morvi/results.hpp"
+#include "morvi/value.hpp"
+
+namespace morvi::reporter::trialkit {
+
+inline constexpr std::string_view VERSION = "3.4";
+// none, an empty list, an empty map: field values the JSON and YAML forms leave out.
+const List& VALUE_IGNORE();
+inline constexpr int FLOAT_PRECISION = 2;
+inline constexpr std::string_view YAML_MAP = "tag:yaml.org,2002:map";
+inline constexpr std::string_view YAML_STR = "tag:yaml.org,2002:str";
+inline constexpr std::string_view YAML_FLT = "tag:yaml.org,2002:float";
+
+// True when `v` equals one of the VALUE_IGNORE values.
+bool is_ignored(const Value& v);
+
+// Options given by name to start and stop.
+using Options = Map;
+
+enum class NodeKind : std::uint8_t { Base, TrialKit, Task, Plugin, Section };
+
+class ReportObjectBase;
+class TrialKit;
+class Task;
+class Plugin;
+class Section;
+
+// One field read: absent, borrowed from the node's storage, or computed for this read.
+class FieldRef {
+ public:
+  FieldRef() = default;
+  static FieldRef borrowed(const Value& v) {
+    FieldRef r;
+    r.state_ = State::Borrowed;
+    r.ptr_ = &v;
+    return r;
+  }
+  static FieldRef computed(Value v) {
+    FieldRef r;
+    r.state_ = State::Computed;
+    r.owned_ = std::move(v);
+    return r;
+  }
+  bool exists() const noexcept { return state_ != State::Absent; }
+  explicit operator bool() const noexcept { return exists(); }
+  // The value, or none when the field is absent.
+  const Value& operator*() const noexcept {
+    return state_ == State::Borrowed ? *ptr_ : owned_;
+  }
+  const Value* operator->() const noexcept { return &**this; }
+
+ private:
+  enum class State : std::uint8_t { Absent, Borrowed, Computed };
+  State state_ = State::Absent;
+  const Value* ptr_ = nullptr;
+  Value owned_;
+};
+
+// The node stored in a node Value (Value::node).
+ReportObjectBase& node_of(const Value& v);
+
+class ReportObjectBase : public Object {
+ public:
+  // A free-standing base node (the runner uses the four kinds; this serves tests and tools).
+  static std::shared_ptr<ReportObjectBase> create(Value id, Value seq_num,
+                                                  ReportObjectBase* parent = nullptr,
+                                                  Value type = {});
+  ~ReportObjectBase() override;
+  ReportObjectBase(const ReportObjectBase&) = delete;
+  ReportObjectBase& operator=(const ReportObjectBase&) = delete;
+
+  NodeKind node_kind() const noexcept { return kind_; }
+  // "ReportObjectBase", "TrialKit", "Task", "Plugin" or "Section".
+  std::string type_name() const override;
+  std::string repr() const override;
+
+  // The kind's field names in output order; update stores only these as fields.
+  std::span<const std::string_view> arg_order() const noexcept;
+
+  // --- fields by name ---------------------------------------------------------------------
+  // Any field: those of ARG_ORDER, the derived ones (fullid, idlist, a task's or trialkit's
+  // result) and the fields outside the list (seq_num, result_rollup, a section's logfile, a
+  // plugin's health_summary).
+  virtual FieldRef field(std::string_view name) const;
+  // The field's value, none when absent.
+  Value field_or_none(std::string_view name) const { return *field(name); }
+  bool has_field(std::string_view name) const { return field(name).exists(); }
+  // Sets a stored field, creating it. ArgumentError for a derived field that cannot be
+  // assigned (fullid, idlist, a trialkit's result) or a name the kind cannot store.
+  virtual void set_field(std::string_view name, Value value);
+
+  // --- lifecycle --------------------------------------------------------------------------
+  virtual void start(Options options = {});
+  virtual void stop(Options options = {});
+  void update(const Map& data);
+  // TypeError when `data` is not a map.
+  void update(const Value& data);
+  void update_extra(const Map& data, bool list_extend = true);
+  void add_detail(Value detail);
+  virtual void roll_up();
+
+  // --- identity and place in the tree -----------------------------------------------------
+  const Value& id() const noexcept;
+  const Value& seq_num() const noexcept;
+  ReportObjectBase* parent() const noexcept { return parent_; }
+  Value fullid() const;
+  List idlist() const;
+
+  // --- typed reads of common fields (none when absent) ------------------------------------
+  const Value& type() const noexcept;
+  const Value& starttime() const noexcept;
+  const Value& stoptime() const noexcept;
+  const Value& runtime() const noexcept;
+  const Value& result_rollup() const noexcept;
+  const List& details() const;
+  const Map& extra() const;
+  // The child list: `tasks` of a trialkit, `sections` of the other kinds, empty for a base
+  // node.
+  const List& children() const;
+
+  // --- outside forms ----------------------------------------------------------------------
+  // The flat record: ARG_ORDER fields (children by id), then seq_num and logfile.
+  Map to_dict() const;
+  // The results document {"version": "3.4", "report": this node} as JSON and as YAML.
+  std::string dump_json() const;
+  std::string dump_yaml() const;
+
+ protected:
+  ReportObjectBase(NodeKind kind, Value id, Value seq_num, ReportObjectBase* parent, Value type);
+
+  // Stored field by slot name; nullptr when the kind has no slot of that name or it is absent.
+  const Value* stored(std::string_view name) const noexcept;
+  Value* stored(std::string_view name) noexcept;
+  // Sets a stored field, creating it; ArgumentError when the kind has no slot of that name.
+  void store(std::string_view name, Value value);
+  // The base steps of start and stop, for kinds that wrap them.
+  void base_start(Options& options);
+  void base_stop(Options& options);
+  // Appends a new child to the child list (`tasks` or `sections`) and returns it.
+  template <class Child>
+  std::shared_ptr<Child> adopt(std::shared_ptr<Child> child);
+
+ private:
+  struct Layout;
+  static const Layout& layout_of(NodeKind kind) noexcept;
+  int slot_of(std::string_view name) const noexcept;
+
+  NodeKind kind_;
+  ReportObjectBase* parent_;
+  std::uint64_t present_ = 0;           // bit i set: slot i holds a value
+  std::unique_ptr<Value[]> slots_;      // one per ARG_ORDER entry, then the hidden fields
+};
+
+class TrialKit : public ReportObjectBase {
+ public:
+  static std::shared_ptr<TrialKit> create(Value id, Value seq_num, Value type = {});
+
+  // The `tasks` list itself, plugins included.
+  const List& testscripts() const { return children(); }
+  // Derived from the children on every read; none when no child has a result.
+  Value result() const;
+
+  FieldRef field(std::string_view name) const override;
+  void set_field(std::string_view name, Value value) override;
+  void stop(Options options = {}) override;
+  void roll_up() override;
+  std::shared_ptr<Plugin> add_plugin(Value id, Value seq_num, Value type = {});
+  std::shared_ptr<Task> add_task(Value id, Value seq_num, Value type = {});
+
+  explicit TrialKit(Value id, Value seq_num, Value type);
+};
+
+class Task : public ReportObjectBase {
+ public:
+  // The explicit result when one was ever assigned, else derived from the children.
+  Value result() const;
+  // Stores the explicit result (none included); from then on it is returned as is.
+  void set_result(Value result);
+
+  FieldRef field(std::string_view name) const override;
+  void set_field(std::string_view name, Value value) override;
+  void stop(Options options = {}) override;
+  void roll_up() override;
+  std::shared_ptr<Plugin> add_plugin(Value id, Value seq_num, Value type = {});
+  std::shared_ptr<Section> add_section(Value id, Value seq_num, Value type = {});
+
+  Task(Value id, Value seq_num, ReportObjectBase* parent, Value type);
+
+ private:
+  bool has_explicit_result_ = false;
+  Value explicit_result_;
+};
+
+class Plugin : public ReportObjectBase {
+ public:
+  void start(Options options = {}) override;
+  void stop(Options options = {}) override;
+  void roll_up() override;
+  std::shared_ptr<Section> add_section(Value id, Value seq_num, Value type = {});
+
+  Plugin(Value id, Value seq_num, ReportObjectBase* parent, Value type);
+};
+
+class Section : public ReportObjectBase {
+ public:
+  void start(Options options = {}) override;
+  void stop(Options options = {}) override;
+  std::shared_ptr<Section> add_section(Value id, Value seq_num, Value type = {});
+
+  Section(Value id, Value seq_num, ReportObjectBase* parent, Value type);
+};
+
+// Wraps a finished report with the format version.
+class ReportHeader {
+ public:
+  explicit ReportHeader(Value report);
+  // {"version": "3.4", "report": report}; the same map on every call.
+  const Map& as_dict() const noexcept { return data_; }
+
+ private:
+  Map data_;
+};
+
+}  // namespace morvi::reporter::trialkit
