@@ -6,6 +6,10 @@
 # The folder's include/ directory is the public header root; it is installed as is.
 function(morvi_component)
   cmake_parse_arguments(C "" "NAME" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  if(NOT C_SOURCES)
+    message(STATUS "morvi: component ${C_NAME} has no sources yet; skipped")
+    return()
+  endif()
   set(target morvi_${C_NAME})
   add_library(${target} SHARED ${C_SOURCES})
   add_library(morvi::${C_NAME} ALIAS ${target})

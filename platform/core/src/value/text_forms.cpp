@@ -1,0 +1,272 @@
+// Text forms and printable representations of values, spelled as a dynamic language prints
+// them: ids joined into full ids, parameter texts, error objects and the YAML fallback all
+// depend on these exact spellings.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "morvi/results.hpp"
+#include "morvi/value.hpp"
+
+namespace morvi {
+
+void append_float_repr(std::string& out, double x) {
+  if (std::isnan(x)) {
+    out += "nan";
+    return;
+  }
+  if (std::isinf(x)) {
+    out += x < 0 ? "-inf" : "inf";
+    return;
+  }
+  char buf[40];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+  const char* p = buf;
+  if (*p == '-') {
+    out.push_back('-');
+    ++p;
+  }
+  // Shortest digits d1.d2d3...e±XX: collect the digits and the decimal exponent.
+  char digits[24];
+  int ndigits = 0;
+  const char* e = p;
+  while (*e != 'e') {
+    if (*e != '.') digits[ndigits++] = *e;
+    ++e;
+  }
+  int exponent = 0;
+  std::from_chars(e[1] == '+' ? e + 2 : e + 1, res.ptr, exponent);
+  const int decpt = exponent + 1;  // digits before the decimal point
+  if (decpt > -4 && decpt <= 16) {
+    if (decpt <= 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-decpt), '0');
+      out.append(digits, static_cast<std::size_t>(ndigits));
+    } else if (decpt >= ndigits) {
+      out.append(digits, static_cast<std::size_t>(ndigits));
+      out.append(static_cast<std::size_t>(decpt - ndigits), '0');
+      out += ".0";
+    } else {
+      out.append(digits, static_cast<std::size_t>(decpt));
+      out.push_back('.');
+      out.append(digits + decpt, static_cast<std::size_t>(ndigits - decpt));
+    }
+    return;
+  }
+  out.push_back(digits[0]);
+  if (ndigits > 1) {
+    out.push_back('.');
+    out.append(digits + 1, static_cast<std::size_t>(ndigits - 1));
+  }
+  out.push_back('e');
+  out.push_back(exponent < 0 ? '-' : '+');
+  const int mag = exponent < 0 ? -exponent : exponent;
+  if (mag < 10) out.push_back('0');
+  out += std::to_string(mag);
+}
+
+std::string float_repr(double x) {
+  std::string out;
+  append_float_repr(out, x);
+  return out;
+}
+
+double round_decimals(double x, int ndigits) {
+  if (!std::isfinite(x)) return x;
+  // Fixed notation with a precision is correctly rounded from the exact binary value, ties to
+  // even; reading it back gives the nearest double to the rounded decimal.
+  char buf[400];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, ndigits);
+  if (res.ec != std::errc()) return x;
+  double rounded = x;
+  std::from_chars(buf, res.ptr, rounded);
+  return rounded;
+}
+
+namespace {
+
+void append_hex(std::string& out, char prefix, std::uint32_t v, int width) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('\\');
+  out.push_back(prefix);
+  for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) out.push_back(kHex[(v >> shift) & 0xf]);
+}
+
+// Length of the valid UTF-8 sequence at s[i], its code point in `cp`; 0 when invalid.
+std::size_t utf8_sequence(std::string_view s, std::size_t i, std::uint32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  std::size_t len;
+  std::uint32_t min;
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  } else if ((b0 & 0xe0) == 0xc0) {
+    len = 2, cp = b0 & 0x1f, min = 0x80;
+  } else if ((b0 & 0xf0) == 0xe0) {
+    len = 3, cp = b0 & 0x0f, min = 0x800;
+  } else if ((b0 & 0xf8) == 0xf0) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xc0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3f);
+  }
+  if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return 0;
+  return len;
+}
+
+// Characters a representation shows escaped although they are valid: format and separator
+// characters that would otherwise be invisible.
+bool invisible(std::uint32_t cp) {
+  return (cp >= 0x80 && cp <= 0xa0) || cp == 0xad || (cp >= 0x200b && cp <= 0x200f) ||
+         (cp >= 0x2028 && cp <= 0x202e) || (cp >= 0x2060 && cp <= 0x2064) || cp == 0xfeff;
+}
+
+}  // namespace
+
+void append_text_repr(std::string& out, std::string_view text) {
+  const bool has_single = text.find('\'') != std::string_view::npos;
+  const bool has_double = text.find('"') != std::string_view::npos;
+  const char quote = has_single && !has_double ? '"' : '\'';
+  out.push_back(quote);
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80) {
+      if (c == quote || c == '\\') {
+        out.push_back('\\');
+        out.push_back(c);
+      } else if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\r') {
+        out += "\\r";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (u < 0x20 || u == 0x7f) {
+        append_hex(out, 'x', u, 2);
+      } else {
+        out.push_back(c);
+      }
+      ++i;
+      continue;
+    }
+    std::uint32_t cp = 0;
+    const std::size_t len = utf8_sequence(text, i, cp);
+    if (len == 0) {
+      append_hex(out, 'x', u, 2);
+      ++i;
+    } else {
+      if (invisible(cp))
+        cp <= 0xff ? append_hex(out, 'x', cp, 2) : append_hex(out, 'u', cp, 4);
+      else
+        out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+  out.push_back(quote);
+}
+
+namespace {
+
+void append_tally_repr(std::string& out, const results::ResultCounter& c) {
+  out.push_back('{');
+  bool first = true;
+  for (const auto& [key, count] : c.items()) {
+    if (!first) out += ", ";
+    first = false;
+    append_text_repr(out, key);
+    out += ": " + std::to_string(count);
+  }
+  out.push_back('}');
+}
+
+}  // namespace
+
+void Value::append_repr(std::string& out) const {
+  switch (kind_) {
+    case Kind::Text: append_text_repr(out, *s_); return;
+    case Kind::List:
+    case Kind::Tuple: {
+      out.push_back(kind_ == Kind::List ? '[' : '(');
+      for (std::size_t i = 0; i < l_->size(); ++i) {
+        if (i) out += ", ";
+        (*l_)[i].append_repr(out);
+      }
+      if (kind_ == Kind::Tuple && l_->size() == 1) out.push_back(',');
+      out.push_back(kind_ == Kind::List ? ']' : ')');
+      return;
+    }
+    case Kind::Map:
+    case Kind::AttrMap: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& [key, value] : *m_) {
+        if (!first) out += ", ";
+        first = false;
+        append_text_repr(out, key);
+        out += ": ";
+        value.append_repr(out);
+      }
+      out.push_back('}');
+      return;
+    }
+    case Kind::DateTime: out += d_->to_repr(); return;
+    case Kind::Tally: append_tally_repr(out, *c_); return;
+    case Kind::Error: {
+      out += e_->kind;
+      out.push_back('(');
+      for (std::size_t i = 0; i < e_->args.size(); ++i) {
+        if (i) out += ", ";
+        e_->args[i].append_repr(out);
+      }
+      out.push_back(')');
+      return;
+    }
+    default: append_text(out); return;
+  }
+}
+
+void Value::append_text(std::string& out) const {
+  switch (kind_) {
+    case Kind::None: out += "None"; return;
+    case Kind::Bool: out += b_ ? "True" : "False"; return;
+    case Kind::Int: {
+      char buf[24];
+      out.append(buf, std::to_chars(buf, buf + sizeof buf, i_).ptr);
+      return;
+    }
+    case Kind::Float: append_float_repr(out, f_); return;
+    case Kind::Text: out += *s_; return;
+    case Kind::DateTime: d_->append_text(out); return;
+    case Kind::Result: out += r_->value(); return;
+    case Kind::Node:
+    case Kind::Opaque: out += (*o_)->repr(); return;
+    case Kind::Error:
+      // An error's text is its single argument's text, or the representation of its arguments.
+      if (e_->args.size() == 1)
+        e_->args[0].append_text(out);
+      else if (!e_->args.empty())
+        Value::tuple(e_->args).append_repr(out);
+      return;
+    default: append_repr(out); return;
+  }
+}
+
+std::string Value::to_text() const {
+  std::string out;
+  append_text(out);
+  return out;
+}
+
+std::string Value::to_repr() const {
+  std::string out;
+  append_repr(out);
+  return out;
+}
+
+}  // namespace morvi

@@ -1,0 +1,315 @@
+#include "morvi/value.hpp"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "morvi/errors.hpp"
+#include "morvi/results.hpp"
+
+namespace morvi {
+
+std::string Object::repr() const {
+  char addr[32];
+  std::snprintf(addr, sizeof addr, "%p", static_cast<const void*>(this));
+  return "<" + type_name() + " object at " + addr + ">";
+}
+
+const char* kind_name(Kind kind) noexcept {
+  switch (kind) {
+    case Kind::None: return "none";
+    case Kind::Bool: return "bool";
+    case Kind::Int: return "int";
+    case Kind::Float: return "float";
+    case Kind::Text: return "text";
+    case Kind::List: return "list";
+    case Kind::Tuple: return "tuple";
+    case Kind::Map: return "map";
+    case Kind::AttrMap: return "attr map";
+    case Kind::DateTime: return "date-time";
+    case Kind::Result: return "result";
+    case Kind::Tally: return "tally";
+    case Kind::Node: return "node";
+    case Kind::Error: return "error";
+    case Kind::Opaque: return "object";
+  }
+  return "unknown";
+}
+
+Value::Value(const char* s) : kind_(Kind::Text), s_(new std::string(s)) {}
+Value::Value(std::string_view s) : kind_(Kind::Text), s_(new std::string(s)) {}
+Value::Value(std::string s) : kind_(Kind::Text), s_(new std::string(std::move(s))) {}
+Value::Value(List l) : kind_(Kind::List), l_(new List(std::move(l))) {}
+Value::Value(Map m) : kind_(Kind::Map), m_(new Map(std::move(m))) {}
+Value::Value(DateTime d) : kind_(Kind::DateTime), d_(new DateTime(d)) {}
+Value::Value(results::TestResult r)
+    : kind_(Kind::Result), r_(new results::TestResult(std::move(r))) {}
+Value::Value(results::ResultCounter c)
+    : kind_(Kind::Tally), c_(new results::ResultCounter(std::move(c))) {}
+
+Value Value::list(std::initializer_list<Value> items) { return Value(List(items)); }
+
+Value Value::tuple(List items) {
+  Value v(std::move(items));
+  v.kind_ = Kind::Tuple;
+  return v;
+}
+
+Value Value::attr_map(Map m) {
+  Value v(std::move(m));
+  v.kind_ = Kind::AttrMap;
+  return v;
+}
+
+Value Value::node(std::shared_ptr<Object> node) {
+  if (!node) throw ArgumentError("a node value needs a node");
+  Value v;
+  v.kind_ = Kind::Node;
+  v.o_ = new std::shared_ptr<Object>(std::move(node));
+  return v;
+}
+
+Value Value::opaque(std::shared_ptr<Object> object) {
+  if (!object) throw ArgumentError("an object value needs an object");
+  Value v;
+  v.kind_ = Kind::Opaque;
+  v.o_ = new std::shared_ptr<Object>(std::move(object));
+  return v;
+}
+
+Value Value::error(std::string kind, List args) {
+  Value v;
+  v.kind_ = Kind::Error;
+  v.e_ = new ErrorValue{std::move(kind), std::move(args)};
+  return v;
+}
+
+Value::Value(const Value& other) : kind_(Kind::None), i_(0) { copy_from(other); }
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) {
+    Value copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+  if (this != &other) {
+    if (kind_ > Kind::Float) release();
+    kind_ = other.kind_;
+    i_ = other.i_;
+    other.kind_ = Kind::None;
+    other.i_ = 0;
+  }
+  return *this;
+}
+
+void Value::copy_from(const Value& other) {
+  switch (other.kind_) {
+    case Kind::None:
+    case Kind::Bool:
+    case Kind::Int:
+    case Kind::Float: i_ = other.i_; break;
+    case Kind::Text: s_ = new std::string(*other.s_); break;
+    case Kind::List:
+    case Kind::Tuple: l_ = new List(*other.l_); break;
+    case Kind::Map:
+    case Kind::AttrMap: m_ = new Map(*other.m_); break;
+    case Kind::DateTime: d_ = new DateTime(*other.d_); break;
+    case Kind::Result: r_ = new results::TestResult(*other.r_); break;
+    case Kind::Tally: c_ = new results::ResultCounter(*other.c_); break;
+    case Kind::Node:
+    case Kind::Opaque: o_ = new std::shared_ptr<Object>(*other.o_); break;
+    case Kind::Error: e_ = new ErrorValue(*other.e_); break;
+  }
+  kind_ = other.kind_;
+}
+
+namespace {
+
+bool is_nested_container(const Value& v) {
+  switch (v.kind()) {
+    case Kind::List:
+    case Kind::Tuple: return !v.as_list().empty();
+    case Kind::Map:
+    case Kind::AttrMap: return !v.as_map().empty();
+    default: return false;
+  }
+}
+
+// Moves the non-empty containers held directly by `v` onto `pending`.
+void detach_children(Value& v, std::vector<Value>& pending) {
+  if (v.is_sequence()) {
+    for (Value& item : v.as_list())
+      if (is_nested_container(item)) pending.push_back(std::move(item));
+  } else if (v.is_map()) {
+    for (auto& entry : v.as_map())
+      if (is_nested_container(entry.second)) pending.push_back(std::move(entry.second));
+  }
+}
+
+bool holds_nested(const Value& v) {
+  if (v.is_sequence()) {
+    for (const Value& item : v.as_list())
+      if (is_nested_container(item)) return true;
+  } else if (v.is_map()) {
+    for (const auto& entry : v.as_map())
+      if (is_nested_container(entry.second)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void Value::release() noexcept {
+  // Containers of containers are taken apart with an explicit stack, so a value nested
+  // thousands of levels deep is destroyed without deep recursion.
+  if ((kind_ == Kind::List || kind_ == Kind::Tuple || kind_ == Kind::Map ||
+       kind_ == Kind::AttrMap) &&
+      holds_nested(*this)) {
+    std::vector<Value> pending;
+    detach_children(*this, pending);
+    while (!pending.empty()) {
+      Value v = std::move(pending.back());
+      pending.pop_back();
+      detach_children(v, pending);
+    }
+  }
+  switch (kind_) {
+    case Kind::None:
+    case Kind::Bool:
+    case Kind::Int:
+    case Kind::Float: break;
+    case Kind::Text: delete s_; break;
+    case Kind::List:
+    case Kind::Tuple: delete l_; break;
+    case Kind::Map:
+    case Kind::AttrMap: delete m_; break;
+    case Kind::DateTime: delete d_; break;
+    case Kind::Result: delete r_; break;
+    case Kind::Tally: delete c_; break;
+    case Kind::Node:
+    case Kind::Opaque: delete o_; break;
+    case Kind::Error: delete e_; break;
+  }
+  kind_ = Kind::None;
+  i_ = 0;
+}
+
+bool Value::truthy() const noexcept {
+  switch (kind_) {
+    case Kind::None: return false;
+    case Kind::Bool: return b_;
+    case Kind::Int: return i_ != 0;
+    case Kind::Float: return f_ != 0.0;
+    case Kind::Text: return !s_->empty();
+    case Kind::List:
+    case Kind::Tuple: return !l_->empty();
+    case Kind::Map:
+    case Kind::AttrMap: return !m_->empty();
+    default: return true;
+  }
+}
+
+void Value::wrong_kind(const char* expected) const {
+  throw TypeError(std::string("expected a ") + expected + " value, got " + kind_name());
+}
+
+bool Value::as_bool() const {
+  if (kind_ != Kind::Bool) wrong_kind("bool");
+  return b_;
+}
+
+std::int64_t Value::as_int() const {
+  if (kind_ == Kind::Int) return i_;
+  if (kind_ == Kind::Bool) return b_ ? 1 : 0;
+  wrong_kind("int");
+}
+
+double Value::as_number() const {
+  if (kind_ == Kind::Float) return f_;
+  if (kind_ == Kind::Int) return static_cast<double>(i_);
+  if (kind_ == Kind::Bool) return b_ ? 1.0 : 0.0;
+  wrong_kind("number");
+}
+
+const std::string& Value::as_text() const {
+  if (kind_ != Kind::Text) wrong_kind("text");
+  return *s_;
+}
+std::string& Value::as_text() {
+  if (kind_ != Kind::Text) wrong_kind("text");
+  return *s_;
+}
+const List& Value::as_list() const {
+  if (!is_sequence()) wrong_kind("list");
+  return *l_;
+}
+List& Value::as_list() {
+  if (!is_sequence()) wrong_kind("list");
+  return *l_;
+}
+const Map& Value::as_map() const {
+  if (!is_map()) wrong_kind("map");
+  return *m_;
+}
+Map& Value::as_map() {
+  if (!is_map()) wrong_kind("map");
+  return *m_;
+}
+const DateTime& Value::as_datetime() const {
+  if (kind_ != Kind::DateTime) wrong_kind("date-time");
+  return *d_;
+}
+const results::TestResult& Value::as_result() const {
+  if (kind_ != Kind::Result) wrong_kind("result");
+  return *r_;
+}
+results::TestResult& Value::as_result() {
+  if (kind_ != Kind::Result) wrong_kind("result");
+  return *r_;
+}
+const results::ResultCounter& Value::as_tally() const {
+  if (kind_ != Kind::Tally) wrong_kind("tally");
+  return *c_;
+}
+results::ResultCounter& Value::as_tally() {
+  if (kind_ != Kind::Tally) wrong_kind("tally");
+  return *c_;
+}
+const std::shared_ptr<Object>& Value::as_object() const {
+  if (kind_ != Kind::Node && kind_ != Kind::Opaque) wrong_kind("node");
+  return *o_;
+}
+const ErrorValue& Value::as_error() const {
+  if (kind_ != Kind::Error) wrong_kind("error");
+  return *e_;
+}
+
+bool operator==(const Value& a, const Value& b) {
+  const bool a_num = a.kind_ == Kind::Bool || a.is_number();
+  const bool b_num = b.kind_ == Kind::Bool || b.is_number();
+  if (a_num || b_num) {
+    if (!(a_num && b_num)) return false;
+    if (a.kind_ != Kind::Float && b.kind_ != Kind::Float) return a.as_int() == b.as_int();
+    return a.as_number() == b.as_number();
+  }
+  if (a.is_map() && b.is_map()) return *a.m_ == *b.m_;
+  if (a.kind_ != b.kind_) return false;
+  switch (a.kind_) {
+    case Kind::None: return true;
+    case Kind::Text: return *a.s_ == *b.s_;
+    case Kind::List:
+    case Kind::Tuple: return *a.l_ == *b.l_;
+    case Kind::DateTime: return *a.d_ == *b.d_;
+    case Kind::Result: return *a.r_ == *b.r_;
+    case Kind::Tally: return *a.c_ == *b.c_;
+    case Kind::Node:
+    case Kind::Opaque: return a.o_->get() == b.o_->get();
+    case Kind::Error: return a.e_->kind == b.e_->kind && a.e_->args == b.e_->args;
+    default: return false;
+  }
+}
+
+}  // namespace morvi
