@@ -1,0 +1,45 @@
+#pragma once
+// Entry: an object of the legacy report model that renders as one element of the details
+// document and holds nested entries (job execution, test scripts, sections, testcases, steps).
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "morvi/zorbel/xml.hpp"
+
+namespace morvi::zorbel {
+
+class Entry {
+ public:
+  Entry() = default;
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+  // Frees nested entries with a work list, so a chain of steps of any depth is released
+  // without deep recursion.
+  virtual ~Entry();
+
+  // The element name, e.g. "testStep".
+  virtual const char* tag() const noexcept = 0;
+  // Writes the entry's own attributes and child elements (not its nested entries).
+  virtual void render_fields(const xml::Element& element) const = 0;
+
+  // Nested entries in the order they were attached.
+  const std::vector<std::unique_ptr<Entry>>& entries() const noexcept { return entries_; }
+
+ protected:
+  template <class Child>
+  Child& attach(std::unique_ptr<Child> child) {
+    Child& ref = *child;
+    entries_.push_back(std::move(child));
+    return ref;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Entry>> entries_;
+};
+
+// Renders `top` into `element`, then every nested entry as a child element, depth first.
+// Walks with its own stack; the element tree refuses nesting past xml::kMaxDepth.
+void render_entries(const Entry& top, const xml::Element& element);
+
+}  // namespace morvi::zorbel

@@ -1,0 +1,21 @@
+#pragma once
+// Zorbel: the top of the legacy report model. Holds the legacy trialkit and renders the
+// details document from it.
+#include <memory>
+
+#include "morvi/zorbel/trialkit.hpp"
+#include "morvi/zorbel/xml.hpp"
+
+namespace morvi::zorbel {
+
+class Zorbel {
+ public:
+  // The details document: root `trialKit`, then the job execution with every test script and
+  // everything below it. ArgumentError when no trialkit is set or the tree nests deeper than
+  // xml::kMaxDepth.
+  xml::Document generate_dom() const;
+
+  std::unique_ptr<TrialKit> trialkit;
+};
+
+}  // namespace morvi::zorbel

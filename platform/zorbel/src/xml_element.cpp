@@ -1,0 +1,78 @@
+// Element handles and documents over libxml2.
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "morvi/errors.hpp"
+#include "morvi/zorbel/xml.hpp"
+
+namespace morvi::zorbel::xml {
+namespace {
+
+const xmlChar* chars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+void refuse_nul(std::string_view text, std::string_view where, std::string_view tag) {
+  if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
+    throw ArgumentError("XML cannot carry a NUL byte: found in " + std::string(where) + " of <" +
+                        std::string(tag) + ">");
+  }
+}
+
+xmlNode* new_text(xmlDoc* doc, std::string_view text) {
+  xmlNode* node = xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(text.data()),
+                                   static_cast<int>(text.size()));
+  if (node == nullptr) throw std::bad_alloc();
+  return node;
+}
+
+}  // namespace
+
+Element Element::append_child(const char* tag) const {
+  if (depth_ >= kMaxDepth) {
+    throw ArgumentError("XML elements nest deeper than the limit of " +
+                        std::to_string(kMaxDepth) + " levels (at <" + tag + "> inside <" +
+                        std::string(this->tag()) + ">)");
+  }
+  xmlNode* child = xmlNewChild(node_, nullptr, chars(tag), nullptr);
+  if (child == nullptr) throw std::bad_alloc();
+  return Element(child, depth_ + 1);
+}
+
+void Element::set_text(std::string_view text) const {
+  refuse_nul(text, "the text", tag());
+  if (text.empty()) return;
+  xmlNode* node = new_text(node_->doc, text);
+  if (xmlAddChild(node_, node) == nullptr) {
+    xmlFreeNode(node);
+    throw std::bad_alloc();
+  }
+}
+
+void Element::set_attribute(const char* name, std::string_view value) const {
+  refuse_nul(value, std::string("attribute ") + name, tag());
+  if (xmlHasProp(node_, chars(name)) != nullptr) {
+    xmlSetProp(node_, chars(name), chars(std::string(value).c_str()));
+    return;
+  }
+  xmlAttr* attr = xmlNewProp(node_, chars(name), nullptr);
+  if (attr == nullptr) throw std::bad_alloc();
+  xmlNode* text = new_text(node_->doc, value);
+  text->parent = reinterpret_cast<xmlNode*>(attr);
+  attr->children = text;
+  attr->last = text;
+}
+
+std::string_view Element::tag() const noexcept {
+  return reinterpret_cast<const char*>(node_->name);
+}
+
+Document::Document(const char* root_tag) : doc_(xmlNewDoc(chars("1.0"))) {
+  if (!doc_) throw std::bad_alloc();
+  doc_->dict = xmlDictCreate();
+  if (doc_->dict == nullptr) throw std::bad_alloc();
+  xmlNode* root = xmlNewDocNode(doc_.get(), nullptr, chars(root_tag), nullptr);
+  if (root == nullptr) throw std::bad_alloc();
+  xmlDocSetRootElement(doc_.get(), root);
+}
+
+}  // namespace morvi::zorbel::xml
