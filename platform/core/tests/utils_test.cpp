@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "morvi/errors.hpp"
+#include "morvi/utils/dicts.hpp"
+#include "morvi/utils/utils.hpp"
+
+namespace morvi::utils {
+namespace {
+
+TEST(RecursiveUpdateTest, MergesNestedMapsAndExtendsListsWhenAsked) {
+  Map target{{"a", Map{{"x", 1}, {"keep", 2}}}, {"l", Value::list({1})}, {"s", "old"}};
+  const Map source{{"a", Map{{"x", 10}, {"y", Map{{"z", 1}}}}},
+                   {"l", Value::list({2, 3})},
+                   {"s", Map{{"now", "a map"}}},
+                   {"n", "new"}};
+  Map extended = target;
+  recursive_update(extended, source, true);
+  EXPECT_EQ(extended.at("a"), Value(Map{{"x", 10}, {"keep", 2}, {"y", Map{{"z", 1}}}}));
+  EXPECT_EQ(extended.at("l"), Value::list({1, 2, 3}));
+  EXPECT_EQ(extended.at("s"), Value(Map{{"now", "a map"}}));
+  EXPECT_EQ((extended.end() - 1)->first, "n");
+
+  Map replaced = target;
+  recursive_update(replaced, source, false);
+  EXPECT_EQ(replaced.at("l"), Value::list({2, 3}));
+}
+
+TEST(RecursiveUpdateTest, SourceIsCopiedNotShared) {
+  Map target;
+  Map source{{"m", Map{{"k", Value::list({1})}}}};
+  recursive_update(target, source);
+  source.at("m").as_map().at("k").as_list().push_back(2);
+  EXPECT_EQ(target.at("m").as_map().at("k"), Value::list({1}));
+}
+
+TEST(DateTimeTest, TextFormsAndArithmetic) {
+  const DateTime start(2024, 2, 29, 23, 59, 59, 500000, 120);
+  const DateTime stop = DateTime::from_ticks(start.ticks() + 1'500'000, 120);
+  EXPECT_EQ(stop.to_text(), "2024-03-01 00:00:01+02:00");
+  EXPECT_EQ(stop.seconds_since(start), 1.5);
+  EXPECT_EQ(start.truncated_to_seconds().to_text(), "2024-02-29 23:59:59+02:00");
+  EXPECT_EQ(DateTime(2024, 1, 1, 0, 0, 0, 0, -330).to_text(), "2024-01-01 00:00:00-05:30");
+  EXPECT_EQ(DateTime(1, 1, 1).to_text(), "0001-01-01 00:00:00");
+  // The same instant in two zones.
+  EXPECT_EQ(DateTime(2024, 1, 1, 12, 0, 0, 0, 60).seconds_since(DateTime(2024, 1, 1, 11, 0, 0, 0, 0)), 0.0);
+  EXPECT_THROW((void)start.seconds_since(DateTime(2024, 1, 1)), TypeError);
+  EXPECT_THROW(DateTime(2023, 2, 29), ArgumentError);
+}
+
+TEST(ClockTest, ScopedClockSubstitutesAndRestores) {
+  const DateTime fixed(2030, 5, 6, 7, 8, 9, 0, 0);
+  {
+    ScopedClock clock([&] { return fixed; });
+    EXPECT_EQ(get_time(), fixed);
+  }
+  EXPECT_TRUE(get_time().aware());
+  EXPECT_GT(get_time().year(), 2020);
+}
+
+}  // namespace
+}  // namespace morvi::utils

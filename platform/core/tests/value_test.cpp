@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "morvi/datastructures/attrdict.hpp"
+#include "morvi/errors.hpp"
+#include "morvi/results.hpp"
+#include "morvi/value.hpp"
+
+namespace morvi {
+namespace {
+
+struct Thing : Object {
+  std::string type_name() const override { return "Thing"; }
+};
+
+TEST(ValueTest, TruthinessFollowsKindAndContent) {
+  const std::pair<Value, bool> cases[] = {
+      {Value(), false},
+      {Value(false), false},
+      {Value(0), false},
+      {Value(0.0), false},
+      {Value(""), false},
+      {Value(List{}), false},
+      {Value::tuple({}), false},
+      {Value(Map{}), false},
+      {Value::attr_map({}), false},
+      {Value(true), true},
+      {Value(-1), true},
+      {Value(0.5), true},
+      {Value(" "), true},
+      {Value::list({Value()}), true},
+      {Value(Map{{"a", Value()}}), true},
+      {Value(results::Passed), true},
+      {Value(results::ResultCounter()), true},
+      {Value(DateTime(2024, 1, 1)), true},
+      {Value::error("ValueError", {}), true},
+      {Value::node(std::make_shared<Thing>()), true},
+  };
+  for (const auto& [value, expected] : cases)
+    EXPECT_EQ(value.truthy(), expected) << value.to_repr();
+  EXPECT_TRUE(Value().is_none());
+  EXPECT_FALSE(Value(0).is_none());
+}
+
+TEST(ValueTest, EqualityComparesContentAcrossNumberAndMapKinds) {
+  EXPECT_EQ(Value(1), Value(1.0));
+  EXPECT_EQ(Value(true), Value(1));
+  EXPECT_NE(Value(1), Value("1"));
+  EXPECT_NE(Value(), Value(0));
+  EXPECT_NE(Value(), Value(List{}));
+  EXPECT_EQ(Value(Map{}), Value::attr_map({}));
+  EXPECT_EQ(Value(Map{{"a", 1}, {"b", 2}}), Value(Map{{"b", 2}, {"a", 1}}));
+  EXPECT_NE(Value(List{}), Value::tuple({}));
+  EXPECT_NE(Value::list({1, 2}), Value::list({2, 1}));
+  auto t = std::make_shared<Thing>();
+  EXPECT_EQ(Value::node(t), Value::node(t));
+  EXPECT_NE(Value::node(t), Value::node(std::make_shared<Thing>()));
+}
+
+TEST(ValueTest, CopiesAreDeepButNodesAreShared) {
+  auto t = std::make_shared<Thing>();
+  Value original = Value(Map{{"list", Value::list({1, Value::node(t)})}});
+  Value copy = original;
+  copy.as_map().at("list").as_list().push_back(3);
+  EXPECT_EQ(original.as_map().at("list").as_list().size(), 2u);
+  EXPECT_EQ(copy.as_map().at("list").as_list()[1].as_object().get(), t.get());
+}
+
+TEST(ValueTest, FloatReprIsShortestRoundTrip) {
+  const std::pair<double, const char*> cases[] = {
+      {1.0, "1.0"},
+      {0.1, "0.1"},
+      {1e-05, "1e-05"},
+      {0.0001, "0.0001"},
+      {1e16, "1e+16"},
+      {1e15, "1000000000000000.0"},
+      {123456789012345678.0, "1.2345678901234568e+17"},
+      {-0.0, "-0.0"},
+      {2.5e-300, "2.5e-300"},
+      {1.5, "1.5"},
+      {0.30000000000000004, "0.30000000000000004"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+      {std::nan(""), "nan"},
+  };
+  for (const auto& [x, text] : cases) EXPECT_EQ(float_repr(x), text);
+}
+
+TEST(ValueTest, RoundDecimalsRoundsTheExactBinaryValueTiesToEven) {
+  EXPECT_EQ(round_decimals(0.125, 2), 0.12);
+  EXPECT_EQ(round_decimals(0.375, 2), 0.38);
+  EXPECT_EQ(round_decimals(2.675, 2), 2.67);  // 2.67499999... in binary
+  EXPECT_EQ(round_decimals(0.333333, 2), 0.33);
+  EXPECT_EQ(round_decimals(1e300, 2), 1e300);
+  EXPECT_TRUE(std::isnan(round_decimals(std::nan(""), 2)));
+}
+
+TEST(ValueTest, TextAndReprForms) {
+  const std::tuple<Value, const char*, const char*> cases[] = {
+      {Value(), "None", "None"},
+      {Value(true), "True", "True"},
+      {Value(42), "42", "42"},
+      {Value(2.0), "2.0", "2.0"},
+      {Value("a"), "a", "'a'"},
+      {Value("it's"), "it's", "\"it's\""},
+      {Value("both ' and \""), "both ' and \"", "'both \\' and \"'"},
+      {Value("tab\there\n\x01"), "tab\there\n\x01", "'tab\\there\\n\\x01'"},
+      {Value("caf\xc3\xa9"), "caf\xc3\xa9", "'caf\xc3\xa9'"},
+      {Value("bad\xff"), "bad\xff", "'bad\\xff'"},
+      {Value::list({1, "a"}), "[1, 'a']", "[1, 'a']"},
+      {Value::tuple({1}), "(1,)", "(1,)"},
+      {Value::tuple({}), "()", "()"},
+      {Value(Map{{"a", 1}, {"b", Value::list({})}}), "{'a': 1, 'b': []}", "{'a': 1, 'b': []}"},
+      {Value(results::Failed), "failed", "failed"},
+      {Value::error("ValueError", {"bad"}), "bad", "ValueError('bad')"},
+      {Value::error("KeyError", {"a", 1}), "('a', 1)", "KeyError('a', 1)"},
+      {Value(DateTime(2024, 3, 5, 6, 7, 8, 5000, 60)), "2024-03-05 06:07:08.005000+01:00",
+       "datetime.datetime(2024, 3, 5, 6, 7, 8, 5000, "
+       "tzinfo=datetime.timezone(datetime.timedelta(seconds=3600)))"},
+  };
+  for (const auto& [value, text, repr] : cases) {
+    EXPECT_EQ(value.to_text(), text);
+    EXPECT_EQ(value.to_repr(), repr);
+  }
+}
+
+TEST(ValueTest, TypedAccessNamesBothKinds) {
+  try {
+    (void)Value(1).as_text();
+    FAIL();
+  } catch (const TypeError& e) {
+    EXPECT_STREQ(e.what(), "expected a text value, got int");
+  }
+}
+
+TEST(ValueTest, DeeplyNestedValueIsDestroyedWithoutRecursion) {
+  Value v = Value::list({});
+  for (int i = 0; i < 200000; ++i) {
+    List outer;
+    outer.push_back(std::move(v));
+    v = Value(std::move(outer));
+  }
+  Value m = Value(Map{});
+  for (int i = 0; i < 200000; ++i) {
+    Map outer;
+    outer.set("k", std::move(m));
+    m = Value(std::move(outer));
+  }
+  SUCCEED();
+}
+
+TEST(MapTest, KeepsInsertionOrderAndFindsKeysPastTheIndexThreshold) {
+  Map m;
+  for (int i = 0; i < 100; ++i) m.set("k" + std::to_string(99 - i), i);
+  ASSERT_EQ(m.size(), 100u);
+  EXPECT_EQ(m.begin()->first, "k99");
+  EXPECT_EQ(m.at("k0"), Value(99));
+  m.set("k50", "again");
+  EXPECT_EQ(m.size(), 100u);
+  EXPECT_EQ((m.begin() + 49)->second, Value("again"));
+  EXPECT_EQ(m.take("k99").value(), Value(0));
+  EXPECT_FALSE(m.contains("k99"));
+  EXPECT_EQ(m.at("k1"), Value(98));
+  m["new"] = 5;
+  EXPECT_EQ((m.end() - 1)->first, "new");
+  EXPECT_THROW((void)m.at("missing"), LookupError);
+}
+
+TEST(AttrDictTest, ReadsEntriesAsFieldsAndIsAnAttrMapValue) {
+  datastructures::AttrDict d;
+  d.set_attr("name", "x");
+  EXPECT_EQ(d.attr("name"), Value("x"));
+  EXPECT_THROW((void)d.attr("other"), LookupError);
+  Value v = d;
+  EXPECT_EQ(v.kind(), Kind::AttrMap);
+  EXPECT_EQ(v, Value(Map{{"name", "x"}}));
+}
+
+}  // namespace
+}  // namespace morvi
