@@ -1,0 +1,69 @@
+#pragma once
+// Escaping of text headed for the XML reports. escape() replaces every character that XML 1.0
+// cannot carry, and every byte sequence that is not UTF-8, by a visible notation:
+//   - the control characters 0-8, 11, 12 and 14-31 (ESC among them): "\x" and two lowercase
+//     hexadecimal digits, e.g. "\x1b";
+//   - a UTF-8-encoded lone surrogate (U+D800 to U+DFFF): "\u" and four digits, e.g. "\ud800";
+//   - a byte that is not part of valid UTF-8: "\x" and its two digits, e.g. "\xff".
+// Tab, line feed, carriage return, DEL and all other characters are kept. Escaping is not
+// reversible: a text already holding "\x00" and one holding NUL escape alike.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "morvi/value.hpp"
+
+namespace morvi::reporter::markfolio {
+
+// What escape() looks for: a class for every byte value, built once at compile time, plus the
+// UTF-8 rules for multi-byte sequences.
+class EscapeSequence {
+ public:
+  // One place in a text that needs escaping.
+  struct Match {
+    std::size_t pos;
+    std::string_view text;  // one control byte, one stray byte, or one encoded surrogate
+  };
+
+  constexpr EscapeSequence();
+
+  // The first match at or after `from`; a match whose `pos` is npos when there is none.
+  Match search(std::string_view text, std::size_t from = 0) const noexcept;
+
+ private:
+  enum class ByteClass : std::uint8_t { keep, control, lead2, lead3, lead4, stray };
+  std::array<ByteClass, 256> classes_{};
+};
+
+constexpr EscapeSequence::EscapeSequence() {
+  for (int b = 0; b < 256; ++b) {
+    ByteClass c = ByteClass::keep;
+    if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') c = ByteClass::control;
+    else if (b >= 0x80 && b < 0xC2) c = ByteClass::stray;  // continuation or overlong lead
+    else if (b >= 0xC2 && b < 0xE0) c = ByteClass::lead2;
+    else if (b >= 0xE0 && b < 0xF0) c = ByteClass::lead3;
+    else if (b >= 0xF0 && b < 0xF5) c = ByteClass::lead4;
+    else if (b >= 0xF5) c = ByteClass::stray;
+    classes_[static_cast<std::size_t>(b)] = c;
+  }
+}
+
+inline constexpr EscapeSequence ESCAPE_SEQUENCE{};
+
+// The replacement for one match: "\x1b" for a control or stray byte, "\ud800" for an encoded
+// surrogate. ArgumentError for text that is not a match of ESCAPE_SEQUENCE.
+std::string _escape_repl(std::string_view match);
+
+// `string` with every match of ESCAPE_SEQUENCE replaced through _escape_repl.
+std::string escape(std::string_view string);
+
+// `data` with every text inside it escaped: texts, map keys included, lists, tuples and maps
+// to any depth (walked with a work list). Maps of any kind come back as plain maps; when two
+// keys escape alike, the later entry's value wins at the earlier one's place. Other values
+// come back unchanged.
+Value escape_data(const Value& data);
+Map escape_data(const Map& data);
+
+}  // namespace morvi::reporter::markfolio
