@@ -1,0 +1,178 @@
+#include "morvi/reporter/schema/results_json.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "morvi/errors.hpp"
+#include "morvi/reporter/schema.hpp"
+
+namespace morvi::reporter::schema {
+
+namespace {
+
+using json = nlohmann::json;
+
+struct LineColumn {
+  std::size_t line;
+  std::size_t column;
+};
+
+// 1-based line and column (in bytes) of the byte at `offset`.
+LineColumn line_column(std::string_view text, std::size_t offset) {
+  offset = std::min(offset, text.size());
+  const std::string_view before = text.substr(0, offset);
+  std::size_t line = 1;
+  for (const char c : before) line += c == '\n';
+  const std::size_t line_start = before.rfind('\n');
+  const std::size_t column = line_start == std::string_view::npos ? offset + 1 : offset - line_start;
+  return {line, column};
+}
+
+[[noreturn]] void fail(std::string_view origin, std::string_view text, std::size_t offset,
+                       std::string_view detail) {
+  const LineColumn at = line_column(text, offset);
+  throw ParseError(std::string(origin) + ": line " + std::to_string(at.line) + ", column " +
+                       std::to_string(at.column) + ": " + std::string(detail),
+                   at.line, at.column);
+}
+
+// A NaN, Infinity or -Infinity literal: the how-many-th number of the document it is, and the
+// value it stands for.
+struct NonFiniteLiteral {
+  std::size_t number_ordinal;
+  std::size_t offset;
+  std::size_t length;
+  double value;
+};
+
+bool is_delimiter(char c) {
+  switch (c) {
+    case ' ': case '\t': case '\n': case '\r': case ',': case ':':
+    case '[': case ']': case '{': case '}': case '"':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One pass over the text, outside strings: refuses nesting deeper than MAX_DEPTH before the
+// parser builds anything, and finds the non-finite literals the parser does not know.
+std::vector<NonFiniteLiteral> scan(std::string_view text, std::string_view origin) {
+  std::vector<NonFiniteLiteral> literals;
+  std::size_t depth = 0;
+  std::size_t numbers = 0;
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = text[i];
+    if (c == '"') {
+      for (++i; i < n && text[i] != '"'; ++i) {
+        if (text[i] == '\\') ++i;
+      }
+      ++i;
+    } else if (c == '[' || c == '{') {
+      if (++depth > MAX_DEPTH) {
+        fail(origin, text, i,
+             "arrays and objects nest deeper than the limit of " + std::to_string(MAX_DEPTH) +
+                 " levels");
+      }
+      ++i;
+    } else if (c == ']' || c == '}') {
+      if (depth > 0) --depth;
+      ++i;
+    } else if (is_delimiter(c)) {
+      ++i;
+    } else {
+      std::size_t end = i;
+      while (end < n && !is_delimiter(text[end])) ++end;
+      const std::string_view token = text.substr(i, end - i);
+      constexpr double inf = std::numeric_limits<double>::infinity();
+      if (token == "NaN") {
+        literals.push_back({numbers, i, token.size(), std::numeric_limits<double>::quiet_NaN()});
+      } else if (token == "Infinity") {
+        literals.push_back({numbers, i, token.size(), inf});
+      } else if (token == "-Infinity") {
+        literals.push_back({numbers, i, token.size(), -inf});
+      }
+      if (token.front() == '-' || (token.front() >= '0' && token.front() <= '9') ||
+          token == "NaN" || token == "Infinity") {
+        ++numbers;
+      }
+      i = end;
+    }
+  }
+  return literals;
+}
+
+// The parser's own message without its "[json.exception...] parse error at line L, column C: "
+// prefix; the position is put back in our own form. Its "last read" excerpt is dropped when
+// the parser read a patched copy of the text, which would show the patch.
+std::string parser_detail(const json::parse_error& e, bool patched) {
+  std::string_view detail = e.what();
+  const std::size_t column = detail.find("column ");
+  const std::size_t colon = column == std::string_view::npos ? column : detail.find(": ", column);
+  if (colon != std::string_view::npos) detail.remove_prefix(colon + 2);
+  if (patched) detail = detail.substr(0, detail.find("; last read: "));
+  return std::string(detail);
+}
+
+}  // namespace
+
+std::string read_text_file(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                        &std::fclose);
+  if (!file) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
+  // Sized from the file's length, so a large document is read with one allocation; a file
+  // that grows meanwhile is still read to its end.
+  std::string content;
+  struct stat info {};
+  if (::fstat(::fileno(file.get()), &info) == 0 && info.st_size > 0) {
+    content.resize(static_cast<std::size_t>(info.st_size));
+    content.resize(std::fread(content.data(), 1, content.size(), file.get()));
+  }
+  char buffer[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) content.append(buffer, got);
+  if (std::ferror(file.get())) {
+    throw std::system_error(errno, std::generic_category(), "cannot read " + path);
+  }
+  return content;
+}
+
+json parse_results_json(std::string_view text, std::string_view origin) {
+  const std::vector<NonFiniteLiteral> literals = scan(text, origin);
+  try {
+    if (literals.empty()) return json::parse(text.begin(), text.end());
+
+    // Each literal becomes a zero of the same length, so positions in parser messages stay
+    // true; the callback then puts the real value in place of that zero.
+    std::string patched(text);
+    for (const NonFiniteLiteral& literal : literals) {
+      patched.replace(literal.offset, literal.length, literal.length, ' ');
+      patched[literal.offset] = '0';
+    }
+    std::size_t number = 0;
+    std::size_t next = 0;
+    const json::parser_callback_t put_back = [&](int, json::parse_event_t event, json& parsed) {
+      if (event == json::parse_event_t::value && parsed.is_number()) {
+        if (next < literals.size() && literals[next].number_ordinal == number) {
+          parsed = literals[next++].value;
+        }
+        ++number;
+      }
+      return true;
+    };
+    return json::parse(patched, put_back);
+  } catch (const json::parse_error& e) {
+    fail(origin, text, e.byte == 0 ? 0 : e.byte - 1, parser_detail(e, !literals.empty()));
+  }
+}
+
+}  // namespace morvi::reporter::schema

@@ -1,0 +1,112 @@
+#include "morvi/reporter/schema/results_json.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "morvi/errors.hpp"
+#include "morvi/reporter/schema.hpp"
+
+namespace morvi::reporter::schema {
+namespace {
+
+using json = nlohmann::json;
+
+TEST(ParseResultsJson, ReadsNonFiniteRealsWhereverTheyStand) {
+  const json document = parse_results_json(
+      R"({"a": [NaN, 1, -Infinity, "NaN", 2.5], "Infinity": Infinity, "b": -0, "c": NaN})", "x");
+  EXPECT_TRUE(std::isnan(document["a"][0].get<double>()));
+  EXPECT_EQ(document["a"][1], 1);
+  EXPECT_EQ(document["a"][2].get<double>(), -INFINITY);
+  EXPECT_EQ(document["a"][3], "NaN");
+  EXPECT_EQ(document["a"][4], 2.5);
+  EXPECT_EQ(document["Infinity"].get<double>(), INFINITY);
+  EXPECT_EQ(document["b"], 0);
+  EXPECT_TRUE(std::isnan(document["c"].get<double>()));
+}
+
+struct Malformed {
+  const char* name;
+  const char* text;
+  std::size_t line;
+  std::size_t column;
+  const char* message;
+};
+
+class ParseResultsJsonRefuses : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(ParseResultsJsonRefuses, WithPosition) {
+  try {
+    parse_results_json(GetParam().text, "in.json");
+    FAIL() << "no error";
+  } catch (const ParseError& e) {
+    EXPECT_EQ(e.line(), GetParam().line);
+    EXPECT_EQ(e.column(), GetParam().column);
+    EXPECT_STREQ(e.what(), GetParam().message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Text, ParseResultsJsonRefuses,
+    ::testing::Values(
+        Malformed{"Empty", "", 1, 1,
+                  "in.json: line 1, column 1: syntax error while parsing value - unexpected end "
+                  "of input; expected '[', '{', or a literal"},
+        Malformed{"BadLiteralOnSecondLine", "{\"a\": 1,\n \"b\": nope}", 2, 8,
+                  "in.json: line 2, column 8: syntax error while parsing value - invalid "
+                  "literal; last read: '\"b\": no'"},
+        Malformed{"Truncated", "{\"a\": [1, 2", 1, 12,
+                  "in.json: line 1, column 12: syntax error while parsing array - unexpected "
+                  "end of input; expected ']'"},
+        Malformed{"LowerCaseNan", "[nan]", 1, 3,
+                  "in.json: line 1, column 3: syntax error while parsing value - invalid "
+                  "literal; last read: '[na'"},
+        Malformed{"RawLineBreakInText", "[\"a\nb\"]", 1, 4,
+                  "in.json: line 1, column 4: syntax error while parsing value - invalid string: "
+                  "control character U+000A (LF) must be escaped to \\u000A or \\n; last read: "
+                  "'\"a<U+000A>'"},
+        Malformed{"ErrorAfterNonFinite", "[NaN,\n  Infinity, x]", 2, 13,
+                  "in.json: line 2, column 13: syntax error while parsing value - invalid "
+                  "literal"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParseResultsJson, RefusesDeepNestingBeforeBuildingIt) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  try {
+    parse_results_json(deep, "deep.json");
+    FAIL() << "no error";
+  } catch (const ParseError& e) {
+    EXPECT_STREQ(e.what(),
+                 "deep.json: line 1, column 1001: arrays and objects nest deeper than the limit "
+                 "of 1000 levels");
+  }
+  // Brackets inside strings do not count.
+  const std::string quoted = "[\"" + std::string(5000, '[') + "\\\"\"]";
+  EXPECT_EQ(parse_results_json(quoted, "q")[0].get<std::string>().size(), 5001u);
+  const std::string at_limit = std::string(MAX_DEPTH, '[') + std::string(MAX_DEPTH, ']');
+  EXPECT_NO_THROW(parse_results_json(at_limit, "q"));
+}
+
+TEST(ReadTextFile, NamesThePathWhenItCannotBeRead) {
+  const auto dir = std::filesystem::temp_directory_path() / "morvi_read_text_file_test";
+  std::filesystem::create_directories(dir);
+  const std::string missing = (dir / "missing.json").string();
+  try {
+    read_text_file(missing);
+    FAIL() << "no error";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(std::string(e.what()), "cannot open " + missing + ": No such file or directory");
+  }
+  EXPECT_THROW(read_text_file(dir.string()), std::system_error);
+  const auto file = dir / "bytes.json";
+  std::ofstream(file, std::ios::binary) << std::string("{\"a\":\0\r\n}", 9);
+  EXPECT_EQ(read_text_file(file.string()), std::string("{\"a\":\0\r\n}", 9));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace morvi::reporter::schema
