@@ -1,0 +1,38 @@
+#pragma once
+// The results document as JSON text.
+//
+// The text form is exact, because stored documents are compared and validated byte for byte:
+// one line; ", " between items and ": " between a key and its value; map entries in insertion
+// order; every character outside ASCII as a \u escape (a surrogate pair above the basic
+// plane); reals in the shortest form that reads back to the same value, always with a decimal
+// point or an exponent, and NaN, Infinity, -Infinity; bytes that are not valid UTF-8 as
+// U+FFFD. The writer is written here rather than taken from a library for exactly that form,
+// and for speed: it appends to one buffer and writes report nodes, results and tallies in
+// place instead of building their replacement maps.
+#include <cstddef>
+#include <string>
+
+#include "morvi/value.hpp"
+
+namespace morvi::reporter::trialkit {
+
+class JSONDumper {
+ public:
+  // Containers (maps, lists, tuples, report nodes, results, tallies) nested deeper than this
+  // are refused with a SerializationError naming the limit.
+  static constexpr std::size_t max_depth = 1000;
+
+  // The replacement the writer writes for a value it cannot write by itself, tested in this
+  // order: a report node gives a map of its ARG_ORDER fields that are not VALUE_IGNORE values;
+  // a result gives {"value", then "reason" and "data" when non-empty}; a tally gives a copy of
+  // its counts followed by "total" and "success_rate"; a date-time gives its text form; an
+  // error object gives its printable representation. Anything else, or a replacement that
+  // comes out empty, is a SerializationError naming the value's kind.
+  static Value default_(const Value& obj);
+
+  // `value` as JSON text. Throws SerializationError for a value neither the writer nor
+  // default_ can write, or for nesting past max_depth; nothing is returned then.
+  static std::string encode(const Value& value);
+};
+
+}  // namespace morvi::reporter::trialkit

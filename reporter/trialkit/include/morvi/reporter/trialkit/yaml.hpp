@@ -1,0 +1,180 @@
+#pragma once
+// The results document as YAML text, written exactly as the YAML library's safe dumper writes
+// it with block style: indentation 2, line width 80 with long scalars folded onto continuation
+// lines, no document markers, characters outside ASCII escaped in double quotes, map keys
+// sorted, no anchors or aliases, quoting chosen by whether the plain text would read back as
+// the same value under YAML 1.1 implicit resolution, and an explicit tag where a scalar's text
+// does not read back as its kind (!!float '1e+16').
+//
+// Written here because no C or C++ library produces that form: libyaml puts a sequence under a
+// mapping key in the key's column, and yaml-cpp neither folds long scalars nor chooses quoting
+// by implicit resolution.
+//
+// Two layers. YAMLEmitter turns node events (scalars, starts and ends of mappings and
+// sequences) into text, choosing each scalar's style and line breaks as it goes; nothing is
+// buffered but the output. YAMLDumper turns Values into those events through a table of
+// representers, one per type of value.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "morvi/value.hpp"
+
+namespace morvi::reporter::trialkit {
+
+namespace yaml_detail {
+struct ScalarAnalysis;
+}
+
+// The style a representer asks for; the emitter falls back to another one where the asked
+// style cannot hold the text.
+enum class ScalarStyle : char { Any = 0, Literal = '|', SingleQuoted = '\'', DoubleQuoted = '"' };
+
+class YAMLEmitter {
+ public:
+  static constexpr int best_indent = 2;
+  static constexpr long best_width = 80;
+
+  virtual ~YAMLEmitter() = default;
+  YAMLEmitter(const YAMLEmitter&) = delete;
+  YAMLEmitter& operator=(const YAMLEmitter&) = delete;
+
+ protected:
+  explicit YAMLEmitter(std::string& out) : out_(out) {}
+
+  // Events in document order: the root node, then document_end. A mapping's nodes alternate
+  // key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
+  void emit_scalar(std::string_view tag, std::string_view value, ScalarStyle style);
+  void emit_mapping_start(std::string_view tag);
+  void emit_mapping_end();
+  void emit_sequence_start(std::string_view tag);
+  void emit_sequence_end();
+  void emit_document_end();
+
+  // Opens the next indentation level: for a scalar (`flow`), a block mapping, or a block
+  // sequence (`indentless` when it is a mapping value that would start in its key's column).
+  virtual void increase_indent(bool flow = false, bool indentless = false);
+
+ private:
+  enum class Phase : std::uint8_t { Item, Key, SimpleValue, ComplexValue };
+  enum class Pending : std::uint8_t { None, Mapping, Sequence };
+
+  void open_pending_block();
+  void enter_node(const yaml_detail::ScalarAnalysis* key, std::string_view tag);
+  void collection_start(Pending kind, std::string_view tag);
+  void collection_end(Pending kind);
+  void pop_indent();
+
+  void write_indicator(std::string_view indicator, bool need_whitespace, bool whitespace = false,
+                       bool indention = false);
+  void write_indent();
+  void write_line_break();
+  void write_raw(std::string_view text);
+  void write_tag(std::string_view tag);
+  void write_plain(std::string_view text, bool split);
+  void write_single_quoted(std::string_view text, bool split);
+  void write_double_quoted(std::string_view text, bool split);
+  void write_literal(std::string_view text);
+
+  std::string& out_;
+  std::vector<Phase> frames_;       // one per open block collection
+  std::vector<int> indents_;
+  int indent_ = -1;                 // -1: no indentation level yet
+  long column_ = 0;
+  bool whitespace_ = true;          // the last character written is white space
+  bool indention_ = true;           // the line so far is indentation and indicators only
+  bool open_ended_ = false;         // the document needs an end marker
+  bool root_context_ = false;
+  bool mapping_context_ = false;
+  bool simple_key_context_ = false;
+  // A collection whose first event has not arrived: empty ones are written as [] and {}.
+  Pending pending_ = Pending::None;
+  bool pending_indentless_ = false;
+  std::u32string wide_;             // code points of the scalar being double-quoted
+};
+
+// The types a representer is registered for: each kind of value, each kind of report node,
+// error objects, other objects, and types themselves.
+enum class YAMLType : std::uint8_t {
+  NoneType, Bool, Int, Float, Str, List, Tuple, Dict, AttrDict, DateTime, TestResult,
+  ResultCounter, ReportObjectBase, TrialKit, Task, Plugin, Section, Error, Object, Type,
+};
+inline constexpr std::size_t kYAMLTypeCount = 20;
+
+// A type as a value: what unknown_representer writes under "type".
+class TypeObject : public Object {
+ public:
+  explicit TypeObject(std::string name) : name_(std::move(name)) {}
+  // The name of the type of `data` ("int", "Task", an error's kind, an object's class).
+  static std::string name_of(const Value& data);
+  std::string type_name() const override { return "type"; }
+  std::string repr() const override { return "<class '" + name_ + "'>"; }
+
+ private:
+  std::string name_;
+};
+
+class YAMLDumper : public YAMLEmitter {
+ public:
+  using Representer = void (*)(YAMLDumper& dumper, const Value& data);
+  // An ordered (key, value) pair of a mapping.
+  using Pair = std::pair<std::string_view, const Value*>;
+
+  // Containers nested deeper than this are refused with a SerializationError naming the limit.
+  static constexpr std::size_t max_depth = 1000;
+
+  // `data` as one YAML document. Throws SerializationError past max_depth; nothing is returned
+  // then.
+  static std::string dump(const Value& data);
+
+  // Registers `representer` for values of exactly `type`, replacing an earlier entry; no type
+  // registers the fallback for every type without an entry of its own.
+  static void add_representer(std::optional<YAMLType> type, Representer representer);
+  static YAMLType type_of(const Value& data);
+
+  // A block sequence under a mapping key is indented under the key, never in its column.
+  void increase_indent(bool flow = false, bool indentless = false) override;
+  // Always true: the dumper keeps no record of what it has written, so a value reachable
+  // twice is written out in full both times.
+  static constexpr bool ignore_aliases(const Value&) { return true; }
+
+  void represent_data(const Value& data);
+  void represent_scalar(std::string_view tag, std::string_view value,
+                        ScalarStyle style = ScalarStyle::Any);
+  // A mapping from a map, keys sorted by code point.
+  void represent_mapping(std::string_view tag, const Map& mapping);
+  // A mapping from ordered pairs, kept in their order.
+  void represent_mapping(std::string_view tag, std::span<const Pair> pairs);
+  void represent_sequence(std::string_view tag, const List& sequence);
+  // A text as str_representer represents it.
+  void represent_str(std::string_view text);
+
+ private:
+  explicit YAMLDumper(std::string& out) : YAMLEmitter(out) {}
+  void represent_key(std::string_view key);
+  void enter();
+  void leave() noexcept { --depth_; }
+
+  std::size_t depth_ = 0;
+  std::string stripped_;  // a multi-line text with its lines' trailing white space removed
+};
+
+// The representers this module registers on YAMLDumper.
+void str_representer(YAMLDumper& dumper, const Value& data);
+void float_representer(YAMLDumper& dumper, const Value& data);
+void type_representer(YAMLDumper& dumper, const Value& data);
+void unknown_representer(YAMLDumper& dumper, const Value& data);
+void ResultCounter_representer(YAMLDumper& dumper, const Value& data);
+void TestResult_representer(YAMLDumper& dumper, const Value& data);
+void AttrDict_representer(YAMLDumper& dumper, const Value& data);
+// The representer of the four report node kinds: the node's ARG_ORDER fields that are not
+// VALUE_IGNORE values, in that order.
+void to_yaml(YAMLDumper& dumper, const Value& data);
+
+}  // namespace morvi::reporter::trialkit

@@ -1,0 +1,148 @@
+// The representers this module registers on YAMLDumper: texts, reals, types, the fallback for
+// everything without an entry of its own, tallies, result values, attribute maps and the four
+// report node kinds.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../text/utf8.hpp"
+#include "morvi/reporter/trialkit.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
+#include "morvi/results.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+bool is_ascii_whitespace(unsigned char c) {
+  return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+}
+
+bool is_wide_whitespace(char32_t c) {
+  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+         c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// The length of valid UTF-8 `line` without its trailing white space.
+std::size_t without_trailing_whitespace(std::string_view line) {
+  std::size_t end = line.size();
+  while (end > 0) {
+    const auto last = static_cast<unsigned char>(line[end - 1]);
+    if (last < 0x80) {
+      if (!is_ascii_whitespace(last)) break;
+      --end;
+      continue;
+    }
+    std::size_t start = end - 1;
+    while (start > 0 && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) --start;
+    if (!is_wide_whitespace(utf8::decode(line, start).value)) break;
+    end = start;
+  }
+  return end;
+}
+
+}  // namespace
+
+std::string TypeObject::name_of(const Value& data) {
+  switch (data.kind()) {
+    case Kind::None: return "NoneType";
+    case Kind::Bool: return "bool";
+    case Kind::Int: return "int";
+    case Kind::Float: return "float";
+    case Kind::Text: return "str";
+    case Kind::List: return "list";
+    case Kind::Tuple: return "tuple";
+    case Kind::Map: return "dict";
+    case Kind::AttrMap: return "AttrDict";
+    case Kind::DateTime: return "datetime";
+    case Kind::Result: return "TestResult";
+    case Kind::Tally: return "ResultCounter";
+    case Kind::Error: return data.as_error().kind;
+    case Kind::Node:
+    case Kind::Opaque: break;
+  }
+  return data.as_object()->type_name();
+}
+
+// A text with a line feed becomes a literal block of its lines without their trailing white
+// space; any other text is left to the emitter's choice of style.
+void YAMLDumper::represent_str(std::string_view text) {
+  if (text.find('\n') == std::string_view::npos) {
+    represent_scalar(YAML_STR, text);
+    return;
+  }
+  std::string cleaned;
+  if (!utf8::is_valid(text)) text = cleaned = utf8::sanitized(text);
+  stripped_.clear();
+  for (std::size_t begin = 0;;) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    const std::string_view line = text.substr(begin, end - begin);
+    stripped_.append(line.substr(0, without_trailing_whitespace(line)));
+    if (end == text.size()) break;
+    stripped_.push_back('\n');
+    begin = end + 1;
+  }
+  represent_scalar(YAML_STR, stripped_, ScalarStyle::Literal);
+}
+
+void str_representer(YAMLDumper& dumper, const Value& data) { dumper.represent_str(data.as_text()); }
+
+void float_representer(YAMLDumper& dumper, const Value& data) {
+  std::string text;
+  append_float_repr(text, round_decimals(data.as_number(), FLOAT_PRECISION));
+  dumper.represent_scalar(YAML_FLT, text);
+}
+
+void type_representer(YAMLDumper& dumper, const Value& data) {
+  dumper.represent_scalar(YAML_STR, data.as_object()->repr());
+}
+
+void unknown_representer(YAMLDumper& dumper, const Value& data) {
+  const Map described{
+      {"type", Value::opaque(std::make_shared<TypeObject>(TypeObject::name_of(data)))},
+      {"repr", Value(data.to_repr())},
+  };
+  dumper.represent_mapping(YAML_MAP, described);
+}
+
+void ResultCounter_representer(YAMLDumper& dumper, const Value& data) {
+  const results::ResultCounter& tally = data.as_tally();
+  const auto items = tally.items();
+  std::vector<Value> numbers;
+  std::vector<YAMLDumper::Pair> pairs;
+  numbers.reserve(items.size() + 2);
+  pairs.reserve(items.size() + 2);
+  for (const auto& [key, count] : items) pairs.emplace_back(key, &numbers.emplace_back(count));
+  pairs.emplace_back("total", &numbers.emplace_back(tally.total()));
+  pairs.emplace_back("success_rate", &numbers.emplace_back(tally.success_rate()));
+  dumper.represent_mapping(YAML_MAP, pairs);
+}
+
+void TestResult_representer(YAMLDumper& dumper, const Value& data) {
+  const results::TestResult& result = data.as_result();
+  Map described{{"value", Value(result.value())}};
+  if (!result.reason().empty()) described.set("reason", result.reason());
+  if (!result.data().empty()) described.set("data", result.data());
+  dumper.represent_mapping(YAML_MAP, described);
+}
+
+void AttrDict_representer(YAMLDumper& dumper, const Value& data) {
+  dumper.represent_mapping(YAML_MAP, data.as_map());
+}
+
+void to_yaml(YAMLDumper& dumper, const Value& data) {
+  const ReportObjectBase& node = node_of(data);
+  const auto names = node.arg_order();
+  // Computed fields live in `fields` while their pairs are written.
+  std::vector<FieldRef> fields;
+  std::vector<YAMLDumper::Pair> pairs;
+  fields.reserve(names.size());
+  pairs.reserve(names.size());
+  for (const std::string_view name : names) {
+    FieldRef field = node.field(name);
+    if (is_ignored(*field)) continue;
+    pairs.emplace_back(name, &*fields.emplace_back(std::move(field)));
+  }
+  dumper.represent_mapping(YAML_MAP, pairs);
+}
+
+}  // namespace morvi::reporter::trialkit

@@ -1,0 +1,39 @@
+// The safe dumper's standard representers.
+#include "standard_representers.hpp"
+
+#include <charconv>
+#include <string>
+
+#include "scalar_analysis.hpp"
+
+namespace morvi::reporter::trialkit::yaml_detail {
+
+void represent_none(YAMLDumper& dumper, const Value&) {
+  dumper.represent_scalar("tag:yaml.org,2002:null", "null");
+}
+
+void represent_bool(YAMLDumper& dumper, const Value& data) {
+  dumper.represent_scalar("tag:yaml.org,2002:bool", data.as_bool() ? "true" : "false");
+}
+
+void represent_int(YAMLDumper& dumper, const Value& data) {
+  char buf[24];
+  const auto end = std::to_chars(buf, buf + sizeof buf, data.as_int()).ptr;
+  dumper.represent_scalar("tag:yaml.org,2002:int", std::string_view(buf, static_cast<std::size_t>(end - buf)));
+}
+
+void represent_list(YAMLDumper& dumper, const Value& data) {
+  dumper.represent_sequence(kSeqTag, data.as_list());
+}
+
+void represent_dict(YAMLDumper& dumper, const Value& data) {
+  dumper.represent_mapping(kMapTag, data.as_map());
+}
+
+void represent_datetime(YAMLDumper& dumper, const Value& data) {
+  std::string text;
+  data.as_datetime().append_text(text);
+  dumper.represent_scalar("tag:yaml.org,2002:timestamp", text);
+}
+
+}  // namespace morvi::reporter::trialkit::yaml_detail
