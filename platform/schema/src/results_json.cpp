@@ -123,6 +123,37 @@ std::string parser_detail(const json::parse_error& e, bool patched) {
   return std::string(detail);
 }
 
+template <class Json>
+Json parse_as(std::string_view text, std::string_view origin) {
+  const std::vector<NonFiniteLiteral> literals = scan(text, origin);
+  try {
+    if (literals.empty()) return Json::parse(text.begin(), text.end());
+
+    // Each literal becomes a zero of the same length, so positions in parser messages stay
+    // true; the callback then puts the real value in place of that zero.
+    std::string patched(text);
+    for (const NonFiniteLiteral& literal : literals) {
+      patched.replace(literal.offset, literal.length, literal.length, ' ');
+      patched[literal.offset] = '0';
+    }
+    std::size_t number = 0;
+    std::size_t next = 0;
+    const typename Json::parser_callback_t put_back = [&](int, typename Json::parse_event_t event,
+                                                         Json& parsed) {
+      if (event == Json::parse_event_t::value && parsed.is_number()) {
+        if (next < literals.size() && literals[next].number_ordinal == number) {
+          parsed = literals[next++].value;
+        }
+        ++number;
+      }
+      return true;
+    };
+    return Json::parse(patched, put_back);
+  } catch (const nlohmann::json::parse_error& e) {
+    fail(origin, text, e.byte == 0 ? 0 : e.byte - 1, parser_detail(e, !literals.empty()));
+  }
+}
+
 }  // namespace
 
 std::string read_text_file(const std::string& path) {
@@ -147,32 +178,11 @@ std::string read_text_file(const std::string& path) {
 }
 
 json parse_results_json(std::string_view text, std::string_view origin) {
-  const std::vector<NonFiniteLiteral> literals = scan(text, origin);
-  try {
-    if (literals.empty()) return json::parse(text.begin(), text.end());
+  return parse_as<json>(text, origin);
+}
 
-    // Each literal becomes a zero of the same length, so positions in parser messages stay
-    // true; the callback then puts the real value in place of that zero.
-    std::string patched(text);
-    for (const NonFiniteLiteral& literal : literals) {
-      patched.replace(literal.offset, literal.length, literal.length, ' ');
-      patched[literal.offset] = '0';
-    }
-    std::size_t number = 0;
-    std::size_t next = 0;
-    const json::parser_callback_t put_back = [&](int, json::parse_event_t event, json& parsed) {
-      if (event == json::parse_event_t::value && parsed.is_number()) {
-        if (next < literals.size() && literals[next].number_ordinal == number) {
-          parsed = literals[next++].value;
-        }
-        ++number;
-      }
-      return true;
-    };
-    return json::parse(patched, put_back);
-  } catch (const json::parse_error& e) {
-    fail(origin, text, e.byte == 0 ? 0 : e.byte - 1, parser_detail(e, !literals.empty()));
-  }
+nlohmann::ordered_json parse_results_json_ordered(std::string_view text, std::string_view origin) {
+  return parse_as<nlohmann::ordered_json>(text, origin);
 }
 
 }  // namespace morvi::reporter::schema

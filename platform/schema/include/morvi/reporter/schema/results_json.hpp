@@ -15,5 +15,7 @@ std::string read_text_file(const std::string& path);
 // the results writer writes them for. Text that is not JSON, or that nests deeper than
 // MAX_DEPTH, is a ParseError whose message starts with "<origin>: line L, column C: ".
 nlohmann::json parse_results_json(std::string_view text, std::string_view origin);
+// The same, keeping every object's members in the order the document gives them.
+nlohmann::ordered_json parse_results_json_ordered(std::string_view text, std::string_view origin);
 
 }  // namespace morvi::reporter::schema

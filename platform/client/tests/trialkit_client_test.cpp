@@ -1,0 +1,40 @@
+#include "morvi/reporter/client/trialkit_client.hpp"
+
+#include <gtest/gtest.h>
+
+namespace morvi::reporter::client {
+namespace {
+
+using trialkit::TrialKit;
+
+TEST(TrialKitClient, RecordsAreTheNodesOwnDictionaries) {
+  auto job = TrialKit::create("job", 1);
+  auto task = job->add_task("t1", 2);
+  auto testcase = task->add_section(7, 3, "Testcase");
+  auto step = testcase->add_section("s1", 4, "Step");
+  auto twin = task->add_section(7, 5, "Testcase");
+  job->add_plugin("monitor", 6);
+  TrialKitClient c(job);
+
+  EXPECT_EQ(c.get_trialkit(), Value(job->to_dict()));
+  EXPECT_EQ(c.get_trialkit().as_map().at("tasks"), Value::list({"t1", "monitor"}));
+  EXPECT_EQ(c.get_section(List{"t1", 7, "s1"}), Value(step->to_dict()));
+  // Siblings sharing an id: the first one answers.
+  EXPECT_EQ(c.get_section(List{"t1", 7}), Value(testcase->to_dict()));
+  EXPECT_EQ(c.get_section(List{}), c.get_trialkit());
+  for (const List& path : {List{"t2"}, List{"t1", "7"}, List{"t1", 7, "s1", "x"}}) {
+    EXPECT_EQ(c.get_section(path), Value(Map())) << Value(path).to_repr();
+  }
+}
+
+TEST(TrialKitClient, SeesTheTreeAsItIsAtEachRequest) {
+  auto job = TrialKit::create("job", 1);
+  TrialKitClient c(job);
+  EXPECT_EQ(c.get_section(List{"t1"}), Value(Map()));
+  auto task = job->add_task("t1", 2);
+  task->update(Map{{"description", "late"}});
+  EXPECT_EQ(c.get_section(List{"t1"}).as_map().at("description"), Value("late"));
+}
+
+}  // namespace
+}  // namespace morvi::reporter::client
