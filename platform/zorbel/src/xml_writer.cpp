@@ -102,7 +102,9 @@ class Writer {
   };
 
   void indent(int depth) {
-    for (int i = 0; i < depth; ++i) out_.append(indent_);
+    const std::size_t width = static_cast<std::size_t>(depth) * indent_.size();
+    while (indents_.size() < width) indents_.append(indent_);
+    out_.append(indents_, 0, width);
   }
 
   // Writes the start tag (or the whole empty element); returns true when children follow.
@@ -135,6 +137,7 @@ class Writer {
 
   std::string& out_;
   std::string_view indent_;
+  std::string indents_;  // the indentation of the deepest level so far
   std::vector<Frame> stack_;
 };
 

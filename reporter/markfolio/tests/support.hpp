@@ -1,0 +1,88 @@
+#pragma once
+// Helpers for the XML writer's tests: a clock that ticks, temporary folders, file reading and
+// validation against the shipped XML Schemas.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/xmlschemas.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "morvi/datetime.hpp"
+#include "morvi/utils/utils.hpp"
+
+namespace morvi::test {
+
+// A clock that moves one second (and a quarter) per reading, from 2024-05-01 10:00:00.
+class TickingClock {
+ public:
+  TickingClock()
+      : clock_([this] { return DateTime(2024, 5, 1, 10, 0, ticks_++ % 60, 250000, 120); }) {}
+
+ private:
+  int ticks_ = 0;
+  utils::ScopedClock clock_;
+};
+
+// A fresh folder under the build tree, removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("MORVI_BINARY_DIR");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::path(base ? base : "/tmp") / "markfolio-tests" /
+            (std::string(info->test_suite_name()) + "." + info->name());
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string str() const { return path_.string(); }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::filesystem::path schema_path(const std::string& name) {
+  const char* source = std::getenv("MORVI_SOURCE_DIR");
+  return std::filesystem::path(source ? source : ".") / "docs" / "schemas" / name;
+}
+
+// Empty when `file` is valid against the schema `schema_name`; libxml2's messages otherwise.
+inline std::string schema_errors(const std::filesystem::path& file,
+                                 const std::string& schema_name) {
+  std::string errors;
+  std::unique_ptr<xmlSchemaParserCtxt, decltype(&xmlSchemaFreeParserCtxt)> parser(
+      xmlSchemaNewParserCtxt(schema_path(schema_name).c_str()), xmlSchemaFreeParserCtxt);
+  std::unique_ptr<xmlSchema, decltype(&xmlSchemaFree)> schema(xmlSchemaParse(parser.get()),
+                                                             xmlSchemaFree);
+  if (!schema) return "cannot load " + schema_name;
+  std::unique_ptr<xmlSchemaValidCtxt, decltype(&xmlSchemaFreeValidCtxt)> validator(
+      xmlSchemaNewValidCtxt(schema.get()), xmlSchemaFreeValidCtxt);
+  xmlSchemaSetValidStructuredErrors(
+      validator.get(),
+      [](void* sink, xmlErrorPtr e) {
+        static_cast<std::string*>(sink)->append(e->message ? e->message : "?");
+      },
+      &errors);
+  std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
+      xmlReadFile(file.c_str(), nullptr, XML_PARSE_HUGE | XML_PARSE_NONET), xmlFreeDoc);
+  if (!doc) return "cannot parse " + file.string();
+  if (xmlSchemaValidateDoc(validator.get(), doc.get()) != 0 && errors.empty()) {
+    errors = "invalid";
+  }
+  return errors;
+}
+
+}  // namespace morvi::test
