@@ -30,9 +30,9 @@ class Hosts {
 class Lumo {
  public:
   struct Args {
-    std::optional<Value> dnsname;
-    std::optional<Value> attributes;
-    std::optional<Map> post;
+    std::optional<Value> dnsname{};
+    std::optional<Value> attributes{};
+    std::optional<Map> post{};
   };
   // Records the given arguments; later calls replace the arguments they name.
   void set_args(Args args);
