@@ -1,0 +1,76 @@
+#pragma once
+// How one command declares, parses and describes its arguments, in the manner of the standard
+// argument parsers: positional arguments and options that take a value, each with a metavar,
+// a type and a help text.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "morvi/value.hpp"
+
+namespace morvi::cli {
+
+// The parsed arguments of one command.
+class Arguments {
+ public:
+  // The value of the argument `name` (an option's name without its dashes): a text, int or
+  // float as declared, none when an option was not given. LookupError for a name no argument
+  // declared.
+  const Value& operator[](std::string_view name) const;
+  void set(std::string_view name, Value value) { values_.set(name, std::move(value)); }
+
+ private:
+  Map values_;
+};
+
+class ArgumentParser {
+ public:
+  struct Argument {
+    std::string name;     // "file", or "--depth" for an option
+    std::string dest;     // the name in Arguments: "file", "depth"
+    std::string metavar;  // how help and usage show the value: "[file]", "N"
+    Kind type;            // Kind::Text, Kind::Int or Kind::Float
+    std::string help;
+    bool positional() const { return !name.starts_with('-'); }
+  };
+
+  // `usage` is shown as it is; an empty one is made from the arguments.
+  ArgumentParser(std::string prog, std::string usage, std::string description);
+
+  // Declares a positional argument ("file"), required, or an option ("--depth"), which may be
+  // left out. ArgumentError for a type other than text, int or float, a name that is empty
+  // or "-"/"--" alone, or a name declared before.
+  void add_argument(std::string name, std::string metavar, Kind type, std::string help);
+
+  const std::string& prog() const noexcept { return prog_; }
+  const std::string& description() const noexcept { return description_; }
+  const std::vector<Argument>& arguments() const noexcept { return arguments_; }
+  // "usage: ..." without a trailing newline.
+  std::string format_usage() const;
+  std::string format_help() const;
+
+  // The typed value of `raw` for `argument`; ArgumentError saying which argument and why.
+  static Value convert(const Argument& argument, const std::string& raw);
+
+ private:
+  std::string prog_;
+  std::string usage_;
+  std::string description_;
+  std::vector<Argument> arguments_;
+};
+
+// Help text helpers shared with command groups.
+namespace help_text {
+// The text with surrounding white space dropped and inner runs of it made single spaces,
+// wrapped at `width` columns, each line indented by `indent` spaces.
+std::string fill(std::string_view text, std::size_t width, std::size_t indent);
+using Rows = std::vector<std::pair<std::string, std::string>>;
+// The column where the helps of a page's rows start: two spaces after the longest name, but
+// no further right than column 24.
+std::size_t help_column(const std::vector<const Rows*>& sections);
+// One "  name    help" line per entry, the help starting at `column`; a name too long for
+// that puts its help on the next line.
+std::string rows(const Rows& entries, std::size_t column);
+}  // namespace help_text
+
+}  // namespace morvi::cli

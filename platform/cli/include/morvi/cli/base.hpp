@@ -1,0 +1,75 @@
+#pragma once
+// The base of the framework's command-line subcommands. A subcommand class gives its
+// class-level texts as static members, which the command-line layer reads to register and
+// describe it:
+//
+//   class Hello : public morvi::cli::Subcommand {
+//    public:
+//     static constexpr std::string_view name = "hello";
+//     static constexpr std::string_view help = "say hello";            // one line, in lists
+//     static constexpr std::string_view usage = "{prog} [who]";        // "" to derive it
+//     static constexpr std::string_view description = "Says hello.";  // on its help page
+//     explicit Hello(const morvi::cli::CommandSpec& spec) : Subcommand(spec) {
+//       parser.add_argument("who", "[who]", morvi::Kind::Text, "whom to greet");
+//     }
+//     morvi::cli::Status run(const morvi::cli::Arguments& args) override;
+//   };
+#include <concepts>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "morvi/cli/argument_parser.hpp"
+
+namespace morvi::cli {
+
+// The exit status of a command that failed.
+inline constexpr int ERROR = 1;
+
+// What run returns: none for success, otherwise the exit status.
+using Status = std::optional<int>;
+
+// What the command-line layer hands a subcommand's constructor.
+struct CommandSpec {
+  std::string prog;              // the program and command path: "morvi validate results"
+  std::string_view usage;        // may hold "{prog}"
+  std::string_view description;
+  std::ostream* out;             // where the command writes its output
+};
+
+// `usage` with every "{prog}" replaced by `prog`.
+std::string fill_prog(std::string_view usage, std::string_view prog);
+
+class Subcommand {
+ public:
+  // Creates `parser` from the spec: its prog, its usage with {prog} filled, its description.
+  explicit Subcommand(const CommandSpec& spec);
+  virtual ~Subcommand() = default;
+  Subcommand(const Subcommand&) = delete;
+  Subcommand& operator=(const Subcommand&) = delete;
+
+  virtual Status run(const Arguments& args) = 0;
+
+  ArgumentParser parser;
+
+ protected:
+  // Standard output, unless the tool that registered the command says otherwise.
+  std::ostream& out() const noexcept { return *out_; }
+
+ private:
+  std::ostream* out_;
+};
+
+// A class the command-line layer can register: a Subcommand with the four class-level texts,
+// constructible from a CommandSpec.
+template <class T>
+concept SubcommandClass = std::derived_from<T, Subcommand> &&
+                          std::constructible_from<T, const CommandSpec&> && requires {
+                            { T::name } -> std::convertible_to<std::string_view>;
+                            { T::help } -> std::convertible_to<std::string_view>;
+                            { T::usage } -> std::convertible_to<std::string_view>;
+                            { T::description } -> std::convertible_to<std::string_view>;
+                          };
+
+}  // namespace morvi::cli
