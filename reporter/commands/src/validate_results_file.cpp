@@ -1,0 +1,23 @@
+#include <ostream>
+
+#include "morvi/reporter/commands.hpp"
+#include "morvi/reporter/schema/results_json.hpp"
+
+namespace morvi::reporter::commands {
+
+ValidateResultsFile::ValidateResultsFile(const cli::CommandSpec& spec) : Subcommand(spec) {
+  parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to validate");
+}
+
+cli::Status ValidateResultsFile::run(const cli::Arguments& args) {
+  const std::string& path = args["file"].as_text();
+  const nlohmann::json document = schema::parse_results_json(schema::read_text_file(path), path);
+  if (const auto file_exceptions = validate(document)) {
+    out() << *file_exceptions << '\n';
+    return ERROR;
+  }
+  out() << path << " accepted\n";
+  return {};
+}
+
+}  // namespace morvi::reporter::commands
