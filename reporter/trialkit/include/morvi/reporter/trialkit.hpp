@@ -7,8 +7,12 @@
 // root is made by TrialKit::create; every other node by its parent's adding operations.
 //
 // Fields are read and written by name through field() and set_field(); the kinds override
-// them for their derived fields (fullid, idlist, result). Every writer reads fields this way,
-// in the kind's ARG_ORDER.
+// the reading and writing of their derived fields (fullid, idlist, result). Every writer reads
+// fields this way, in the kind's ARG_ORDER.
+//
+// References handed out by the typed reads and by a borrowed FieldRef stay valid until the
+// node is next changed (a field that still holds its construction default is shared until the
+// node first writes it).
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -40,6 +44,10 @@ enum class NodeKind : std::uint8_t { Base, TrialKit, Task, Plugin, Section };
 
 class ReportObjectBase;
 class TrialKit;
+// Every field name a node kind knows, as a small number, and how a kind keeps its fields
+// (both defined with the node sources).
+enum class FieldId : std::uint8_t;
+struct NodeLayout;
 class Task;
 class Plugin;
 class Section;
@@ -99,19 +107,23 @@ class ReportObjectBase : public Object {
   // --- fields by name ---------------------------------------------------------------------
   // Any field: those of ARG_ORDER, the derived ones (fullid, idlist, a task's or trialkit's
   // result) and the fields outside the list (seq_num, result_rollup, a section's logfile, a
-  // plugin's health_summary).
-  virtual FieldRef field(std::string_view name) const;
+  // plugin's health_summary). Absent when the kind has no such field or it was never given.
+  FieldRef field(std::string_view name) const;
   // The field's value, none when absent.
   Value field_or_none(std::string_view name) const { return *field(name); }
   bool has_field(std::string_view name) const { return field(name).exists(); }
-  // Sets a stored field, creating it. ArgumentError for a derived field that cannot be
-  // assigned (fullid, idlist, a trialkit's result) or a name the kind cannot store.
-  virtual void set_field(std::string_view name, Value value);
+  // Sets a field, creating it. A task's `result` goes to its explicit result. ArgumentError for
+  // a derived field that cannot be assigned (fullid, idlist, a trialkit's result), a name the
+  // kind cannot store, or a child list holding anything but report nodes (or this node or one
+  // of its ancestors); TypeError for `details` or a child list that is not a list, or an
+  // `extra` that is not a map.
+  void set_field(std::string_view name, Value value);
 
   // --- lifecycle --------------------------------------------------------------------------
   virtual void start(Options options = {});
   virtual void stop(Options options = {});
   void update(const Map& data);
+  void update(Map&& data);
   // TypeError when `data` is not a map.
   void update(const Value& data);
   void update_extra(const Map& data, bool list_extend = true);
@@ -147,11 +159,16 @@ class ReportObjectBase : public Object {
  protected:
   ReportObjectBase(NodeKind kind, Value id, Value seq_num, ReportObjectBase* parent, Value type);
 
-  // Stored field by slot name; nullptr when the kind has no slot of that name or it is absent.
-  const Value* stored(std::string_view name) const noexcept;
-  Value* stored(std::string_view name) noexcept;
-  // Sets a stored field, creating it; ArgumentError when the kind has no slot of that name.
-  void store(std::string_view name, Value value);
+  // Reading and writing one field; the kinds override them for their derived fields.
+  virtual FieldRef read(FieldId field) const;
+  virtual void assign(FieldId field, Value value);
+  // The field's value (stored or the construction default), nullptr when absent.
+  const Value* find(FieldId field) const noexcept;
+  // The field's own stored value, created as none when absent; ArgumentError when the kind has
+  // no such field. Valid until the next field of this node is created.
+  Value& slot(FieldId field);
+  // Sets a field the kind stores, creating it.
+  void store(FieldId field, Value value);
   // The base steps of start and stop, for kinds that wrap them.
   void base_start(Options& options);
   void base_stop(Options& options);
@@ -160,14 +177,38 @@ class ReportObjectBase : public Object {
   std::shared_ptr<Child> adopt(std::shared_ptr<Child> child);
 
  private:
-  struct Layout;
-  static const Layout& layout_of(NodeKind kind) noexcept;
-  int slot_of(std::string_view name) const noexcept;
+  const NodeLayout& layout() const noexcept;
+  const Value* peek(int slot) const noexcept;
+  const Value& default_value(int slot) const noexcept;
+  Value& materialize(int slot);
+  Value& insert(int slot, Value value);
+  void put(int slot, Value value);
+  int slot_index(int slot) const noexcept;
+  // One key of update that the kind lists: appended to a list field, else assigned.
+  void update_field(FieldId field, Value&& value);
+  void append_to_list(FieldId field, int slot, Value&& value);
+  // Folds this section's result and health into `parent`; false when it has no result.
+  bool fold_into(ReportObjectBase& parent);
+  // Moves the children out (for the iterative teardown), clearing their back pointers.
+  void release_children(List& out) noexcept;
+
+  // Fields live in slots: one per stored ARG_ORDER entry, then the hidden fields. A slot that
+  // holds its construction default or its field's common constant (a result Passed, a
+  // result_rollup true) takes no room; the others hold their values in slot order, in the
+  // node itself while they fit (a passing step's do), else in a spill array.
+  static constexpr int kInlineValues = 10;
+  Value* values() noexcept { return spill_ ? spill_.get() : inline_; }
+  const Value* values() const noexcept { return spill_ ? spill_.get() : inline_; }
 
   NodeKind kind_;
+  std::uint8_t size_ = 0;                   // values in use
+  std::uint8_t capacity_ = kInlineValues;   // room for values
+  std::uint32_t present_ = 0;               // bit i: slot i's field exists
+  std::uint32_t stored_ = 0;                // bit i: slot i has room of its own
+  std::uint32_t constant_ = 0;              // bit i: slot i holds its field's constant
   ReportObjectBase* parent_;
-  std::uint64_t present_ = 0;           // bit i set: slot i holds a value
-  std::unique_ptr<Value[]> slots_;      // one per ARG_ORDER entry, then the hidden fields
+  std::unique_ptr<Value[]> spill_;
+  Value inline_[kInlineValues];
 };
 
 class TrialKit : public ReportObjectBase {
@@ -179,14 +220,16 @@ class TrialKit : public ReportObjectBase {
   // Derived from the children on every read; none when no child has a result.
   Value result() const;
 
-  FieldRef field(std::string_view name) const override;
-  void set_field(std::string_view name, Value value) override;
   void stop(Options options = {}) override;
   void roll_up() override;
   std::shared_ptr<Plugin> add_plugin(Value id, Value seq_num, Value type = {});
   std::shared_ptr<Task> add_task(Value id, Value seq_num, Value type = {});
 
   explicit TrialKit(Value id, Value seq_num, Value type);
+
+ protected:
+  FieldRef read(FieldId field) const override;
+  void assign(FieldId field, Value value) override;
 };
 
 class Task : public ReportObjectBase {
@@ -196,14 +239,16 @@ class Task : public ReportObjectBase {
   // Stores the explicit result (none included); from then on it is returned as is.
   void set_result(Value result);
 
-  FieldRef field(std::string_view name) const override;
-  void set_field(std::string_view name, Value value) override;
   void stop(Options options = {}) override;
   void roll_up() override;
   std::shared_ptr<Plugin> add_plugin(Value id, Value seq_num, Value type = {});
   std::shared_ptr<Section> add_section(Value id, Value seq_num, Value type = {});
 
   Task(Value id, Value seq_num, ReportObjectBase* parent, Value type);
+
+ protected:
+  FieldRef read(FieldId field) const override;
+  void assign(FieldId field, Value value) override;
 
  private:
   bool has_explicit_result_ = false;

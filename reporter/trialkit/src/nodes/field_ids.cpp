@@ -1,0 +1,56 @@
+#include "field_ids.hpp"
+
+#include <array>
+#include <cstddef>
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+
+// Open addressing over a table four times the number of names: update looks up every key it
+// is given, so this stays a hash and one comparison.
+class NameIndex {
+ public:
+  NameIndex() {
+    for (int i = 0; i < kFieldCount; ++i) {
+      std::size_t at = hash(kFieldNames[static_cast<std::size_t>(i)]) & kMask;
+      while (table_[at] != 0) at = (at + 1) & kMask;
+      table_[at] = static_cast<std::uint8_t>(i + 1);
+    }
+  }
+
+  FieldId find(std::string_view name) const noexcept {
+    for (std::size_t at = hash(name) & kMask;; at = (at + 1) & kMask) {
+      const std::uint8_t entry = table_[at];
+      if (entry == 0) return FieldId::unknown;
+      if (kFieldNames[entry - 1u] == name) return static_cast<FieldId>(entry - 1);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kSize = 256;
+  static constexpr std::size_t kMask = kSize - 1;
+  static_assert(kSize >= 4 * kFieldCount);
+
+  static std::size_t hash(std::string_view s) noexcept {
+    std::size_t h = s.size();
+    for (char c : s) h = h * 31 + static_cast<unsigned char>(c);
+    return h;
+  }
+
+  std::array<std::uint8_t, kSize> table_{};
+};
+
+}  // namespace
+
+FieldId field_id(std::string_view name) noexcept {
+  static const NameIndex index;
+  return index.find(name);
+}
+
+std::string_view field_name(FieldId field) noexcept {
+  return field == FieldId::unknown ? std::string_view("?")
+                                   : kFieldNames[static_cast<std::size_t>(index_of(field))];
+}
+
+}  // namespace morvi::reporter::trialkit

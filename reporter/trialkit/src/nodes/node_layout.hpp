@@ -1,0 +1,81 @@
+#pragma once
+// How each node kind keeps its fields: which slot holds which field, which fields a new node
+// has, and what each holds until first written.
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "field_ids.hpp"
+#include "morvi/reporter/trialkit.hpp"
+
+namespace morvi::reporter::trialkit {
+
+struct NodeLayout {
+  static constexpr int kMaxSlots = 32;  // a node's slot sets are 32-bit masks
+
+  // What a field holds from construction until the node first writes it. Shared constants
+  // stand in for these, so a fresh node allocates nothing for them.
+  enum class Default : std::uint8_t { none, class_name, same_as_id, empty_list, empty_map, fresh_tally };
+
+  NodeKind kind = NodeKind::Base;
+  std::span<const std::string_view> arg_order;
+  std::uint64_t listed = 0;          // bit per FieldId: named in arg_order
+  std::array<std::int8_t, kFieldCount> slot_of{};  // -1: the kind does not store the field
+  std::array<Default, kMaxSlots> defaults{};
+  // The common value a slot may hold without room: a result Passed, a result_rollup true.
+  // Null for the slots that have none.
+  std::array<const Value*, kMaxSlots> constants{};
+  std::uint32_t constructed = 0;     // slots that exist on a new node
+  int children_slot = -1;
+
+  constexpr int slot(FieldId f) const noexcept {
+    return f == FieldId::unknown ? -1 : slot_of[static_cast<std::size_t>(index_of(f))];
+  }
+  constexpr bool lists(FieldId f) const noexcept {
+    return f != FieldId::unknown && (listed & bit_of(f));
+  }
+};
+
+// Indexed by NodeKind; constant-initialised.
+extern const std::array<NodeLayout, 5> kNodeLayouts;
+
+inline const NodeLayout& ReportObjectBase::layout() const noexcept {
+  return kNodeLayouts[static_cast<std::size_t>(kind_)];
+}
+
+// "ReportObjectBase", "TrialKit", ...: the type of a node built without one.
+const Value& class_name(NodeKind kind) noexcept;
+
+// The bit count of a slot mask (std::popcount becomes a library call without -mpopcnt).
+constexpr int count_bits(std::uint32_t v) noexcept {
+  v = v - ((v >> 1) & 0x55555555u);
+  v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+  return static_cast<int>((((v + (v >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
+}
+
+// Every field read passes here, so these stay inline.
+inline int ReportObjectBase::slot_index(int slot) const noexcept {
+  return count_bits(stored_ & ((1u << slot) - 1u));
+}
+
+inline const Value* ReportObjectBase::peek(int slot) const noexcept {
+  const std::uint32_t bit = 1u << slot;
+  if (!(present_ & bit)) return nullptr;
+  if (stored_ & bit) return &values()[slot_index(slot)];
+  if (constant_ & bit) return layout().constants[static_cast<std::size_t>(slot)];
+  return &default_value(slot);
+}
+
+inline const Value* ReportObjectBase::find(FieldId field) const noexcept {
+  const int slot = layout().slot(field);
+  return slot < 0 ? nullptr : peek(slot);
+}
+
+// ArgumentError unless `child` is a report node that `node` may hold in its child list
+// `list_name`: not the node itself nor one of its ancestors.
+void check_child(const ReportObjectBase& node, std::string_view list_name, const Value& child);
+
+}  // namespace morvi::reporter::trialkit

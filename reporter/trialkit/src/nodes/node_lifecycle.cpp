@@ -1,0 +1,118 @@
+// The lifecycle every node shares: start, update, stop, extra data and details.
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "morvi/utils/dicts.hpp"
+#include "morvi/utils/utils.hpp"
+#include "node_layout.hpp"
+
+namespace morvi::reporter::trialkit {
+
+using F = FieldId;
+
+void ReportObjectBase::start(Options options) { base_start(options); }
+
+void ReportObjectBase::stop(Options options) { base_stop(options); }
+
+void ReportObjectBase::base_start(Options& options) {
+  store(F::starttime, Value(utils::get_time()));
+  update(std::move(options));
+}
+
+void ReportObjectBase::base_stop(Options& options) {
+  if (!starttime().is_none()) {
+    store(F::stoptime, Value(utils::get_time()));
+    const double seconds = stoptime().as_datetime().seconds_since(starttime().as_datetime());
+    store(F::runtime, Value(seconds));
+  }
+  Value flag = options.take("result_rollup").value_or(Value(true));
+  const bool roll = flag.truthy();
+  store(F::result_rollup, std::move(flag));
+  // The update comes first, so that a result given to stop is in place for the roll-up.
+  update(std::move(options));
+  if (roll) roll_up();
+}
+
+// A copy first: `data` may live inside a field that this update replaces.
+void ReportObjectBase::update(const Map& data) { update(Map(data)); }
+
+void ReportObjectBase::update(Map&& data) {
+  const NodeLayout& l = layout();
+  bool leftovers = false;
+  for (auto& [key, value] : data) {
+    const FieldId field = field_id(key);
+    if (l.lists(field))
+      update_field(field, std::move(value));
+    else
+      leftovers = true;
+  }
+  if (!leftovers) return;
+  // The keys no field takes go to `extra` once the fields are done (an `extra` key may just
+  // have replaced it), merged as update_extra merges them. `data` is ours, so a key that
+  // `extra` does not hold yet is moved in rather than copied.
+  Map& extra = slot(F::extra).as_map();
+  for (auto& [key, value] : data) {
+    if (l.lists(field_id(key))) continue;
+    if (!extra.contains(key)) {
+      extra.set(key, std::move(value));
+    } else {
+      Map one;
+      one.set(key, std::move(value));
+      utils::recursive_update(extra, one, true);
+    }
+  }
+}
+
+void ReportObjectBase::update(const Value& data) {
+  if (!data.is_map())
+    throw TypeError(std::string("update takes a map, got ") + data.kind_name());
+  update(data.as_map());
+}
+
+void ReportObjectBase::update_field(FieldId field, Value&& value) {
+  // idlist is a fresh list on every read: extending it leaves nothing behind.
+  if (field == F::idlist) return;
+  const int slot = layout().slot(field);
+  if (slot >= 0) {
+    const Value* current = peek(slot);
+    if (current != nullptr && current->is_list()) {
+      append_to_list(field, slot, std::move(value));
+      return;
+    }
+  }
+  assign(field, std::move(value));
+}
+
+void ReportObjectBase::append_to_list(FieldId field, int slot, Value&& value) {
+  const bool more = value.is_list();
+  if (slot == layout().children_slot) {
+    if (more) {
+      for (const Value& child : value.as_list()) check_child(*this, field_name(field), child);
+    } else {
+      check_child(*this, field_name(field), value);
+    }
+  }
+  List& list = materialize(slot).as_list();
+  if (more) {
+    List& items = value.as_list();
+    list.insert(list.end(), std::make_move_iterator(items.begin()),
+                std::make_move_iterator(items.end()));
+  } else {
+    list.push_back(std::move(value));
+  }
+}
+
+void ReportObjectBase::update_extra(const Map& data, bool list_extend) {
+  // Merging nothing changes nothing; skipping it keeps an untouched `extra` shared.
+  if (data.empty()) return;
+  // A copy first: `data` may be this node's own `extra` or lie inside it.
+  const Map source(data);
+  utils::recursive_update(slot(F::extra).as_map(), source, list_extend);
+}
+
+void ReportObjectBase::add_detail(Value detail) {
+  slot(F::details).as_list().push_back(std::move(detail));
+}
+
+}  // namespace morvi::reporter::trialkit

@@ -1,0 +1,184 @@
+// Field storage of a node: slots, construction defaults, and reading and writing by name.
+#include <string>
+#include <utility>
+
+#include "node_layout.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+using F = FieldId;
+
+const Value kNone;
+
+[[noreturn]] void no_such_field(const ReportObjectBase& node, std::string_view name) {
+  throw ArgumentError(node.type_name() + " has no field '" + std::string(name) + "'");
+}
+
+// Refuses values that would break the typed reads: `details` and the child lists are lists,
+// `extra` is a map, and a child list holds report nodes only.
+void check_assignable(const ReportObjectBase& node, F field, const Value& value) {
+  const std::string_view name = field_name(field);
+  if (field == F::details || field == F::tasks || field == F::sections) {
+    if (!value.is_list())
+      throw TypeError("'" + std::string(name) + "' must be a list, got " + value.kind_name());
+  }
+  if (field == F::extra && !value.is_map())
+    throw TypeError("'extra' must be a map, got " + std::string(value.kind_name()));
+  if (field == F::tasks || field == F::sections)
+    for (const Value& child : value.as_list()) check_child(node, name, child);
+}
+
+}  // namespace
+
+void check_child(const ReportObjectBase& node, std::string_view list_name, const Value& child) {
+  const ReportObjectBase* candidate =
+      child.is_node() ? dynamic_cast<const ReportObjectBase*>(child.as_object().get()) : nullptr;
+  if (candidate == nullptr)
+    throw ArgumentError("'" + std::string(list_name) + "' holds report nodes only, got " +
+                        child.kind_name());
+  for (const ReportObjectBase* up = &node; up != nullptr; up = up->parent())
+    if (up == candidate)
+      throw ArgumentError("'" + std::string(list_name) +
+                          "' cannot hold the node itself or one of its ancestors");
+}
+
+const Value& ReportObjectBase::default_value(int slot) const noexcept {
+  using D = NodeLayout::Default;
+  static const Value empty_list{List{}};
+  static const Value empty_map{Map{}};
+  static const Value fresh_tally{results::ResultCounter{}};
+  switch (layout().defaults[static_cast<std::size_t>(slot)]) {
+    case D::none: return kNone;
+    case D::class_name: return class_name(kind_);
+    case D::same_as_id: return id();
+    case D::empty_list: return empty_list;
+    case D::empty_map: return empty_map;
+    case D::fresh_tally: return fresh_tally;
+  }
+  return kNone;
+}
+
+Value& ReportObjectBase::insert(int slot, Value value) {
+  const int at = slot_index(slot);
+  if (size_ == capacity_) {
+    const auto grown = static_cast<std::uint8_t>(capacity_ + 4);
+    auto bigger = std::make_unique<Value[]>(grown);
+    Value* old = values();
+    for (int i = 0; i < size_; ++i) bigger[static_cast<std::size_t>(i)] = std::move(old[i]);
+    spill_ = std::move(bigger);
+    capacity_ = grown;
+  }
+  Value* v = values();
+  for (int i = size_; i > at; --i) v[i] = std::move(v[i - 1]);
+  v[at] = std::move(value);
+  ++size_;
+  const std::uint32_t bit = 1u << slot;
+  stored_ |= bit;
+  present_ |= bit;
+  constant_ &= ~bit;
+  return v[at];
+}
+
+Value& ReportObjectBase::materialize(int slot) {
+  const std::uint32_t bit = 1u << slot;
+  if (stored_ & bit) return values()[slot_index(slot)];
+  return insert(slot, (present_ & bit) ? *peek(slot) : Value());
+}
+
+void ReportObjectBase::put(int slot, Value value) {
+  const std::uint32_t bit = 1u << slot;
+  if (stored_ & bit) {
+    values()[slot_index(slot)] = std::move(value);
+    return;
+  }
+  const NodeLayout& l = layout();
+  const Value* constant = l.constants[static_cast<std::size_t>(slot)];
+  if (constant != nullptr && value.kind() == constant->kind() && value == *constant) {
+    present_ |= bit;
+    constant_ |= bit;
+  } else if (value.is_none() && l.defaults[static_cast<std::size_t>(slot)] == NodeLayout::Default::none) {
+    present_ |= bit;  // none needs no room
+    constant_ &= ~bit;
+  } else {
+    insert(slot, std::move(value));
+  }
+}
+
+Value& ReportObjectBase::slot(FieldId field) {
+  const int slot = layout().slot(field);
+  if (slot < 0) no_such_field(*this, field_name(field));
+  return materialize(slot);
+}
+
+void ReportObjectBase::store(FieldId field, Value value) {
+  const int slot = layout().slot(field);
+  if (slot < 0) no_such_field(*this, field_name(field));
+  put(slot, std::move(value));
+}
+
+FieldRef ReportObjectBase::field(std::string_view name) const { return read(field_id(name)); }
+
+FieldRef ReportObjectBase::read(FieldId field) const {
+  if (field == F::fullid) return FieldRef::computed(fullid());
+  if (field == F::idlist) return FieldRef::computed(Value(idlist()));
+  const Value* value = find(field);
+  return value ? FieldRef::borrowed(*value) : FieldRef();
+}
+
+void ReportObjectBase::set_field(std::string_view name, Value value) {
+  const FieldId field = field_id(name);
+  if (field == F::unknown) no_such_field(*this, name);
+  assign(field, std::move(value));
+}
+
+void ReportObjectBase::assign(FieldId field, Value value) {
+  if (field == F::fullid || field == F::idlist)
+    throw ArgumentError("'" + std::string(field_name(field)) +
+                        "' is derived from the node's place in the tree and cannot be assigned");
+  const int slot = layout().slot(field);
+  if (slot < 0) no_such_field(*this, field_name(field));
+  check_assignable(*this, field, value);
+  // A name that still mirrors the id keeps the id it had.
+  if (field == F::id) {
+    const int name_slot = layout().slot(F::name);
+    if (!(stored_ & (1u << name_slot)) && (present_ & (1u << name_slot))) materialize(name_slot);
+  }
+  put(slot, std::move(value));
+}
+
+const Value& ReportObjectBase::id() const noexcept { return *find(F::id); }
+const Value& ReportObjectBase::seq_num() const noexcept { return *find(F::seq_num); }
+const Value& ReportObjectBase::type() const noexcept { return *find(F::type); }
+
+const Value& ReportObjectBase::starttime() const noexcept {
+  const Value* v = find(F::starttime);
+  return v ? *v : kNone;
+}
+const Value& ReportObjectBase::stoptime() const noexcept {
+  const Value* v = find(F::stoptime);
+  return v ? *v : kNone;
+}
+const Value& ReportObjectBase::runtime() const noexcept {
+  const Value* v = find(F::runtime);
+  return v ? *v : kNone;
+}
+const Value& ReportObjectBase::result_rollup() const noexcept {
+  const Value* v = find(F::result_rollup);
+  return v ? *v : kNone;
+}
+
+const List& ReportObjectBase::details() const { return find(F::details)->as_list(); }
+const Map& ReportObjectBase::extra() const { return find(F::extra)->as_map(); }
+
+const List& ReportObjectBase::children() const {
+  static const List none;
+  const int slot = layout().children_slot;
+  return slot < 0 ? none : peek(slot)->as_list();
+}
+
+std::span<const std::string_view> ReportObjectBase::arg_order() const noexcept {
+  return layout().arg_order;
+}
+
+}  // namespace morvi::reporter::trialkit

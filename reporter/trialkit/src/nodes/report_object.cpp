@@ -1,0 +1,103 @@
+// The base node: construction, teardown, and its identity and place in the tree.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "node_layout.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+using F = FieldId;
+
+// A node directly below the trialkit (or without parent) starts the full id.
+bool starts_fullid(const ReportObjectBase& node) noexcept {
+  const ReportObjectBase* parent = node.parent();
+  return parent == nullptr || parent->node_kind() == NodeKind::TrialKit;
+}
+
+// The node and its ancestors up to the one that starts the full id, nearest first. Walked in a
+// loop: a chain of nested sections can be as deep as the runner makes it.
+std::vector<const ReportObjectBase*> id_chain(const ReportObjectBase& node) {
+  std::vector<const ReportObjectBase*> chain{&node};
+  while (!starts_fullid(*chain.back())) chain.push_back(chain.back()->parent());
+  return chain;
+}
+
+}  // namespace
+
+ReportObjectBase& node_of(const Value& v) {
+  auto* node = v.is_node() ? dynamic_cast<ReportObjectBase*>(v.as_object().get()) : nullptr;
+  if (node == nullptr)
+    throw TypeError(std::string("expected a report node, got ") + v.kind_name());
+  return *node;
+}
+
+ReportObjectBase::ReportObjectBase(NodeKind kind, Value id, Value seq_num,
+                                   ReportObjectBase* parent, Value type)
+    : kind_(kind), parent_(parent) {
+  const NodeLayout& l = layout();
+  present_ = l.constructed;
+  if (type.truthy()) put(l.slot(F::type), std::move(type));
+  put(l.slot(F::id), std::move(id));
+  put(l.slot(F::seq_num), std::move(seq_num));
+}
+
+std::shared_ptr<ReportObjectBase> ReportObjectBase::create(Value id, Value seq_num,
+                                                           ReportObjectBase* parent, Value type) {
+  return std::shared_ptr<ReportObjectBase>(new ReportObjectBase(
+      NodeKind::Base, std::move(id), std::move(seq_num), parent, std::move(type)));
+}
+
+// Children are taken apart one at a time from an explicit list: letting each node's child list
+// destroy its children would recurse once per level of the tree.
+ReportObjectBase::~ReportObjectBase() {
+  List pending;
+  release_children(pending);
+  while (!pending.empty()) {
+    Value child = std::move(pending.back());
+    pending.pop_back();
+    const std::shared_ptr<Object>& object = child.as_object();
+    if (object.use_count() == 1) static_cast<ReportObjectBase&>(*object).release_children(pending);
+  }
+}
+
+void ReportObjectBase::release_children(List& out) noexcept {
+  const int slot = layout().children_slot;
+  if (slot < 0 || !(stored_ & (1u << slot))) return;
+  List& children = values()[slot_index(slot)].as_list();
+  for (Value& child : children) {
+    // A child that someone else still holds outlives this node: it becomes a root.
+    auto& node = static_cast<ReportObjectBase&>(*child.as_object());
+    if (node.parent_ == this) node.parent_ = nullptr;
+    out.push_back(std::move(child));
+  }
+  children.clear();
+}
+
+std::string ReportObjectBase::type_name() const { return class_name(kind_).as_text(); }
+
+std::string ReportObjectBase::repr() const {
+  return "<" + type_name() + " " + fullid().to_text() + ">";
+}
+
+Value ReportObjectBase::fullid() const {
+  if (starts_fullid(*this)) return id();
+  const auto chain = id_chain(*this);
+  std::string out;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin()) out += '.';
+    (*it)->id().append_text(out);
+  }
+  return Value(std::move(out));
+}
+
+List ReportObjectBase::idlist() const {
+  const auto chain = id_chain(*this);
+  List out;
+  out.reserve(chain.size());
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) out.push_back((*it)->id());
+  return out;
+}
+
+}  // namespace morvi::reporter::trialkit
