@@ -1,0 +1,94 @@
+#include "show_results_file.hpp"
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "morvi/errors.hpp"
+#include "morvi/reporter/client/results_file_client.hpp"
+#include "morvi/reporter/explorer.hpp"
+
+namespace morvi::tools {
+
+namespace {
+
+using reporter::explorer::Explorer;
+using reporter::explorer::ExplorerSections;
+
+// "  t1.tc1  Testcase  passed  1.5s", with "-" for what the record lacks.
+void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
+  const auto text = [&](std::string_view name) {
+    const Value value = node.field(name);
+    return value.is_none() ? std::string("-") : value.to_text();
+  };
+  const Value fullid = node.field("fullid");
+  const Value result = node.field("result");
+  const Value runtime = node.field("runtime");
+  out << std::string(2 * depth, ' ') << (fullid.is_none() ? text("id") : fullid.to_text())
+      << "  " << text("type") << "  "
+      << (result.is_map() && result.as_map().contains("value")
+              ? result.as_map().at("value").to_text()
+              : std::string("-"))
+      << "  " << (runtime.is_number() ? runtime.to_text() + "s" : std::string("-"));
+}
+
+std::size_t child_count(const Explorer& node) {
+  return (node.tasks() ? node.tasks()->size() : 0) +
+         (node.sections() ? node.sections()->size() : 0);
+}
+
+}  // namespace
+
+ShowResultsFile::ShowResultsFile(const cli::CommandSpec& spec) : Subcommand(spec) {
+  parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to show");
+  parser.add_argument("--depth", "N", Kind::Int,
+                      "show nodes down to N levels below the top (0: the top alone); every "
+                      "level when left out");
+}
+
+cli::Status ShowResultsFile::run(const cli::Arguments& args) {
+  const std::string& path = args["file"].as_text();
+  const Value& depth_limit = args["depth"];
+  if (!depth_limit.is_none() && depth_limit.as_int() < 0) {
+    throw ArgumentError("--depth must be 0 or more, not " + depth_limit.to_text());
+  }
+  const Explorer top(std::make_shared<reporter::client::ResultsFileClient>(path));
+  if (!top) throw LookupError(path + " holds no report");
+
+  // Children still to show, one entry per child list on the way down; an explicit stack, as
+  // reports nest as deep as their writer let them.
+  struct Pending {
+    ExplorerSections children;
+    std::size_t next;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending;
+  const auto visit = [&](const Explorer& node, std::size_t depth) {
+    print_node(out(), node, depth);
+    const std::size_t count = child_count(node);
+    if (count > 0 && !depth_limit.is_none() &&
+        depth >= static_cast<std::size_t>(depth_limit.as_int())) {
+      out() << "  (" << count << (count == 1 ? " child" : " children") << " not shown)";
+    } else {
+      // Pushed in reverse, so tasks come before sections.
+      if (node.sections()) pending.push_back({*node.sections(), 0, depth + 1});
+      if (node.tasks()) pending.push_back({*node.tasks(), 0, depth + 1});
+    }
+    out() << '\n';
+  };
+  visit(top, 0);
+  while (!pending.empty()) {
+    Pending& list = pending.back();
+    if (list.next == list.children.size()) {
+      pending.pop_back();
+      continue;
+    }
+    const std::size_t depth = list.depth;
+    const Explorer child = list.children[static_cast<std::ptrdiff_t>(list.next++)];
+    visit(child, depth);
+  }
+  return {};
+}
+
+}  // namespace morvi::tools

@@ -1,0 +1,228 @@
+// The morvi executable as a user runs it: exit statuses, standard output and standard error.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "morvi/reporter/trialkit.hpp"
+#include "morvi/utils/utils.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& word) {
+  std::string q = "'";
+  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class MorviTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("morvi_tool_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string write(const std::string& name, const std::string& content) {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return (dir_ / name).string();
+  }
+
+  Outcome morvi(const std::vector<std::string>& words) {
+    std::string command = quoted(MORVI_EXE);
+    for (const std::string& word : words) command += " " + quoted(word);
+    command += " >" + quoted((dir_ / "stdout").string()) + " 2>" + quoted((dir_ / "stderr").string());
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir_ / "stdout"), slurp(dir_ / "stderr")};
+  }
+
+  fs::path dir_;
+};
+
+// A finished job of two tasks, written by the report object model.
+std::string job_document() {
+  using namespace morvi;
+  const std::int64_t epoch = DateTime(2024, 1, 1, 8).ticks();
+  std::int64_t readings = 0;
+  const utils::ScopedClock clock([&] { return DateTime::from_ticks(epoch + 500000 * ++readings, 0); });
+  auto job = reporter::trialkit::TrialKit::create("nightly", 1);
+  job->start();
+  auto task = job->add_task("t1", 2);
+  task->start();
+  auto testcase = task->add_section("tc1", 3, "Testcase");
+  testcase->start();
+  for (int i = 0; i < 2; ++i) {
+    auto step = testcase->add_section("step" + std::to_string(i), 4 + i, "Step");
+    step->start();
+    step->stop(Map{{"result", Value(i == 0 ? results::Passed : results::Failed)}});
+  }
+  testcase->stop();
+  task->stop();
+  job->add_task("t2", 6);  // never started
+  job->stop(Map{{"num_tasks", 2}});
+  return job->dump_json();
+}
+
+TEST_F(MorviTool, ValidateAcceptsAJob) {
+  const std::string path = write("results.json", job_document());
+  const Outcome r = morvi({"validate", "results", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, path + " accepted\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(MorviTool, ValidateReportsSchemaProblems) {
+  const std::string path = write("bad.json", R"({"version": "3.4", "report": {"type": "TrialKit",
+    "idlist": ["j"], "starttime": "2024-01-01T08:00:00", "result": {"value": "ok"}}})");
+  const Outcome r = morvi({"validate", "results", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "/report/result/value: Failed to match against any enum values. (value: \"ok\")\n"
+            "/report/starttime: Failed to match regex specified by 'pattern' constraint. "
+            "(value: \"2024-01-01T08:00:00\")\n");
+  EXPECT_EQ(r.err, "");
+}
+
+struct Refused {
+  const char* name;
+  const char* content;  // nullptr: no file
+  const char* message;  // stderr after "morvi: error: " and the path
+};
+
+class MorviToolRefuses : public MorviTool, public ::testing::WithParamInterface<Refused> {};
+
+TEST_P(MorviToolRefuses, OneLineOnStandardErrorOnly) {
+  const std::string path =
+      GetParam().content ? write("in.json", GetParam().content) : (dir_ / "nowhere.json").string();
+  for (const char* group : {"validate", "show"}) {
+    const Outcome r = morvi({group, "results", path});
+    EXPECT_EQ(r.status, 1) << group;
+    EXPECT_EQ(r.out, "") << group;
+    const std::string expected = GetParam().content
+                                     ? "morvi: error: " + path + GetParam().message + "\n"
+                                     : "morvi: error: cannot open " + path + GetParam().message + "\n";
+    EXPECT_EQ(r.err, expected) << group;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MorviToolRefuses,
+    ::testing::Values(
+        Refused{"Empty", "", ": line 1, column 1: syntax error while parsing value - unexpected "
+                             "end of input; expected '[', '{', or a literal"},
+        Refused{"Malformed", "{\"version\": \"3.4\",\n  \"report\": {\"type\": 'x'}}",
+                ": line 2, column 22: syntax error while parsing value - invalid literal; last "
+                "read: '\"type\": ''"},
+        Refused{"Missing", nullptr, ": No such file or directory"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MorviTool, RefusesAHundredThousandLevels) {
+  const std::string path = write("deep.json", "{\"version\": \"3.4\", \"report\": " +
+                                                  std::string(100000, '[') +
+                                                  std::string(100000, ']') + "}");
+  for (const char* group : {"validate", "show"}) {
+    const Outcome r = morvi({group, "results", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "morvi: error: " + path +
+                         ": line 1, column 1029: arrays and objects nest deeper than the limit "
+                         "of 1000 levels\n");
+  }
+}
+
+TEST_F(MorviTool, HelpAtEveryLevel) {
+  const Outcome top = morvi({"--help"});
+  EXPECT_EQ(top.status, 0);
+  EXPECT_EQ(top.out,
+            "usage: morvi [-h] <command> ...\n"
+            "\n"
+            "The morvi command line: checks and shows results files.\n"
+            "\n"
+            "commands:\n"
+            "  show        show files in a readable form\n"
+            "  validate    validate files\n"
+            "\n"
+            "options:\n"
+            "  -h, --help  show this help message and exit\n");
+  const Outcome group = morvi({"validate", "--help"});
+  EXPECT_EQ(group.status, 0);
+  EXPECT_EQ(group.out,
+            "usage: morvi validate [-h] <command> ...\n"
+            "\n"
+            "Validates files against their formats.\n"
+            "\n"
+            "commands:\n"
+            "  results     validate your results file json syntax\n"
+            "\n"
+            "options:\n"
+            "  -h, --help  show this help message and exit\n");
+  const Outcome leaf = morvi({"validate", "results", "--help"});
+  EXPECT_EQ(leaf.status, 0);
+  EXPECT_EQ(leaf.out,
+            "usage: morvi validate results [file]\n"
+            "\n"
+            "Validates the provided results json file for syntax and content completeness.\n"
+            "\n"
+            "positional arguments:\n"
+            "  [file]      Results JSON file to validate\n"
+            "\n"
+            "options:\n"
+            "  -h, --help  show this help message and exit\n");
+  EXPECT_EQ(leaf.err, "");
+}
+
+TEST_F(MorviTool, MissingFileArgumentIsAUsageError) {
+  const Outcome r = morvi({"validate", "results"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "usage: morvi validate results [file]\n"
+            "morvi validate results: error: the following arguments are required: [file]\n");
+}
+
+TEST_F(MorviTool, ShowPrintsTheTree) {
+  const std::string path = write("results.json", job_document());
+  const Outcome all = morvi({"show", "results", path});
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(all.err, "");
+  EXPECT_EQ(all.out,
+            "nightly  TrialKit  failed  4.5s\n"
+            "  t1  Task  failed  3.5s\n"
+            "    t1.tc1  Testcase  failed  2.5s\n"
+            "      t1.tc1.step0  Step  passed  0.5s\n"
+            "      t1.tc1.step1  Step  failed  0.5s\n"
+            "  t2  Task  -  -\n");
+  const Outcome shallow = morvi({"show", "results", "--depth", "1", path});
+  EXPECT_EQ(shallow.status, 0);
+  EXPECT_EQ(shallow.out,
+            "nightly  TrialKit  failed  4.5s\n"
+            "  t1  Task  failed  3.5s  (1 child not shown)\n"
+            "  t2  Task  -  -\n");
+  const Outcome top = morvi({"show", "results", path, "--depth=0"});
+  EXPECT_EQ(top.out, "nightly  TrialKit  failed  4.5s  (2 children not shown)\n");
+  const Outcome negative = morvi({"show", "results", path, "--depth=-1"});
+  EXPECT_EQ(negative.status, 1);
+  EXPECT_EQ(negative.err, "morvi: error: --depth must be 0 or more, not -1\n");
+}
+
+}  // namespace
