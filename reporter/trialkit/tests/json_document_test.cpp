@@ -1,0 +1,69 @@
+// dump_json of report nodes: the header, field order, left-out values and derived fields.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "morvi/reporter/trialkit.hpp"
+#include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/results.hpp"
+#include "node_test_support.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+TEST(JsonDocument, HeaderThenFieldsInArgOrderLeavingOutIgnoredValues) {
+  const TickingClock clock(0);
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto task = job->add_task(Value("t1"), Value(1));
+  // Zero, false and empty text are written; none, [] and {} are not.
+  task->start(Options{{"description", Value("")}, {"xref", Value(false)}, {"datafile", Value()}});
+  task->stop(Options{{"result", Value(results::Passed)}});
+  EXPECT_EQ(task->dump_json(),
+            R"({"version": "3.4", "report": {"type": "Task", "id": "t1", "fullid": "t1", "idlist": ["t1"], )"
+            R"("name": "t1", "starttime": "2024-01-02 03:04:05+01:00", "stoptime": "2024-01-02 03:04:05+01:00", )"
+            R"("runtime": 0.0, "description": "", "xref": false, "summary": {"passed": 0, "passx": 0, )"
+            R"("failed": 0, "errored": 0, "aborted": 0, "blocked": 0, "skipped": 0, "total": 0, )"
+            R"("success_rate": 0.0}, "pluginsummary": {"passed": 0, "passx": 0, "failed": 0, "errored": 0, )"
+            R"("aborted": 0, "blocked": 0, "skipped": 0, "total": 0, "success_rate": 0.0}, )"
+            R"("result": {"value": "passed"}, "health_summary": {"passed": 0, "passx": 0, "failed": 0, )"
+            R"("errored": 0, "aborted": 0, "blocked": 0, "skipped": 0, "total": 0, "success_rate": 0.0}}})");
+}
+
+TEST(JsonDocument, DerivedAndPartialFields) {
+  const TickingClock clock;
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto task = job->add_task(Value("t1"), Value(1));
+  auto section = task->add_section(Value("tc"), Value(1));
+  section->start();
+  section->add_detail(Value("one"));
+  section->update_extra(Map{{"b", 1}, {"a", 2}});
+  // No qualifying child and no explicit result: the task has no "result" key.
+  const std::string task_json = task->dump_json();
+  EXPECT_THAT(task_json, StartsWith(R"({"version": "3.4", "report": {"type": "Task")"));
+  EXPECT_THAT(task_json, Not(HasSubstr(R"("result")")));
+  // The section is started, not stopped: a start time and nothing else of the timing.
+  EXPECT_THAT(task_json, HasSubstr(R"("starttime": "2024-01-02 03:04:06.500000+01:00", "details": ["one"], )"
+                                   R"("extra": {"b": 1, "a": 2}, "health_summary")"));
+  EXPECT_THAT(task_json, Not(HasSubstr("stoptime")));
+  // A child's full id below a task is joined text.
+  EXPECT_THAT(task_json, HasSubstr(R"("fullid": "t1.tc", "idlist": ["t1", "tc"])"));
+}
+
+class Gadget : public Object {
+ public:
+  std::string type_name() const override { return "Gadget"; }
+};
+
+TEST(JsonDocument, AValueTheHookCannotConvertFailsTheWholeDocument) {
+  auto node = ReportObjectBase::create(Value("n"), Value(1));
+  node->update(Map{{"extra", Value(Map{{"gadget", Value::opaque(std::make_shared<Gadget>())}})}});
+  EXPECT_THROW(node->dump_json(), SerializationError);
+}
+
+}  // namespace
+}  // namespace morvi::reporter::trialkit

@@ -1,0 +1,136 @@
+// The JSON text form of values, the conversion hook and the nesting limit.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "morvi/datetime.hpp"
+#include "morvi/errors.hpp"
+#include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/results.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+using ::testing::HasSubstr;
+
+class Gadget : public Object {
+ public:
+  std::string type_name() const override { return "Gadget"; }
+};
+
+struct Written {
+  const char* name;
+  Value value;
+  std::string json;
+};
+
+class JsonTextForm : public ::testing::TestWithParam<Written> {};
+
+TEST_P(JsonTextForm, IsExact) { EXPECT_EQ(JSONDumper::encode(GetParam().value), GetParam().json); }
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, JsonTextForm,
+    ::testing::Values(
+        Written{"none", Value(), "null"}, Written{"bools", Value::list({true, false}), "[true, false]"},
+        Written{"ints", Value::list({0, -7, Value(std::numeric_limits<std::int64_t>::min())}),
+                "[0, -7, -9223372036854775808]"},
+        Written{"reals", Value::list({1.0, 0.1, 1e-5, 1e16, -0.0, 2.675}), "[1.0, 0.1, 1e-05, 1e+16, -0.0, 2.675]"},
+        Written{"non_finite", Value::list({kNaN, kInf, -kInf}), "[NaN, Infinity, -Infinity]"},
+        Written{"short_escapes", Value("\"\\\b\f\n\r\t/"), R"("\"\\\b\f\n\r\t/")"},
+        Written{"controls_and_delete", Value(std::string("\x00\x1f\x7f", 3)), R"("\u0000\u001f\u007f")"},
+        Written{"beyond_ascii", Value("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), R"("\u00e9\u20ac\ud83d\ude00")"},
+        // Each maximal ill-formed subsequence reads as one U+FFFD.
+        Written{"not_utf8", Value("a\xff" "b\xf0\x9f\x98" "c\xed\xa0\x80"),
+                R"("a\ufffdb\ufffdc\ufffd\ufffd\ufffd")"},
+        Written{"keys_escaped_in_order", Value(Map{{"z\n", 1}, {"\xc3\xa9", 2}, {"a", 3}}),
+                R"({"z\n": 1, "\u00e9": 2, "a": 3})"},
+        Written{"empty_containers", Value::list({Value(List{}), Value::tuple({}), Value(Map{}), Value::attr_map({})}),
+                "[[], [], {}, {}]"},
+        Written{"tuple_as_array", Value::tuple({1, "a"}), R"([1, "a"])"},
+        Written{"datetimes", Value::list({DateTime(2024, 1, 2, 3, 4, 5), DateTime(2024, 1, 2, 3, 4, 5, 5000, -90)}),
+                R"(["2024-01-02 03:04:05", "2024-01-02 03:04:05.005000-01:30"])"},
+        Written{"result_value_only", Value(results::Passed), R"({"value": "passed"})"},
+        Written{"result_reason_and_data",
+                Value(results::TestResult(results::ResultCode::failed, "boom", Map{{"k", 1}})),
+                R"({"value": "failed", "reason": "boom", "data": {"k": 1}})"},
+        Written{"error_as_repr", Value::error("ValueError", {Value("bad 'x'")}), R"j("ValueError(\"bad 'x'\")")j"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JsonTally, CountsThenTotalThenSuccessRate) {
+  results::ResultCounter tally;
+  tally.set_count("passed", 3);
+  tally.set_count("failed", 1);
+  tally.set_count("custom", 2);
+  EXPECT_EQ(JSONDumper::encode(Value(tally)),
+            R"({"passed": 3, "passx": 0, "failed": 1, "errored": 0, "aborted": 0, "blocked": 0, )"
+            R"("skipped": 0, "custom": 2, "total": 6, "success_rate": 50.0})");
+}
+
+// The writer writes hooked values in place; what it writes must be what the hook returns.
+TEST(JsonHook, WritingInPlaceEqualsWritingTheReplacement) {
+  results::ResultCounter tally;
+  tally.set_count("passx", 2);
+  const Value hooked[] = {
+      Value(results::TestResult(results::ResultCode::errored, "r", Map{{"x", Value::list({1})}})),
+      Value(tally), Value(DateTime(1999, 12, 31, 23, 59, 59, 1, 0)), Value::error("KeyError", {1, "\xff"})};
+  for (const Value& v : hooked) EXPECT_EQ(JSONDumper::encode(v), JSONDumper::encode(JSONDumper::default_(v)));
+}
+
+TEST(JsonHook, RefusesWhatItCannotConvertNamingTheKind) {
+  const Value gadget = Value::opaque(std::make_shared<Gadget>());
+  for (const Value& v : {gadget, Value::list({1, Value(Map{{"deep", gadget}})})}) {
+    try {
+      JSONDumper::encode(v);
+      ADD_FAILURE() << "no refusal";
+    } catch (const SerializationError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("'object' (Gadget)"));
+    }
+  }
+  EXPECT_THROW(JSONDumper::default_(Value(Map{})), SerializationError);
+  EXPECT_THROW(JSONDumper::default_(Value("plain text")), SerializationError);
+}
+
+// A value nested `depth` lists deep; taken apart level by level so that freeing it never
+// recurses deeply either.
+class NestedLists {
+ public:
+  explicit NestedLists(int depth) {
+    for (int i = 0; i < depth; ++i) {
+      List outer;
+      outer.push_back(std::move(root_));
+      root_ = Value(std::move(outer));
+    }
+  }
+  ~NestedLists() {
+    while (root_.is_list() && !root_.as_list().empty()) {
+      Value inner = std::move(root_.as_list().front());
+      root_ = std::move(inner);
+    }
+  }
+  const Value& value() const { return root_; }
+
+ private:
+  Value root_ = Value(1);
+};
+
+TEST(JsonDepth, WritesUpToTheLimitAndRefusesBeyondItNamingIt) {
+  const NestedLists at_limit(static_cast<int>(JSONDumper::max_depth));
+  EXPECT_EQ(JSONDumper::encode(at_limit.value()).size(), 2 * JSONDumper::max_depth + 1);
+  for (const int depth : {static_cast<int>(JSONDumper::max_depth) + 1, 100'000}) {
+    const NestedLists deep(depth);
+    try {
+      JSONDumper::encode(deep.value());
+      ADD_FAILURE() << "no refusal at depth " << depth;
+    } catch (const SerializationError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("deeper than 1000 levels"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morvi::reporter::trialkit

@@ -1,0 +1,142 @@
+// dump_yaml of report nodes and the representer table: which representer writes which value,
+// key order, repeated values, and the nesting limit.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "morvi/datastructures/attrdict.hpp"
+#include "morvi/errors.hpp"
+#include "morvi/reporter/trialkit.hpp"
+#include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
+#include "morvi/results.hpp"
+#include "node_test_support.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class Gadget : public Object {
+ public:
+  std::string type_name() const override { return "Gadget"; }
+  std::string repr() const override { return "<Gadget 7>"; }
+};
+
+TEST(YamlDocument, ReportFirstThenQuotedVersion) {
+  const TickingClock clock;
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto task = job->add_task(Value("t1"), Value(1));
+  task->start(Options{{"extra", Value(Map{{"b", 1}, {"a", 2}})}});
+  task->add_detail(Value("d1"));
+  task->stop(Options{{"result", Value(results::TestResult(results::ResultCode::failed, "boom"))}});
+  const std::string yaml = task->dump_yaml();
+  EXPECT_THAT(yaml, StartsWith("report:\n  type: Task\n  id: t1\n"));
+  EXPECT_THAT(yaml, EndsWith("\nversion: '3.4'\n"));
+  // Two decimals for reals here, while JSON keeps them all.
+  EXPECT_THAT(yaml, HasSubstr("\n  runtime: 1.5\n"));
+  // Tallies keep their own order; result values and plain maps are sorted; lists sit two
+  // spaces under their key.
+  EXPECT_THAT(yaml, HasSubstr("  summary:\n    passed: 0\n    passx: 0\n    failed: 0\n    errored: 0\n"
+                              "    aborted: 0\n    blocked: 0\n    skipped: 0\n    total: 0\n"
+                              "    success_rate: 0.0\n"));
+  EXPECT_THAT(yaml, HasSubstr("  result:\n    reason: boom\n    value: failed\n  details:\n    - d1\n"
+                              "  extra:\n    a: 2\n    b: 1\n"));
+}
+
+TEST(YamlDocument, AValueReachableTwiceIsWrittenTwiceWithoutAnchors) {
+  const Value shared(Map{{"x", Value::list({1, 2})}});
+  const std::string yaml = YAMLDumper::dump(Value(Map{{"a", shared}, {"b", shared}}));
+  EXPECT_EQ(yaml, "a:\n  x:\n    - 1\n    - 2\nb:\n  x:\n    - 1\n    - 2\n");
+}
+
+TEST(YamlRepresenters, TypesMatchExactly) {
+  const auto base = ReportObjectBase::create(Value("b"), Value(1));
+  const auto job = TrialKit::create(Value("j"), Value(1));
+  EXPECT_EQ(YAMLDumper::type_of(Value::node(base)), YAMLType::ReportObjectBase);
+  EXPECT_EQ(YAMLDumper::type_of(Value::node(job)), YAMLType::TrialKit);
+  EXPECT_EQ(YAMLDumper::type_of(Value::attr_map({})), YAMLType::AttrDict);
+  EXPECT_EQ(YAMLDumper::type_of(Value::opaque(std::make_shared<TypeObject>("int"))), YAMLType::Type);
+  EXPECT_EQ(YAMLDumper::type_of(Value::opaque(std::make_shared<Gadget>())), YAMLType::Object);
+}
+
+TEST(YamlRepresenters, EverythingWithoutAnEntryGoesToTheFallback) {
+  const auto base = ReportObjectBase::create(Value("b"), Value(1));
+  const Value values = Value::list(
+      {Value::node(base), Value::opaque(std::make_shared<Gadget>()), Value::error("KeyError", {Value("k")})});
+  EXPECT_EQ(YAMLDumper::dump(values), "- repr: " + base->repr() +
+                                          "\n  type: <class 'ReportObjectBase'>\n"
+                                          "- repr: <Gadget 7>\n  type: <class 'Gadget'>\n"
+                                          "- repr: KeyError('k')\n  type: <class 'KeyError'>\n");
+}
+
+TEST(YamlRepresenters, AttrDictIsWrittenAsASortedMap) {
+  EXPECT_EQ(YAMLDumper::dump(datastructures::AttrDict(Map{{"z", 1}, {"a", Value::attr_map({})}})),
+            "a: {}\nz: 1\n");
+}
+
+TEST(YamlRepresenters, ARegisteredRepresenterReplacesTheFallbackForItsType) {
+  YAMLDumper::add_representer(YAMLType::Object, [](YAMLDumper& dumper, const Value& data) {
+    dumper.represent_scalar(YAML_STR, data.as_object()->type_name());
+  });
+  const std::string yaml = YAMLDumper::dump(Value::opaque(std::make_shared<Gadget>()));
+  YAMLDumper::add_representer(YAMLType::Object, unknown_representer);
+  EXPECT_EQ(yaml, "Gadget\n...\n");
+  EXPECT_THROW(YAMLDumper::add_representer(std::nullopt, nullptr), ArgumentError);
+}
+
+// A chain of sections `depth` deep below a task.
+class DeepReport {
+ public:
+  explicit DeepReport(int depth) : job_(TrialKit::create(Value("job"), Value(1))) {
+    std::shared_ptr<Section> section = job_->add_task(Value("t"), Value(1))->add_section(Value("s"), Value(1));
+    chain_.push_back(section);
+    for (int i = 1; i < depth; ++i) chain_.push_back(section = section->add_section(Value("s"), Value(1)));
+  }
+  // Cuts the links from the bottom up, so that releasing a section never releases a long
+  // chain below it.
+  ~DeepReport() {
+    while (chain_.size() > 1) {
+      chain_.pop_back();
+      chain_.back()->set_field("sections", Value(List{}));
+    }
+  }
+  const TrialKit& job() const { return *job_; }
+
+ private:
+  std::shared_ptr<TrialKit> job_;
+  std::vector<std::shared_ptr<Section>> chain_;
+};
+
+TEST(DocumentDepth, ADeepReportIsRefusedNamingTheLimit) {
+  {
+    const int depth = 100'000;
+    const DeepReport report(depth);
+    for (const auto& dump : {+[](const TrialKit& j) { return j.dump_json(); },
+                             +[](const TrialKit& j) { return j.dump_yaml(); }}) {
+      try {
+        dump(report.job());
+        ADD_FAILURE() << "no refusal at depth " << depth;
+      } catch (const SerializationError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("deeper than 1000 levels"));
+      }
+    }
+  }
+}
+
+TEST(DocumentDepth, AShallowerReportIsWritten) {
+  const int depth = 100;
+  const DeepReport report(depth);
+  // Each level of sections sits four columns further in: the list under "sections", then the
+  // section's own fields.
+  EXPECT_THAT(report.job().dump_yaml(),
+              HasSubstr("\n" + std::string(4 + 4 * depth, ' ') + "- type: Section\n"));
+  EXPECT_NO_THROW(report.job().dump_json());
+}
+
+}  // namespace
+}  // namespace morvi::reporter::trialkit

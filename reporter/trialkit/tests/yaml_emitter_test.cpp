@@ -1,0 +1,94 @@
+// The YAML text of scalars and collections: style choice, quoting, escapes, literal blocks,
+// folding at the line width, tags, keys and indentation.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "morvi/datetime.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+struct Written {
+  const char* name;
+  Value value;
+  std::string yaml;  // of {"k": value}
+};
+
+class YamlUnderAKey : public ::testing::TestWithParam<Written> {};
+
+TEST_P(YamlUnderAKey, IsExact) {
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"k", GetParam().value}})), GetParam().yaml);
+}
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Scalars, YamlUnderAKey,
+    ::testing::Values(
+        Written{"plain", Value("passed"), "k: passed\n"},
+        Written{"reads_as_float", Value("3.4"), "k: '3.4'\n"},
+        Written{"reads_as_null", Value(""), "k: ''\n"},
+        Written{"reads_as_bool", Value("No"), "k: 'No'\n"},
+        Written{"reads_as_sexagesimal_int", Value("1:30"), "k: '1:30'\n"},
+        Written{"reads_as_timestamp", Value("2001-12-14 21:59:43.10 -5"), "k: '2001-12-14 21:59:43.10 -5'\n"},
+        Written{"merge_key", Value("<<"), "k: '<<'\n"},
+        Written{"inner_quote_stays_plain", Value("it's"), "k: it's\n"},
+        Written{"leading_indicator", Value("- x"), "k: '- x'\n"},
+        Written{"colon_space", Value("a: b"), "k: 'a: b'\n"},
+        Written{"space_hash", Value("a #b"), "k: 'a #b'\n"},
+        Written{"leading_space", Value(" x"), "k: ' x'\n"},
+        Written{"quote_doubled", Value("'q"), "k: '''q'\n"},
+        Written{"tab", Value("a\tb"), "k: \"a\\tb\"\n"},
+        Written{"beyond_ascii", Value("\xc3\xa9\xe2\x80\xa8\xf0\x9f\x98\x80"), "k: \"\\xE9\\L\\U0001F600\"\n"},
+        Written{"not_utf8", Value("a\xffz"), "k: \"a\\uFFFDz\"\n"},
+        Written{"literal_strips_line_ends", Value("a  \nb"), "k: |-\n  a\n  b\n"},
+        Written{"literal_indent_hint", Value(" x\ny\n"), "k: |2\n   x\n  y\n"},
+        Written{"literal_keep_ends_the_document", Value("x\n\n"), "k: |+\n  x\n\n...\n"},
+        Written{"literal_impossible", Value("a\n\tb"), "k: \"a\\n\\tb\"\n"},
+        Written{"plain_folds_past_the_width",
+                Value("alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi omicron pi"),
+                "k: alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi omicron\n"
+                "  pi\n"},
+        // Only a single space past the width becomes a break.
+        Written{"quoted_folds_at_a_single_space",
+                Value("'alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu  xi omicron pi"),
+                "k: '''alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu  xi omicron\n"
+                "  pi'\n"},
+        Written{"double_quoted_breaks_with_backslash",
+                Value("\tlpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi omicron pi"),
+                "k: \"\\tlpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi omicron\\\n"
+                "  \\ pi\"\n"},
+        Written{"real_two_decimals", Value(0.333333), "k: 0.33\n"},
+        Written{"real_whole", Value(2.0), "k: 2.0\n"},
+        Written{"real_ties_to_even_from_binary", Value::list({0.125, 2.675, 0.005}),
+                "k:\n  - 0.12\n  - 2.67\n  - 0.01\n"},
+        Written{"real_exponent_tagged", Value(1e16), "k: !!float '1e+16'\n"},
+        Written{"real_non_finite_tagged", Value::list({kNaN, -kInf}), "k:\n  - !!float 'nan'\n  - !!float '-inf'\n"},
+        Written{"real_negative_zero", Value(-0.0), "k: -0.0\n"},
+        Written{"plain_kinds", Value::list({Value(), true, -3, DateTime(2024, 1, 2, 3, 4, 5, 6, 0)}),
+                "k:\n  - null\n  - true\n  - -3\n  - 2024-01-02 03:04:05.000006+00:00\n"},
+        Written{"empty_collections", Value::list({Value(List{}), Value(Map{})}), "k:\n  - []\n  - {}\n"},
+        Written{"nested_sequences_and_maps", Value::list({Value::list({1}), Value(Map{{"b", 1}, {"a", 2}})}),
+                "k:\n  - - 1\n  - a: 2\n    b: 1\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(YamlKeys, LongAndMultiLineKeysAreWrittenAsComplexKeys) {
+  const std::string longest_simple(122, 'k'), too_long(123, 'k');
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{longest_simple, 1}})), longest_simple + ": 1\n");
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{too_long, 1}})), "? " + too_long + "\n: 1\n");
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"a\nb", Value::list({1})}})), "? |-\n  a\n  b\n: - 1\n");
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"", 1}})), "? ''\n: 1\n");
+}
+
+TEST(YamlRoot, AScalarDocumentIsOpenEnded) {
+  EXPECT_EQ(YAMLDumper::dump(Value("passed")), "passed\n...\n");
+  EXPECT_EQ(YAMLDumper::dump(Value("3.4")), "'3.4'\n");
+  EXPECT_EQ(YAMLDumper::dump(Value(List{})), "[]\n");
+}
+
+}  // namespace
+}  // namespace morvi::reporter::trialkit
