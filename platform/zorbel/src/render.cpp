@@ -75,7 +75,7 @@ void data(const xml::Element& element, const Value& value) {
     } else if (v->is_tally()) {
       add_items(el, tallies.emplace_back(v->as_tally().data()));
     } else {
-      el.set_text(text_of(*v));
+      with_text(*v, [&el](std::string_view text) { el.set_text(text); });
     }
   }
 }
@@ -90,20 +90,43 @@ void items(const xml::Element& element, const Map& map) {
 
 void xref(const xml::Element& parent, const Xref& xref) {
   xml::Element el = parent.append_child("xref");
-  el.set_attribute("file", text_of(xref.file));
-  el.set_attribute("line", text_of(xref.line));
+  attribute(el, "file", xref.file);
+  attribute(el, "line", xref.line);
 }
+
+namespace {
+
+// Writes the items named in `as_attributes` as attributes (their text form), in map order, and
+// every other item as an `item` child.
+void attributes_and_items(const xml::Element& element, const Map& map,
+                          std::initializer_list<const char*> as_attributes) {
+  for (const auto& [key, value] : map) {
+    const char* attribute_name = nullptr;
+    for (const char* name : as_attributes) {
+      if (key == name) attribute_name = name;
+    }
+    if (attribute_name != nullptr) {
+      attribute(element, attribute_name, value);
+    } else {
+      xml::Element child = element.append_child("item");
+      child.set_attribute("key", key);
+      data(child, value);
+    }
+  }
+}
+
+}  // namespace
 
 void logfile(const xml::Element& parent, const LogFile& logfile) {
   xml::Element el = parent.append_child("logFile");
-  el.set_attribute("path", text_of(logfile.filepath));
-  items(el, logfile.attrs);
+  attribute(el, "path", logfile.filepath);
+  attributes_and_items(el, logfile.attrs, {"begin", "size"});
 }
 
 void identifier(const xml::Element& parent, const Identifier& id) {
   xml::Element el = parent.append_child("id");
-  el.set_attribute("idTypeValue", text_of(id.idtypevalue));
-  items(el, id.attrs);
+  attribute(el, "idTypeValue", id.idtypevalue);
+  attributes_and_items(el, id.attrs, {"name"});
 }
 
 void result(const xml::Element& parent, const Result& result) {

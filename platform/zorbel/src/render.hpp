@@ -11,12 +11,24 @@
 
 namespace morvi::zorbel::render {
 
-inline std::string text_of(const Value& value) { return xml_text(value); }
+// Calls `use` with the text `value` is written as, without copying a text value.
+template <class Use>
+void with_text(const Value& value, Use&& use) {
+  if (value.is_text()) {
+    use(std::string_view(value.as_text()));
+  } else {
+    use(std::string_view(xml_text(value)));
+  }
+}
+
+inline void attribute(const xml::Element& element, const char* name, const Value& value) {
+  with_text(value, [&](std::string_view text) { element.set_attribute(name, text); });
+}
 
 // A child element holding `text` (or nothing when it is empty).
 xml::Element text_child(const xml::Element& parent, const char* tag, std::string_view text);
-inline xml::Element value_child(const xml::Element& parent, const char* tag, const Value& v) {
-  return text_child(parent, tag, text_of(v));
+inline void value_child(const xml::Element& parent, const char* tag, const Value& v) {
+  with_text(v, [&](std::string_view text) { text_child(parent, tag, text); });
 }
 
 // `startTime`, `stopTime` and `runTime` (whole seconds), each empty while unset.
@@ -31,7 +43,9 @@ void data(const xml::Element& element, const Value& value);
 void items(const xml::Element& element, const Map& map);
 
 void xref(const xml::Element& parent, const Xref& xref);
+// `logFile` with attributes `path`, `begin` and `size`; other items as `item` children.
 void logfile(const xml::Element& parent, const LogFile& logfile);
+// `id` with attributes `idTypeValue` and `name`; other items as `item` children.
 void identifier(const xml::Element& parent, const Identifier& id);
 void result(const xml::Element& parent, const Result& result);
 void runinfo(const xml::Element& parent, const RunInfo& runinfo);

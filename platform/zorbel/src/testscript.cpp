@@ -17,14 +17,14 @@ TestResult& TestScript::add_testcase(TestCaseArgs args) {
 }
 
 void TestScript::render_fields(const xml::Element& element) const {
-  element.set_attribute("id", render::text_of(id));
+  render::attribute(element, "id", id);
   xml::Element info = element.append_child("initInfo");
   render::value_child(info, "pargs", initinfo.pargs);
   render::value_child(info, "description", initinfo.description);
   render::logfile(info, initinfo.logfile);
   xml::Element script = info.append_child("script");
-  script.set_attribute("name", render::text_of(initinfo.script.name));
-  script.set_attribute("path", render::text_of(initinfo.script.path));
+  render::attribute(script, "name", initinfo.script.name);
+  render::attribute(script, "path", initinfo.script.path);
   render::times(element, *this);
   summary.generate_resultsonly_dom(element);
   render::runinfo(element, runinfo);
@@ -39,7 +39,7 @@ TestStep& TestSection::add_teststep(TestStepArgs args) {
 }
 
 void TestSection::render_fields(const xml::Element& element) const {
-  element.set_attribute("sectionId", render::text_of(sectionid));
+  render::attribute(element, "sectionId", sectionid);
   render::times(element, *this);
   render::xref(element, xref);
   render::logfile(element, logfile);
@@ -53,8 +53,8 @@ TestSection& TestResult::add_testsection(TestSectionArgs args) {
 }
 
 void TestResult::render_fields(const xml::Element& element) const {
-  element.set_attribute("tcid", render::text_of(tcid));
-  element.set_attribute("logfilePath", render::text_of(logfilepath));
+  render::attribute(element, "tcid", tcid);
+  render::attribute(element, "logfilePath", logfilepath);
   xml::Element info = element.append_child("initInfo");
   render::identifier(info, initinfo.id);
   render::value_child(info, "name", initinfo.name);
@@ -76,7 +76,7 @@ TestStep& CommonSubSection::add_teststep(TestStepArgs args) {
 }
 
 void CommonSubSection::render_fields(const xml::Element& element) const {
-  element.set_attribute("name", render::text_of(name));
+  render::attribute(element, "name", name);
   render::identifier(element, id);
   render::value_child(element, "description", description);
   render::times(element, *this);
@@ -92,8 +92,8 @@ TestStep& TestStep::add_teststep(TestStepArgs args) {
 }
 
 void TestStep::render_fields(const xml::Element& element) const {
-  element.set_attribute("id", render::text_of(id));
-  element.set_attribute("name", render::text_of(name));
+  render::attribute(element, "id", id);
+  render::attribute(element, "name", name);
   render::value_child(element, "description", description);
   if (!index.is_none()) render::data(element.append_child("index"), index);
   if (!continue_.is_none()) render::data(element.append_child("continue"), continue_);

@@ -82,8 +82,8 @@ void TrialKit::render_fields(const xml::Element& element) const {
   initinfo.hosts.generate_dom(info.append_child("hosts"));
   render::value_child(info, "cli", initinfo.params.cli);
   xml::Element oxa = info.append_child("oxa");
-  oxa.set_attribute("path", render::text_of(initinfo.oxa.path));
-  oxa.set_attribute("version", render::text_of(initinfo.oxa.version));
+  render::attribute(oxa, "path", initinfo.oxa.path);
+  render::attribute(oxa, "version", initinfo.oxa.version);
 
   for (std::string_view member : {"archivefile", "starttime", "stoptime", "runtime"}) {
     generate_simple_elt_dom(element, member);

@@ -18,10 +18,26 @@ void refuse_nul(std::string_view text, std::string_view where, std::string_view 
   }
 }
 
+// Texts up to this length are kept once in the document's dictionary: reports repeat the same
+// short values ("-1", "int", "passed") hundreds of thousands of times, and a node sharing one
+// copy saves an allocation and a free. libxml2 never frees text it finds in the dictionary.
+constexpr std::size_t kInternLimit = 12;
+
 xmlNode* new_text(xmlDoc* doc, std::string_view text) {
-  xmlNode* node = xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(text.data()),
-                                   static_cast<int>(text.size()));
-  if (node == nullptr) throw std::bad_alloc();
+  const auto* chars = reinterpret_cast<const xmlChar*>(text.data());
+  const auto length = static_cast<int>(text.size());
+  if (text.size() > kInternLimit) {
+    xmlNode* node = xmlNewDocTextLen(doc, chars, length);
+    if (node == nullptr) throw std::bad_alloc();
+    return node;
+  }
+  const xmlChar* interned = xmlDictLookup(doc->dict, chars, length);
+  xmlNode* node = xmlNewDocText(doc, nullptr);
+  if (interned == nullptr || node == nullptr) {
+    xmlFreeNode(node);
+    throw std::bad_alloc();
+  }
+  node->content = const_cast<xmlChar*>(interned);
   return node;
 }
 

@@ -1,6 +1,9 @@
-// The compact and the indented text forms of an element tree. Written here rather than through
-// libxml2's saver because that one stops indenting past 30 levels and escapes character by
-// character; this one appends runs to one buffer and walks the tree with its own stack.
+// The compact text form of an element tree. Written here rather than through libxml2's saver,
+// which escapes character by character; this one appends runs to one buffer and walks the tree
+// with its own stack.
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -30,128 +33,104 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscapes;
 
-void append_escaped(std::string& out, const xmlChar* content,
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Room made before each node; longer texts make room for themselves.
+constexpr std::size_t kNodeRoom = 4096;
+// The longest replacement, "&quot;", per byte.
+constexpr std::size_t kMaxGrowth = 6;
+
+void append_escaped(std::string& out, std::string_view content,
                     const std::array<const char*, 256>& table) {
-  if (content == nullptr) return;
-  const char* run = reinterpret_cast<const char*>(content);
-  const char* p = run;
-  for (;; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte == 0) break;
-    if (const char* replacement = table[byte]) {
-      out.append(run, p);
+  if (content.size() > kNodeRoom / kMaxGrowth) make_room(out, content.size() * kMaxGrowth);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    if (const char* replacement = table[static_cast<unsigned char>(content[i])]) {
+      out.append(content, run, i - run);
       out.append(replacement);
-      run = p + 1;
+      run = i + 1;
     }
   }
-  out.append(run, p);
+  out.append(content, run);
 }
 
-void append_name(std::string& out, const xmlChar* name) {
-  out.append(reinterpret_cast<const char*>(name));
+std::string_view view(const xmlChar* text) {
+  return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-bool is_text(const xmlNode* node) {
-  return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+void write_start_tag(std::string& out, const xmlNode* node) {
+  out.push_back('<');
+  out.append(view(node->name));
+  for (const xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
+    out.push_back(' ');
+    out.append(view(attr->name));
+    out.append("=\"");
+    for (const xmlNode* part = attr->children; part != nullptr; part = part->next) {
+      append_escaped_attribute(out, view(part->content));
+    }
+    out.push_back('"');
+  }
 }
-
-class Writer {
- public:
-  Writer(std::string& out, std::string_view indent) : out_(out), indent_(indent) {}
-
-  void write(const xmlNode* root) {
-    const bool pretty = !indent_.empty();
-    if (!open(root, 0, !pretty)) {
-      if (pretty) out_.push_back('\n');
-    }
-    while (!stack_.empty()) {
-      Frame& frame = stack_.back();
-      const xmlNode* child = frame.next;
-      if (child == nullptr) {
-        const Frame done = frame;
-        stack_.pop_back();
-        if (!done.content_inline) indent(done.depth);
-        out_.append("</");
-        append_name(out_, done.node->name);
-        out_.push_back('>');
-        if (!done.self_inline) out_.push_back('\n');
-        continue;
-      }
-      frame.next = child->next;
-      if (child->type == XML_ELEMENT_NODE) {
-        const bool inline_child = frame.content_inline;
-        const int depth = frame.depth + 1;
-        if (!open(child, depth, inline_child) && !inline_child) out_.push_back('\n');
-      } else if (is_text(child)) {
-        append_escaped(out_, child->content, kEscapes.text);
-      } else {
-        throw SerializationError("cannot write an XML node of libxml2 type " +
-                                 std::to_string(static_cast<int>(child->type)) + " inside <" +
-                                 reinterpret_cast<const char*>(frame.node->name) + ">");
-      }
-    }
-  }
-
- private:
-  struct Frame {
-    const xmlNode* node;
-    const xmlNode* next;
-    int depth;
-    bool self_inline;     // the element sits inside text-bearing content: no line breaks
-    bool content_inline;  // its children are written without line breaks or indentation
-  };
-
-  void indent(int depth) {
-    const std::size_t width = static_cast<std::size_t>(depth) * indent_.size();
-    while (indents_.size() < width) indents_.append(indent_);
-    out_.append(indents_, 0, width);
-  }
-
-  // Writes the start tag (or the whole empty element); returns true when children follow.
-  bool open(const xmlNode* node, int depth, bool self_inline) {
-    if (!self_inline) indent(depth);
-    out_.push_back('<');
-    append_name(out_, node->name);
-    for (const xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
-      out_.push_back(' ');
-      append_name(out_, attr->name);
-      out_.append("=\"");
-      for (const xmlNode* part = attr->children; part != nullptr; part = part->next) {
-        append_escaped(out_, part->content, kEscapes.attribute);
-      }
-      out_.push_back('"');
-    }
-    if (node->children == nullptr) {
-      out_.append("/>");
-      return false;
-    }
-    out_.push_back('>');
-    bool holds_text = self_inline;
-    for (const xmlNode* c = node->children; c != nullptr && !holds_text; c = c->next) {
-      holds_text = is_text(c);
-    }
-    if (!holds_text) out_.push_back('\n');
-    stack_.push_back(Frame{node, node->children, depth, self_inline, holds_text});
-    return true;
-  }
-
-  std::string& out_;
-  std::string_view indent_;
-  std::string indents_;  // the indentation of the deepest level so far
-  std::vector<Frame> stack_;
-};
 
 }  // namespace
 
-std::string to_bytes(const xmlNode* element) {
-  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  Writer(out, {}).write(element);
-  return out;
+void make_room(std::string& out, std::size_t extra) {
+  if (out.size() + extra <= out.capacity()) return;
+  out.reserve(std::max(out.capacity() * 2, out.size() + extra));
+  if (out.capacity() < 2 * kHugePage) return;
+  // Advice only: where huge pages are off, the buffer simply keeps small pages.
+  const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (begin + out.capacity()) & ~(kHugePage - 1);
+  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-std::string to_pretty_text(const xmlNode* element, std::string_view indent) {
-  std::string out = "<?xml version=\"1.0\"?>\n";
-  Writer(out, indent).write(element);
+void append_escaped_text(std::string& out, std::string_view text) {
+  append_escaped(out, text, kEscapes.text);
+}
+
+void append_escaped_attribute(std::string& out, std::string_view value) {
+  append_escaped(out, value, kEscapes.attribute);
+}
+
+std::string to_bytes(const xmlNode* element) {
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  // Each entry: an element whose children are being written, and the next child to write.
+  std::vector<std::pair<const xmlNode*, const xmlNode*>> open;
+  write_start_tag(out, element);
+  if (element->children == nullptr) {
+    out.append("/>");
+    return out;
+  }
+  out.push_back('>');
+  open.emplace_back(element, element->children);
+  while (!open.empty()) {
+    auto& [parent, next] = open.back();
+    const xmlNode* node = next;
+    if (node == nullptr) {
+      out.append("</");
+      out.append(view(parent->name));
+      out.push_back('>');
+      open.pop_back();
+      continue;
+    }
+    next = node->next;
+    make_room(out, kNodeRoom);
+    if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+      append_escaped_text(out, view(node->content));
+    } else if (node->type == XML_ELEMENT_NODE) {
+      write_start_tag(out, node);
+      if (node->children == nullptr) {
+        out.append("/>");
+      } else {
+        out.push_back('>');
+        open.emplace_back(node, node->children);
+      }
+    } else {
+      throw ArgumentError("cannot write an XML node of libxml2 type " +
+                          std::to_string(static_cast<int>(node->type)) + " inside <" +
+                          std::string(view(parent->name)) + ">");
+    }
+  }
   return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include "morvi/zorbel/text_form.hpp"
 #include "morvi/zorbel/xml.hpp"
+#include "pretty_print.hpp"
 #include "xml_files.hpp"
 
 namespace morvi::reporter::markfolio {
@@ -14,8 +15,7 @@ namespace {
 constexpr std::string_view kIndent = "  ";
 
 std::string pretty(const std::string& rough, std::string_view what) {
-  const zorbel::xml::DocPtr doc = xml_files::parse(rough, what);
-  return zorbel::xml::to_pretty_text(xmlDocGetRootElement(doc.get()), kIndent);
+  return pretty_print(rough, kIndent, what);
 }
 
 std::string text_or_empty(const Value& value) {

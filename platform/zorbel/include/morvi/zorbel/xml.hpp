@@ -1,6 +1,6 @@
 #pragma once
 // The element trees the legacy report model renders into: thin handles over libxml2 nodes, and
-// the two text forms of a tree (compact UTF-8 bytes, and the indented form people read).
+// their compact UTF-8 text form.
 #include <libxml/tree.h>
 
 #include <memory>
@@ -10,8 +10,8 @@
 namespace morvi::zorbel::xml {
 
 // Deepest element nesting a tree may reach (the root is level 1). Deeper trees are refused
-// while they are built, so no reader, writer or validator meets unbounded nesting, and the
-// indented form stays linear in size. The limit stays below the 2048 levels that libxml2's
+// while they are built, so no reader, writer or validator meets unbounded nesting, and an
+// indented form stays small. The limit stays below the 2048 levels that libxml2's
 // parser accepts under XML_PARSE_HUGE in its current releases.
 inline constexpr int kMaxDepth = 2000;
 
@@ -59,12 +59,20 @@ class Document {
 
 // The compact form: `<?xml version="1.0" encoding="UTF-8"?>`, a line feed, then the element
 // and its descendants without any added whitespace, text written byte for byte (only the
-// markup characters are replaced by references).
+// markup characters are replaced by references), attributes in the order they were set.
+// ArgumentError for nodes other than elements and text.
 std::string to_bytes(const xmlNode* element);
 
-// The indented form: the declaration line `<?xml version="1.0"?>`, then one element per line,
-// each nesting level indented by one more `indent`. An element holding text is written on one
-// line with its content unchanged, so no whitespace is ever added to data.
-std::string to_pretty_text(const xmlNode* element, std::string_view indent);
+// Makes room for `extra` more bytes in `out`, at least doubling its capacity when it runs out.
+// A buffer of several MiB is backed by transparent huge pages where the kernel offers them:
+// one page fault per 2 MiB instead of one per 4 KiB, which dominates the cost of writing large
+// documents on virtual machines.
+void make_room(std::string& out, std::size_t extra);
+
+// Appends `text` as character data: `&`, `<`, `>` and carriage return become references.
+void append_escaped_text(std::string& out, std::string_view text);
+// Appends `value` for use between double quotes: as text, plus `"`, tab and line feed, which
+// a parser would otherwise normalise.
+void append_escaped_attribute(std::string& out, std::string_view value);
 
 }  // namespace morvi::zorbel::xml

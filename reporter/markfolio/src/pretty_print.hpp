@@ -1,0 +1,26 @@
+#pragma once
+// Parsing XML bytes back and indenting them.
+#include <string>
+#include <string_view>
+
+namespace morvi::reporter::markfolio {
+
+// Parses UTF-8 XML bytes of any size and returns the indented text: the declaration line
+// `<?xml version="1.0"?>` (naming no encoding: the text is UTF-8), then one element per line,
+// each nesting level indented by one more `indent`, attributes in document order, empty
+// elements as `<name/>`. An element holding text keeps its whole content on one line,
+// unchanged, so no whitespace is ever added to data.
+//
+// The text is produced from libxml2's SAX2 events while the parser checks every byte, so no
+// parsed tree is built and freed in between. Parser options: XML_PARSE_HUGE lifts libxml2's
+// limits of 256 levels of nesting and 10 MB per text node (a long detail is data; the depth of
+// the trees written here is bounded by zorbel::xml::kMaxDepth); XML_PARSE_NONET, no DTD loading,
+// and a DTD refused before its declarations are read, so nothing is fetched and no entity but
+// the predefined ones is ever expanded. Errors are not
+// printed: a document that is not well-formed raises ParseError naming `what`, the line and
+// the column. Elements holding both text and other elements after one another, comments,
+// processing instructions, DTDs and namespaces are never written by this package and are
+// refused with SerializationError rather than reshaped.
+std::string pretty_print(std::string_view bytes, std::string_view indent, std::string_view what);
+
+}  // namespace morvi::reporter::markfolio

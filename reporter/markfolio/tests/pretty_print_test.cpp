@@ -1,0 +1,88 @@
+// Parsing the rough bytes back and indenting them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "../src/pretty_print.hpp"
+#include "morvi/errors.hpp"
+
+namespace morvi::reporter::markfolio {
+namespace {
+
+std::string indented(const std::string& bytes) { return pretty_print(bytes, "  ", "test"); }
+
+TEST(PrettyPrint, OneElementPerLineTwoSpacesPerLevel) {
+  const std::string compact =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<root a=\"x&quot;y&#10;&#9;z&#13;&amp;&lt;&gt;\" b=\"2\"><list><item>one &amp; "
+      "&lt;two&gt;&#13;\n</item><empty/><empty></empty></list><text>  keep  </text></root>";
+  const std::string pretty =
+      "<?xml version=\"1.0\"?>\n"
+      "<root a=\"x&quot;y&#10;&#9;z&#13;&amp;&lt;&gt;\" b=\"2\">\n"
+      "  <list>\n"
+      "    <item>one &amp; &lt;two&gt;&#13;\n</item>\n"
+      "    <empty/>\n"
+      "    <empty/>\n"
+      "  </list>\n"
+      "  <text>  keep  </text>\n"
+      "</root>\n";
+  EXPECT_EQ(indented(compact), pretty);
+  // The indented form reads back as the same data, so indenting it again changes nothing.
+  EXPECT_EQ(indented(pretty), pretty);
+}
+
+TEST(PrettyPrint, ElementsInsideTextStayOnTheTextLine) {
+  EXPECT_EQ(indented("<a><b>x<c>y<d/></c> z</b></a>"),
+            "<?xml version=\"1.0\"?>\n<a>\n  <b>x<c>y<d/></c> z</b>\n</a>\n");
+}
+
+TEST(PrettyPrint, EveryLevelIndentsByOneMoreUnit) {
+  std::string deep;
+  for (int i = 0; i < 1500; ++i) deep += "<l>";
+  for (int i = 0; i < 1500; ++i) deep += "</l>";
+  const std::string text = indented(deep);
+  EXPECT_NE(text.find("\n" + std::string(2 * 1499, ' ') + "<l/>\n"), std::string::npos);
+  EXPECT_NE(text.find("\n" + std::string(2 * 1498, ' ') + "</l>\n"), std::string::npos);
+}
+
+TEST(PrettyPrint, LargeInputsCrossChunkBoundaries) {
+  std::string bytes = "<r>";
+  std::string expected = "<?xml version=\"1.0\"?>\n<r>\n";
+  for (int i = 0; i < 60000; ++i) {
+    const std::string text = std::to_string(i) + " &amp; some text to fill the buffer";
+    bytes += "<e k=\"" + std::to_string(i) + "\">" + text + "</e>";
+    expected += "  <e k=\"" + std::to_string(i) + "\">" + text + "</e>\n";
+  }
+  bytes += "</r>";
+  expected += "</r>\n";
+  ASSERT_GT(bytes.size(), std::size_t{2} << 20);
+  EXPECT_EQ(indented(bytes), expected);
+}
+
+TEST(PrettyPrint, MalformedBytesRaiseParseErrorWithPosition) {
+  struct Case {
+    const char* bytes;
+    std::size_t line;
+  };
+  for (const Case& c : {Case{"<a>\n<b>\v</b></a>", 2}, Case{"<a>\xff</a>", 1},
+                        Case{"<a><b></a>", 1}, Case{"", 1}, Case{"<a>&undefined;</a>", 1}}) {
+    try {
+      indented(c.bytes);
+      ADD_FAILURE() << "accepted: " << ::testing::PrintToString(std::string(c.bytes));
+    } catch (const ParseError& e) {
+      EXPECT_EQ(e.line(), c.line) << e.what();
+      EXPECT_NE(std::string(e.what()).find("cannot parse the test XML"), std::string::npos);
+    }
+  }
+}
+
+TEST(PrettyPrint, RefusesWhatItCannotIndentWithoutChangingIt) {
+  for (const char* bytes : {"<a><b/>text</a>", "<a><!-- note --></a>", "<a><?pi x?></a>",
+                            "<!DOCTYPE a><a/>",
+                            "<!DOCTYPE a [<!ENTITY x \"boom\">]><a>&x;</a>", "<x:a xmlns:x=\"urn:x\"/>"}) {
+    EXPECT_THROW(indented(bytes), SerializationError) << bytes;
+  }
+}
+
+}  // namespace
+}  // namespace morvi::reporter::markfolio
