@@ -135,6 +135,7 @@ TEST(NodeFields, SetFieldRefusesDerivedAndUnknownFields) {
   EXPECT_THROW(task->set_field("lumo_uid", Value(1)), ArgumentError);  // a section's field
   EXPECT_THROW(job->set_field("result", Value(results::Passed)), ArgumentError);
   EXPECT_THROW(task->set_field("details", Value(Map{})), TypeError);
+  EXPECT_THROW(task->set_field("sections", Value(List{})), ArgumentError);
   EXPECT_FALSE(task->has_field("no_such_field"));
 }
 

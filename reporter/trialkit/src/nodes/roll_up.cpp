@@ -14,18 +14,14 @@ using F = FieldId;
 using results::ResultCounter;
 using results::TestResult;
 
-// The tally key of a result: the lower-case text form ("passed"; "none" for no result).
-std::string tally_key(const Value& result) {
-  if (result.is_result()) return std::string(result.as_result().value());
-  std::string key = result.to_text();
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
+// The tally key of a result: the lower-case text form ("passed"; "none" for no result).
+std::string tally_key(const Value& result) {
+  return result.is_result() ? std::string(result.as_result().value()) : lower(result.to_text());
 }
 
 void merge_items(ResultCounter& into, const ResultCounter& from) {
