@@ -51,12 +51,14 @@ Element Element::append_child(const char* tag) const {
   }
   xmlNode* child = xmlNewChild(node_, nullptr, chars(tag), nullptr);
   if (child == nullptr) throw std::bad_alloc();
-  return Element(child, depth_ + 1);
+  *size_ += 2 * std::strlen(tag) + 5;  // <tag></tag>
+  return Element(child, depth_ + 1, size_);
 }
 
 void Element::set_text(std::string_view text) const {
   refuse_nul(text, "the text", tag());
   if (text.empty()) return;
+  *size_ += text.size();
   xmlNode* node = new_text(node_->doc, text);
   if (xmlAddChild(node_, node) == nullptr) {
     xmlFreeNode(node);
@@ -66,6 +68,7 @@ void Element::set_text(std::string_view text) const {
 
 void Element::set_attribute(const char* name, std::string_view value) const {
   refuse_nul(value, std::string("attribute ") + name, tag());
+  *size_ += std::strlen(name) + value.size() + 4;  // space, name, ="value"
   if (xmlHasProp(node_, chars(name)) != nullptr) {
     xmlSetProp(node_, chars(name), chars(std::string(value).c_str()));
     return;
@@ -82,7 +85,8 @@ std::string_view Element::tag() const noexcept {
   return reinterpret_cast<const char*>(node_->name);
 }
 
-Document::Document(const char* root_tag) : doc_(xmlNewDoc(chars("1.0"))) {
+Document::Document(const char* root_tag)
+    : doc_(xmlNewDoc(chars("1.0"))), size_(std::make_unique<std::size_t>(64)) {
   if (!doc_) throw std::bad_alloc();
   doc_->dict = xmlDictCreate();
   if (doc_->dict == nullptr) throw std::bad_alloc();

@@ -92,8 +92,11 @@ void append_escaped_attribute(std::string& out, std::string_view value) {
   append_escaped(out, value, kEscapes.attribute);
 }
 
-std::string to_bytes(const xmlNode* element) {
-  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+std::string to_bytes(const Document& document) {
+  const xmlNode* element = document.root().native();
+  std::string out;
+  make_room(out, document.estimated_size() + document.estimated_size() / 16);
+  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   // Each entry: an element whose children are being written, and the next child to write.
   std::vector<std::pair<const xmlNode*, const xmlNode*>> open;
   write_start_tag(out, element);

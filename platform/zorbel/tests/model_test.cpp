@@ -9,12 +9,12 @@
 namespace morvi::zorbel {
 namespace {
 
-std::string rendered(const Zorbel& z) { return xml::to_bytes(z.generate_dom().root().native()); }
+std::string rendered(const Zorbel& z) { return xml::to_bytes(z.generate_dom()); }
 
 std::string piece(void (*build)(const xml::Element&)) {
   xml::Document doc("root");
   build(doc.root());
-  return xml::to_bytes(doc.root().native());
+  return xml::to_bytes(doc);
 }
 
 TEST(Summary, UpdateMergesTalliesAndMapsAndIgnoresNone) {

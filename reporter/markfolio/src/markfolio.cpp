@@ -30,7 +30,7 @@ MarkFolio::MarkFolio(std::string logsdir, const trialkit::TrialKit& trialkit)
 void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   zorbel.trialkit = std::make_unique<zorbel::TrialKit>();
   _handle_trialkit(*zorbel.trialkit, _trialkit);
-  const std::string rough = zorbel::xml::to_bytes(zorbel.generate_dom().root().native());
+  const std::string rough = zorbel::xml::to_bytes(zorbel.generate_dom());
   try {
     xml_files::write_whole(logsdir + "/ResultsDetails.xml", pretty(rough, "details"));
   } catch (const std::exception&) {
@@ -59,7 +59,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
     root.append_child("host");
   }
   xml_files::write_whole(logsdir + "/ResultsSummary.xml",
-                         pretty(zorbel::xml::to_bytes(root.native()), "summary"));
+                         pretty(zorbel::xml::to_bytes(summary), "summary"));
 }
 
 }  // namespace morvi::reporter::markfolio

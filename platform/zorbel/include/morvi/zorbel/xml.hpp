@@ -3,6 +3,7 @@
 // their compact UTF-8 text form.
 #include <libxml/tree.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +19,9 @@ inline constexpr int kMaxDepth = 2000;
 // A non-owning handle to one element of a Document, aware of its nesting level.
 class Element {
  public:
-  Element(xmlNode* node, int depth) noexcept : node_(node), depth_(depth) {}
+  // `size` is the owning document's running estimate of its compact form.
+  Element(xmlNode* node, int depth, std::size_t* size) noexcept
+      : node_(node), depth_(depth), size_(size) {}
 
   // A new last child element. ArgumentError when it would nest deeper than kMaxDepth.
   Element append_child(const char* tag) const;
@@ -37,6 +40,7 @@ class Element {
  private:
   xmlNode* node_;
   int depth_;
+  std::size_t* size_;
 };
 
 struct DocFree {
@@ -50,18 +54,23 @@ class Document {
  public:
   explicit Document(const char* root_tag);
 
-  Element root() const noexcept { return Element(xmlDocGetRootElement(doc_.get()), 1); }
+  Element root() const noexcept {
+    return Element(xmlDocGetRootElement(doc_.get()), 1, size_.get());
+  }
   xmlDoc* native() const noexcept { return doc_.get(); }
+  // About the length of the compact form: markup and text as added, references not counted.
+  std::size_t estimated_size() const noexcept { return *size_; }
 
  private:
   DocPtr doc_;
+  std::unique_ptr<std::size_t> size_;
 };
 
-// The compact form: `<?xml version="1.0" encoding="UTF-8"?>`, a line feed, then the element
-// and its descendants without any added whitespace, text written byte for byte (only the
+// The compact form: `<?xml version="1.0" encoding="UTF-8"?>`, a line feed, then the root
+// element and its descendants without any added whitespace, text written byte for byte (only the
 // markup characters are replaced by references), attributes in the order they were set.
 // ArgumentError for nodes other than elements and text.
-std::string to_bytes(const xmlNode* element);
+std::string to_bytes(const Document& document);
 
 // Makes room for `extra` more bytes in `out`, at least doubling its capacity when it runs out.
 // A buffer of several MiB is backed by transparent huge pages where the kernel offers them:

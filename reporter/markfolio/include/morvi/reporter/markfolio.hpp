@@ -8,10 +8,10 @@
 // logsdir + "/xml_rough_string" and the error is raised again.
 //
 // The report tree is read through its fields only. Steps may nest to the depth the legacy
-// model's element trees allow (zorbel::xml::kMaxDepth, 2000 levels of XML): about 1990 levels
-// of steps below a testcase section when their extra data is flat; each level of nesting in a
-// step's extra data takes one of those. A deeper job is refused with an ArgumentError naming
-// the limit, before any file is written.
+// model's element trees allow (zorbel::xml::kMaxDepth, 2000 levels of XML): 1993 levels of
+// steps below a testcase section or common subsection when their extra data is flat; each
+// level of nesting in a step's extra data takes one of those. A deeper job is refused with an
+// ArgumentError naming the limit, before any file is written.
 #include <string>
 
 #include "morvi/reporter/markfolio/escape.hpp"
