@@ -1,0 +1,155 @@
+// XML report throughput: generate_xml on a synthetic job, several times, with the median in
+// seconds and in MB of details output per second; one more pass timed step by step; then the
+// same rough details bytes handed to bench_xml.py (Python's xml.dom.minidom parsing and
+// pretty-printing them, the second half of the same pipeline) and the ratio of the medians.
+//
+//   bench_xml [--runs N] [--python-runs N] [--tasks N] [--testcases N] [--sections N]
+//             [--steps N]
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "job_generator.hpp"
+#include "morvi/reporter/markfolio.hpp"
+#include "morvi/zorbel/xml.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int parse_count(const char* flag, const char* text) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
+    std::fprintf(stderr, "bench_xml: %s needs a count, got '%s'\n", flag, text);
+    std::exit(2);
+  }
+  return static_cast<int>(n);
+}
+
+double seconds_since(Clock::time_point begin) {
+  return std::chrono::duration<double>(Clock::now() - begin).count();
+}
+
+// CPU seconds of this process: steadier than wall time on a machine shared with other work.
+double cpu_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  morvi::bench::JobShape shape;
+  int runs = 5;
+  int python_runs = 3;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "bench_xml: %s needs a value\n", flag.c_str());
+      return 2;
+    }
+    const int n = parse_count(argv[i], argv[i + 1]);
+    ++i;
+    if (flag == "--runs") runs = std::max(1, n);
+    else if (flag == "--python-runs") python_runs = n;
+    else if (flag == "--tasks") shape.tasks = n;
+    else if (flag == "--testcases") shape.testcases = n;
+    else if (flag == "--sections") shape.sections = n;
+    else if (flag == "--steps") shape.steps = n;
+    else {
+      std::fprintf(stderr, "bench_xml: unknown option %s\n", flag.c_str());
+      return 2;
+    }
+  }
+
+  char folder_template[] = "/tmp/bench_xml.XXXXXX";
+  if (mkdtemp(folder_template) == nullptr) {
+    std::perror("bench_xml: mkdtemp");
+    return 1;
+  }
+  const fs::path folder = folder_template;
+  const auto job = morvi::bench::generate_job(shape);
+  std::printf("job: %zu nodes\n", morvi::bench::node_count(shape));
+
+  morvi::reporter::markfolio::MarkFolio folio(folder.string(), *job);
+  std::vector<double> times;
+  std::vector<double> cpu_times;
+  double details_mb = 0;
+  for (int run = 0; run < runs; ++run) {
+    const auto begin = Clock::now();
+    const double cpu_begin = cpu_seconds();
+    folio.generate_xml({}, {});
+    cpu_times.push_back(cpu_seconds() - cpu_begin);
+    times.push_back(seconds_since(begin));
+    details_mb = static_cast<double>(fs::file_size(folder / "ResultsDetails.xml")) / 1e6;
+    std::printf("run %d: generate_xml %.3f s (%.3f s CPU), %.1f MB of details: %.1f MB/s\n",
+                run + 1, times.back(), cpu_times.back(), details_mb, details_mb / times.back());
+  }
+  const double ours = median(times);
+  const double ours_cpu = median(cpu_times);
+  std::printf("median: %.3f s (%.3f s CPU), %.1f MB/s over %d runs\n", ours, ours_cpu,
+              details_mb / ours, runs);
+
+  // The first steps again, one at a time; the rest of generate_xml is parsing, pretty-printing,
+  // writing and the summary.
+  auto begin = Clock::now();
+  folio.zorbel.trialkit = std::make_unique<morvi::zorbel::TrialKit>();
+  folio._handle_trialkit(*folio.zorbel.trialkit, *job);
+  const double mapping = seconds_since(begin);
+  begin = Clock::now();
+  std::string rough;
+  double rendering = 0;
+  {
+    const morvi::zorbel::xml::Document details = folio.zorbel.generate_dom();
+    rendering = seconds_since(begin);
+    begin = Clock::now();
+    rough = morvi::zorbel::xml::to_bytes(details);
+  }
+  const double serialising = seconds_since(begin);
+  std::printf("steps: mapping %.3f s, rendering %.3f s, rough bytes %.3f s (%.1f MB), "
+              "the rest %.3f s\n",
+              mapping, rendering, serialising, static_cast<double>(rough.size()) / 1e6,
+              ours - mapping - rendering - serialising);
+
+  if (python_runs > 0) {
+    const fs::path rough_file = folder / "rough_details.xml";
+    std::ofstream(rough_file, std::ios::binary) << rough;
+    rough.clear();
+    rough.shrink_to_fit();
+    const std::string command = "python3 " MORVI_BENCH_DIR "/bench_xml.py " +
+                                rough_file.string() + " --runs " + std::to_string(python_runs);
+    std::fflush(stdout);
+    FILE* peer = popen(command.c_str(), "r");
+    double python_median = 0;
+    double python_cpu = 0;
+    char line[512];
+    while (peer != nullptr && std::fgets(line, sizeof line, peer) != nullptr) {
+      std::fputs(line, stdout);
+      std::sscanf(line, "python median: %lf s (%lf s CPU)", &python_median, &python_cpu);
+    }
+    if (peer == nullptr || pclose(peer) != 0 || python_median <= 0) {
+      std::fprintf(stderr, "bench_xml: the Python peer failed: %s\n", command.c_str());
+      fs::remove_all(folder);
+      return 1;
+    }
+    std::printf("ratio: generate_xml is %.1fx faster than minidom's parse and pretty-print "
+                "alone (%.1fx in CPU time)\n",
+                python_median / ours, python_cpu / ours_cpu);
+  }
+  fs::remove_all(folder);
+  return 0;
+}
