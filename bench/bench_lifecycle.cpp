@@ -4,8 +4,15 @@
 // medians, and the process's peak resident memory per node.
 //
 //   bench_lifecycle [--runs N] [--tasks N] [--testcases N] [--sections N] [--steps N]
+//   bench_lifecycle --first-touch MIB
+//
+// The first run in a process also pays the operating system for the memory it touches first;
+// --first-touch times only that (writing one byte per page of MIB MiB of fresh memory), so it
+// can be told apart from the library's own work.
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +42,23 @@ double cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+int first_touch(int mebibytes) {
+  const std::size_t size = static_cast<std::size_t>(mebibytes) << 20;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = std::chrono::steady_clock::now();
+  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) {
+    std::perror("bench_lifecycle: mmap");
+    return 1;
+  }
+  auto* bytes = static_cast<volatile char*>(memory);
+  for (std::size_t at = 0; at < size; at += page) bytes[at] = 1;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  munmap(memory, size);
+  std::printf("first touch of %d MiB of fresh memory: %.3f s\n", mebibytes, seconds);
+  return 0;
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -53,6 +77,7 @@ int main(int argc, char** argv) {
     }
     const int n = parse_count(argv[i], argv[i + 1]);
     ++i;
+    if (flag == "--first-touch") return first_touch(n);
     if (flag == "--runs") runs = std::max(1, n);
     else if (flag == "--tasks") shape.tasks = n;
     else if (flag == "--testcases") shape.testcases = n;

@@ -134,6 +134,7 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
   if (fresh(*this) && fresh(parent)) return true;
   const ResultCounter& mine = find(F::health_summary)->as_tally();
   ResultCounter& theirs = parent.slot(F::health_summary).as_tally();
+  if (theirs == mine) return true;  // most often both all zero already
   for_health_keys([&](std::string_view key) { theirs.set_count(key, mine.count(key)); });
   return true;
 }
