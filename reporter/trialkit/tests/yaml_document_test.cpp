@@ -89,37 +89,22 @@ TEST(YamlRepresenters, ARegisteredRepresenterReplacesTheFallbackForItsType) {
   EXPECT_THROW(YAMLDumper::add_representer(std::nullopt, nullptr), ArgumentError);
 }
 
-// A chain of sections `depth` deep below a task.
-class DeepReport {
- public:
-  explicit DeepReport(int depth) : job_(TrialKit::create(Value("job"), Value(1))) {
-    std::shared_ptr<Section> section = job_->add_task(Value("t"), Value(1))->add_section(Value("s"), Value(1));
-    chain_.push_back(section);
-    for (int i = 1; i < depth; ++i) chain_.push_back(section = section->add_section(Value("s"), Value(1)));
-  }
-  // Cuts the links from the bottom up, so that releasing a section never releases a long
-  // chain below it.
-  ~DeepReport() {
-    while (chain_.size() > 1) {
-      chain_.pop_back();
-      chain_.back()->set_field("sections", Value(List{}));
-    }
-  }
-  const TrialKit& job() const { return *job_; }
-
- private:
-  std::shared_ptr<TrialKit> job_;
-  std::vector<std::shared_ptr<Section>> chain_;
-};
+// A job whose task holds a chain of sections `depth` deep.
+std::shared_ptr<TrialKit> deep_report(int depth) {
+  auto job = TrialKit::create(Value("job"), Value(1));
+  std::shared_ptr<Section> section = job->add_task(Value("t"), Value(1))->add_section(Value("s"), Value(1));
+  for (int i = 1; i < depth; ++i) section = section->add_section(Value("s"), Value(1));
+  return job;
+}
 
 TEST(DocumentDepth, ADeepReportIsRefusedNamingTheLimit) {
   {
     const int depth = 100'000;
-    const DeepReport report(depth);
+    const auto job = deep_report(depth);
     for (const auto& dump : {+[](const TrialKit& j) { return j.dump_json(); },
                              +[](const TrialKit& j) { return j.dump_yaml(); }}) {
       try {
-        dump(report.job());
+        dump(*job);
         ADD_FAILURE() << "no refusal at depth " << depth;
       } catch (const SerializationError& e) {
         EXPECT_THAT(e.what(), HasSubstr("deeper than 1000 levels"));
@@ -130,12 +115,11 @@ TEST(DocumentDepth, ADeepReportIsRefusedNamingTheLimit) {
 
 TEST(DocumentDepth, AShallowerReportIsWritten) {
   const int depth = 100;
-  const DeepReport report(depth);
+  const auto job = deep_report(depth);
   // Each level of sections sits four columns further in: the list under "sections", then the
   // section's own fields.
-  EXPECT_THAT(report.job().dump_yaml(),
-              HasSubstr("\n" + std::string(4 + 4 * depth, ' ') + "- type: Section\n"));
-  EXPECT_NO_THROW(report.job().dump_json());
+  EXPECT_THAT(job->dump_yaml(), HasSubstr("\n" + std::string(4 + 4 * depth, ' ') + "- type: Section\n"));
+  EXPECT_NO_THROW(job->dump_json());
 }
 
 }  // namespace

@@ -5,17 +5,22 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "../text/utf8.hpp"
 #include "morvi/errors.hpp"
+#include "morvi/reporter/trialkit/document_buffer.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/results.hpp"
 
 namespace morvi::reporter::trialkit {
 namespace {
+
+using namespace std::string_view_literals;
 
 // Bytes copied unchanged into a JSON string: printable ASCII except the quote and backslash.
 constexpr std::array<bool, 256> kVerbatim = [] {
@@ -24,14 +29,17 @@ constexpr std::array<bool, 256> kVerbatim = [] {
   return t;
 }();
 
+// The longest piece written without a new reservation: a \u escape pair or a number.
+constexpr std::size_t kPiece = 32;
+
 class JsonWriter {
  public:
-  explicit JsonWriter(std::string& out) : out_(out) {}
+  std::string document() const { return out_.str(); }
 
   void value(const Value& v) {
     switch (v.kind()) {
-      case Kind::None: out_ += "null"; return;
-      case Kind::Bool: out_ += v.as_bool() ? "true" : "false"; return;
+      case Kind::None: out_.append("null"sv); return;
+      case Kind::Bool: out_.append(v.as_bool() ? "true"sv : "false"sv); return;
       case Kind::Int: integer(v.as_int()); return;
       case Kind::Float: real(v.as_number()); return;
       case Kind::Text: text(v.as_text()); return;
@@ -39,11 +47,7 @@ class JsonWriter {
       case Kind::Tuple: list(v.as_list()); return;
       case Kind::Map:
       case Kind::AttrMap: map(v.as_map()); return;
-      case Kind::DateTime:
-        out_.push_back('"');
-        v.as_datetime().append_text(out_);
-        out_.push_back('"');
-        return;
+      case Kind::DateTime: datetime(v.as_datetime()); return;
       case Kind::Result: result(v.as_result()); return;
       case Kind::Tally: tally(v.as_tally()); return;
       case Kind::Node: node(v); return;
@@ -54,19 +58,6 @@ class JsonWriter {
   }
 
  private:
-  void map(const Map& m) {
-    enter();
-    out_.push_back('{');
-    bool first = true;
-    for (const auto& [key, item] : m) {
-      separator(first);
-      member(key);
-      value(item);
-    }
-    out_.push_back('}');
-    leave();
-  }
-
   void enter() {
     if (++depth_ > JSONDumper::max_depth)
       throw SerializationError("cannot write the document as JSON: it nests containers deeper than " +
@@ -75,39 +66,50 @@ class JsonWriter {
   void leave() noexcept { --depth_; }
 
   void separator(bool& first) {
-    if (!first) out_ += ", ";
+    if (!first) out_.append(", "sv);
     first = false;
   }
 
   void member(std::string_view key) {
     text(key);
-    out_ += ": ";
+    out_.append(": "sv);
   }
 
   void integer(std::int64_t i) {
     char buf[24];
-    out_.append(buf, std::to_chars(buf, buf + sizeof buf, i).ptr);
+    out_.append(std::string_view(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, i).ptr - buf)));
   }
 
   void real(double x) {
-    if (std::isnan(x))
-      out_ += "NaN";
-    else if (std::isinf(x))
-      out_ += x < 0 ? "-Infinity" : "Infinity";
-    else
-      append_float_repr(out_, x);
+    if (std::isnan(x)) {
+      out_.append("NaN"sv);
+    } else if (std::isinf(x)) {
+      out_.append(x < 0 ? "-Infinity"sv : "Infinity"sv);
+    } else {
+      scratch_.clear();
+      append_float_repr(scratch_, x);
+      out_.append(scratch_);
+    }
+  }
+
+  void datetime(const DateTime& d) {
+    scratch_.assign(1, '"');
+    d.append_text(scratch_);
+    scratch_.push_back('"');
+    out_.append(scratch_);
   }
 
   void text(std::string_view s) {
-    out_.push_back('"');
+    out_.reserve(s.size() + 2);
+    out_.put('"');
     std::size_t run = 0;
     for (std::size_t i = 0; i < s.size();) {
+      i = verbatim_run(s, i);
+      if (i == s.size()) break;
       const auto c = static_cast<unsigned char>(s[i]);
-      if (kVerbatim[c]) {
-        ++i;
-        continue;
-      }
-      out_.append(s.data() + run, i - run);
+      out_.put(s.substr(run, i - run));
+      // An escape replaces at most four bytes with twelve.
+      out_.reserve(kPiece + s.size() - i);
       if (c < 0x80) {
         escape_ascii(c);
         ++i;
@@ -124,19 +126,35 @@ class JsonWriter {
       }
       run = i;
     }
-    out_.append(s.data() + run, s.size() - run);
-    out_.push_back('"');
+    out_.put(s.substr(run));
+    out_.put('"');
+  }
+
+  // The end of the run of verbatim bytes from s[i], eight bytes at a time while they last.
+  static std::size_t verbatim_run(std::string_view s, std::size_t i) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+    const auto has_zero = [](std::uint64_t w) { return (w - kOnes) & ~w & kHighs; };
+    for (; i + 8 <= s.size(); i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, s.data() + i, 8);
+      // Bytes below 0x20 or from 0x7F up, quotes and backslashes stop the run.
+      const std::uint64_t special = has_zero(w & ~(kOnes * 0x1F)) | ((w + kOnes) & kHighs) | (w & kHighs) |
+                                    has_zero(w ^ (kOnes * '"')) | has_zero(w ^ (kOnes * '\\'));
+      if (special) break;
+    }
+    while (i < s.size() && kVerbatim[static_cast<unsigned char>(s[i])]) ++i;
+    return i;
   }
 
   void escape_ascii(unsigned char c) {
     switch (c) {
-      case '"': out_ += "\\\""; return;
-      case '\\': out_ += "\\\\"; return;
-      case '\b': out_ += "\\b"; return;
-      case '\f': out_ += "\\f"; return;
-      case '\n': out_ += "\\n"; return;
-      case '\r': out_ += "\\r"; return;
-      case '\t': out_ += "\\t"; return;
+      case '"': out_.put("\\\""sv); return;
+      case '\\': out_.put("\\\\"sv); return;
+      case '\b': out_.put("\\b"sv); return;
+      case '\f': out_.put("\\f"sv); return;
+      case '\n': out_.put("\\n"sv); return;
+      case '\r': out_.put("\\r"sv); return;
+      case '\t': out_.put("\\t"sv); return;
       default: escape_unit(c); return;
     }
   }
@@ -145,18 +163,31 @@ class JsonWriter {
     static constexpr char kHex[] = "0123456789abcdef";
     const char esc[6] = {'\\', 'u', kHex[(unit >> 12) & 0xF], kHex[(unit >> 8) & 0xF],
                          kHex[(unit >> 4) & 0xF], kHex[unit & 0xF]};
-    out_.append(esc, sizeof esc);
+    out_.put(std::string_view(esc, sizeof esc));
   }
 
   void list(const List& items) {
     enter();
-    out_.push_back('[');
+    out_.append('[');
     bool first = true;
     for (const Value& item : items) {
       separator(first);
       value(item);
     }
-    out_.push_back(']');
+    out_.append(']');
+    leave();
+  }
+
+  void map(const Map& m) {
+    enter();
+    out_.append('{');
+    bool first = true;
+    for (const auto& [key, item] : m) {
+      separator(first);
+      member(key);
+      value(item);
+    }
+    out_.append('}');
     leave();
   }
 
@@ -164,7 +195,7 @@ class JsonWriter {
     const ReportObjectBase& n = node_of(v);
     enter();
     const std::size_t mark = out_.size();
-    out_.push_back('{');
+    out_.append('{');
     bool first = true;
     for (std::string_view name : n.arg_order()) {
       const FieldRef field = n.field(name);
@@ -176,55 +207,56 @@ class JsonWriter {
     leave();
     if (first) {
       // Nothing to write: the hook decides what an empty replacement means.
-      out_.resize(mark);
+      out_.truncate(mark);
       value(JSONDumper::default_(v));
       return;
     }
-    out_.push_back('}');
+    out_.append('}');
   }
 
   void result(const results::TestResult& r) {
     enter();
-    out_ += "{\"value\": ";
+    out_.append("{\"value\": "sv);
     text(r.value());
     if (!r.reason().empty()) {
-      out_ += ", \"reason\": ";
+      out_.append(", \"reason\": "sv);
       text(r.reason());
     }
     if (!r.data().empty()) {
-      out_ += ", \"data\": ";
+      out_.append(", \"data\": "sv);
       map(r.data());
     }
-    out_.push_back('}');
+    out_.append('}');
     leave();
   }
 
   void tally(const results::ResultCounter& c) {
     enter();
-    out_.push_back('{');
+    out_.append('{');
     for (const auto& [key, count] : c.items()) {
       member(key);
       integer(count);
-      out_ += ", ";
+      out_.append(", "sv);
     }
-    out_ += "\"total\": ";
+    out_.append("\"total\": "sv);
     integer(c.total());
-    out_ += ", \"success_rate\": ";
+    out_.append(", \"success_rate\": "sv);
     real(c.success_rate());
-    out_.push_back('}');
+    out_.append('}');
     leave();
   }
 
-  std::string& out_;
+  DocumentBuffer out_;
   std::size_t depth_ = 0;
+  std::string scratch_;  // a number or date-time on its way into the document
 };
 
 }  // namespace
 
 std::string JSONDumper::encode(const Value& value) {
-  std::string out;
-  JsonWriter(out).value(value);
-  return out;
+  JsonWriter writer;
+  writer.value(value);
+  return writer.document();
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -55,11 +55,10 @@ RepresenterTable& representers() {
 }  // namespace
 
 std::string YAMLDumper::dump(const Value& data) {
-  std::string out;
-  YAMLDumper dumper(out);
+  YAMLDumper dumper;
   dumper.represent_data(data);
   dumper.emit_document_end();
-  return out;
+  return dumper.document();
 }
 
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {

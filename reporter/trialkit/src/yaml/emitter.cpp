@@ -64,34 +64,35 @@ std::string prepare_tag(std::string_view tag) {
 }
 
 std::size_t prepared_tag_length(std::string_view tag) {
-  return tag == yaml_detail::kStrTag ? std::string_view("!!str").size() : prepare_tag(tag).size();
+  return yaml_detail::same_tag(tag, yaml_detail::kStrTag) ? std::string_view("!!str").size() : prepare_tag(tag).size();
 }
 
 // The escape of a code point inside double quotes.
-void append_escape(std::string& out, char32_t ch) {
+std::string_view escape(char32_t ch, char (&buf)[10]) {
   switch (ch) {
-    case 0x00: out += "\\0"; return;
-    case 0x07: out += "\\a"; return;
-    case 0x08: out += "\\b"; return;
-    case 0x09: out += "\\t"; return;
-    case 0x0A: out += "\\n"; return;
-    case 0x0B: out += "\\v"; return;
-    case 0x0C: out += "\\f"; return;
-    case 0x0D: out += "\\r"; return;
-    case 0x1B: out += "\\e"; return;
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case 0x85: out += "\\N"; return;
-    case 0xA0: out += "\\_"; return;
-    case 0x2028: out += "\\L"; return;
-    case 0x2029: out += "\\P"; return;
+    case 0x00: return "\\0";
+    case 0x07: return "\\a";
+    case 0x08: return "\\b";
+    case 0x09: return "\\t";
+    case 0x0A: return "\\n";
+    case 0x0B: return "\\v";
+    case 0x0C: return "\\f";
+    case 0x0D: return "\\r";
+    case 0x1B: return "\\e";
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case 0x85: return "\\N";
+    case 0xA0: return "\\_";
+    case 0x2028: return "\\L";
+    case 0x2029: return "\\P";
     default: break;
   }
   static constexpr char kHex[] = "0123456789ABCDEF";
   const int digits = ch <= 0xFF ? 2 : ch <= 0xFFFF ? 4 : 8;
-  out.push_back('\\');
-  out.push_back(digits == 2 ? 'x' : digits == 4 ? 'u' : 'U');
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(kHex[(ch >> shift) & 0xF]);
+  buf[0] = '\\';
+  buf[1] = digits == 2 ? 'x' : digits == 4 ? 'u' : 'U';
+  for (int k = 0; k < digits; ++k) buf[2 + k] = kHex[(ch >> ((digits - 1 - k) * 4)) & 0xF];
+  return std::string_view(buf, static_cast<std::size_t>(2 + digits));
 }
 
 bool needs_escape(char32_t ch) {
@@ -106,8 +107,8 @@ void YAMLEmitter::emit_scalar(std::string_view tag, std::string_view value, Scal
   const ScalarAnalysis a = yaml_detail::analyze_scalar(value);
   open_pending_block();
   enter_node(&a, tag);
-  const bool implicit_plain = yaml_detail::resolve_plain(value) == tag;
-  const bool implicit_quoted = tag == yaml_detail::kStrTag;
+  const bool implicit_plain = yaml_detail::same_tag(yaml_detail::resolve_plain(value), tag);
+  const bool implicit_quoted = yaml_detail::same_tag(tag, yaml_detail::kStrTag);
   const char chosen = choose_scalar_style(a, style, implicit_plain, simple_key_context_);
   if (!(chosen == '\0' ? implicit_plain : implicit_quoted)) write_tag(tag);
   increase_indent(true);
@@ -189,7 +190,8 @@ void YAMLEmitter::enter_node(const ScalarAnalysis* key, std::string_view tag) {
 void YAMLEmitter::collection_start(Pending kind, std::string_view tag) {
   open_pending_block();
   enter_node(nullptr, tag);
-  if (tag != (kind == Pending::Mapping ? yaml_detail::kMapTag : yaml_detail::kSeqTag)) write_tag(tag);
+  if (!yaml_detail::same_tag(tag, kind == Pending::Mapping ? yaml_detail::kMapTag : yaml_detail::kSeqTag))
+    write_tag(tag);
   pending_ = kind;
   pending_indentless_ = mapping_context_ && !indention_;
 }
@@ -223,10 +225,10 @@ void YAMLEmitter::collection_end(Pending kind) {
 void YAMLEmitter::write_indicator(std::string_view indicator, bool need_whitespace, bool whitespace,
                                   bool indention) {
   if (!whitespace_ && need_whitespace) {
-    out_.push_back(' ');
+    out_.append(' ');
     ++column_;
   }
-  out_ += indicator;
+  out_.append(indicator);
   column_ += static_cast<long>(indicator.size());
   whitespace_ = whitespace;
   indention_ = indention_ && indention;
@@ -238,20 +240,21 @@ void YAMLEmitter::write_indent() {
   if (!indention_ || column_ > indent || (column_ == indent && !whitespace_)) write_line_break();
   if (column_ < indent) {
     whitespace_ = true;
-    out_.append(static_cast<std::size_t>(indent - column_), ' ');
+    out_.reserve(static_cast<std::size_t>(indent - column_));
+    out_.fill(' ', static_cast<std::size_t>(indent - column_));
     column_ = indent;
   }
 }
 
 void YAMLEmitter::write_line_break() {
-  out_.push_back('\n');
+  out_.append('\n');
   whitespace_ = true;
   indention_ = true;
   column_ = 0;
 }
 
 void YAMLEmitter::write_raw(std::string_view text) {
-  out_ += text;
+  out_.append(text);
   column_ += static_cast<long>(text.size());
 }
 
@@ -263,7 +266,7 @@ void YAMLEmitter::write_plain(std::string_view text, bool split) {
   if (root_context_) open_ended_ = true;
   if (text.empty()) return;
   if (!whitespace_) {
-    out_.push_back(' ');
+    out_.append(' ');
     ++column_;
   }
   whitespace_ = false;
@@ -349,9 +352,11 @@ void YAMLEmitter::write_double_quoted(std::string_view text, bool split) {
   }
   const auto n = static_cast<long>(wide_.size());
   const auto write_run = [&](long from, long to) {
-    for (long k = from; k < to; ++k) out_.push_back(static_cast<char>(wide_[k]));
+    out_.reserve(static_cast<std::size_t>(to - from));
+    for (long k = from; k < to; ++k) out_.put(static_cast<char>(wide_[k]));
     column_ += to - from;
   };
+  char escaped[10];
   write_indicator("\"", true);
   long start = 0;
   for (long end = 0; end <= n; ++end) {
@@ -363,9 +368,9 @@ void YAMLEmitter::write_double_quoted(std::string_view text, bool split) {
         start = end;
       }
       if (!at_end) {
-        const std::size_t before = out_.size();
-        append_escape(out_, ch);
-        column_ += static_cast<long>(out_.size() - before);
+        const std::string_view e = escape(ch, escaped);
+        out_.append(e);
+        column_ += static_cast<long>(e.size());
         start = end + 1;
       }
     }
@@ -375,13 +380,13 @@ void YAMLEmitter::write_double_quoted(std::string_view text, bool split) {
         write_run(start, end);
         start = end;
       }
-      out_.push_back('\\');
+      out_.append('\\');
       ++column_;
       write_indent();
       whitespace_ = false;
       indention_ = false;
       if (wide_[start] == ' ') {
-        out_.push_back('\\');
+        out_.append('\\');
         ++column_;
       }
     }

@@ -2,6 +2,8 @@
 // "3.4" is a float, "yes" a bool or "~" a null, tried by the text's first character in the
 // order the resolvers are registered. Each pattern is anchored at both ends, where the end may
 // also fall just before one final line feed.
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "scalar_analysis.hpp"
@@ -157,14 +159,26 @@ constexpr Resolver kResolvers[] = {
     {"tag:yaml.org,2002:yaml", is_yaml, "!&*"},
 };
 
+// For each first character, the resolvers tried, as bits in registration order.
+constexpr std::array<std::uint8_t, 256> kResolversByFirst = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (std::size_t r = 0; r < std::size(kResolvers); ++r)
+    for (const char c : kResolvers[r].first) table[static_cast<unsigned char>(c)] |= std::uint8_t(1u << r);
+  return table;
+}();
+
 }  // namespace
 
 std::string_view resolve_plain(std::string_view text) {
   if (text.empty()) return "tag:yaml.org,2002:null";
-  for (const Resolver& r : kResolvers) {
-    if (r.first.find(text[0]) == std::string_view::npos) continue;
-    if (r.matches(text) || (text.ends_with('\n') && r.matches(text.substr(0, text.size() - 1))))
-      return r.tag;
+  const std::uint8_t tried = kResolversByFirst[static_cast<unsigned char>(text[0])];
+  if (tried == 0) return kStrTag;
+  for (std::size_t r = 0; r < std::size(kResolvers); ++r) {
+    if (!(tried & (1u << r))) continue;
+    const Resolver& resolver = kResolvers[r];
+    if (resolver.matches(text) ||
+        (text.ends_with('\n') && resolver.matches(text.substr(0, text.size() - 1))))
+      return resolver.tag;
   }
   return kStrTag;
 }

@@ -40,6 +40,34 @@ std::size_t without_trailing_whitespace(std::string_view line) {
   return end;
 }
 
+// Vectors that earlier mappings used, kept for the next: a report has hundreds of thousands
+// of nodes, and each gathers its pairs while its mapping is written.
+template <class T>
+class Borrowed {
+ public:
+  Borrowed() {
+    if (!spares_.empty()) {
+      items_ = std::move(spares_.back());
+      spares_.pop_back();
+    }
+  }
+  ~Borrowed() {
+    items_.clear();
+    spares_.push_back(std::move(items_));
+  }
+  Borrowed(const Borrowed&) = delete;
+  Borrowed& operator=(const Borrowed&) = delete;
+  std::vector<T>& operator*() noexcept { return items_; }
+  std::vector<T>* operator->() noexcept { return &items_; }
+
+ private:
+  static thread_local std::vector<std::vector<T>> spares_;
+  std::vector<T> items_;
+};
+
+template <class T>
+thread_local std::vector<std::vector<T>> Borrowed<T>::spares_;
+
 }  // namespace
 
 std::string TypeObject::name_of(const Value& data) {
@@ -107,14 +135,14 @@ void unknown_representer(YAMLDumper& dumper, const Value& data) {
 void ResultCounter_representer(YAMLDumper& dumper, const Value& data) {
   const results::ResultCounter& tally = data.as_tally();
   const auto items = tally.items();
-  std::vector<Value> numbers;
-  std::vector<YAMLDumper::Pair> pairs;
-  numbers.reserve(items.size() + 2);
-  pairs.reserve(items.size() + 2);
-  for (const auto& [key, count] : items) pairs.emplace_back(key, &numbers.emplace_back(count));
-  pairs.emplace_back("total", &numbers.emplace_back(tally.total()));
-  pairs.emplace_back("success_rate", &numbers.emplace_back(tally.success_rate()));
-  dumper.represent_mapping(YAML_MAP, pairs);
+  Borrowed<Value> numbers;
+  Borrowed<YAMLDumper::Pair> pairs;
+  // Reserved in full, so that the pairs' pointers into `numbers` stay put.
+  numbers->reserve(items.size() + 2);
+  for (const auto& [key, count] : items) pairs->emplace_back(key, &numbers->emplace_back(count));
+  pairs->emplace_back("total", &numbers->emplace_back(tally.total()));
+  pairs->emplace_back("success_rate", &numbers->emplace_back(tally.success_rate()));
+  dumper.represent_mapping(YAML_MAP, *pairs);
 }
 
 void TestResult_representer(YAMLDumper& dumper, const Value& data) {
@@ -132,17 +160,17 @@ void AttrDict_representer(YAMLDumper& dumper, const Value& data) {
 void to_yaml(YAMLDumper& dumper, const Value& data) {
   const ReportObjectBase& node = node_of(data);
   const auto names = node.arg_order();
-  // Computed fields live in `fields` while their pairs are written.
-  std::vector<FieldRef> fields;
-  std::vector<YAMLDumper::Pair> pairs;
-  fields.reserve(names.size());
-  pairs.reserve(names.size());
+  // Computed fields live in `fields` while their pairs are written; reserved in full, so that
+  // the pairs' pointers into it stay put.
+  Borrowed<FieldRef> fields;
+  Borrowed<YAMLDumper::Pair> pairs;
+  fields->reserve(names.size());
   for (const std::string_view name : names) {
     FieldRef field = node.field(name);
     if (is_ignored(*field)) continue;
-    pairs.emplace_back(name, &*fields.emplace_back(std::move(field)));
+    pairs->emplace_back(name, &*fields->emplace_back(std::move(field)));
   }
-  dumper.represent_mapping(YAML_MAP, pairs);
+  dumper.represent_mapping(YAML_MAP, *pairs);
 }
 
 }  // namespace morvi::reporter::trialkit

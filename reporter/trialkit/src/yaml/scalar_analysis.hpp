@@ -10,6 +10,11 @@ inline constexpr std::string_view kStrTag = "tag:yaml.org,2002:str";
 inline constexpr std::string_view kMapTag = "tag:yaml.org,2002:map";
 inline constexpr std::string_view kSeqTag = "tag:yaml.org,2002:seq";
 
+// Tags are nearly always the same few constants: compare where they point before what they say.
+inline bool same_tag(std::string_view a, std::string_view b) noexcept {
+  return (a.data() == b.data() && a.size() == b.size()) || a == b;
+}
+
 struct ScalarAnalysis {
   std::size_t length = 0;  // in code points
   bool empty = false;

@@ -14,7 +14,6 @@
 // sequences) into text, choosing each scalar's style and line breaks as it goes; nothing is
 // buffered but the output. YAMLDumper turns Values into those events through a table of
 // representers, one per type of value.
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "morvi/reporter/trialkit/document_buffer.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -46,7 +46,9 @@ class YAMLEmitter {
   YAMLEmitter& operator=(const YAMLEmitter&) = delete;
 
  protected:
-  explicit YAMLEmitter(std::string& out) : out_(out) {}
+  YAMLEmitter() = default;
+  // The document written so far.
+  std::string document() const { return out_.str(); }
 
   // Events in document order: the root node, then document_end. A mapping's nodes alternate
   // key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
@@ -82,7 +84,7 @@ class YAMLEmitter {
   void write_double_quoted(std::string_view text, bool split);
   void write_literal(std::string_view text);
 
-  std::string& out_;
+  DocumentBuffer out_;
   std::vector<Phase> frames_;       // one per open block collection
   std::vector<int> indents_;
   int indent_ = -1;                 // -1: no indentation level yet
@@ -156,7 +158,7 @@ class YAMLDumper : public YAMLEmitter {
   void represent_str(std::string_view text);
 
  private:
-  explicit YAMLDumper(std::string& out) : YAMLEmitter(out) {}
+  YAMLDumper() = default;
   void represent_key(std::string_view key);
   void enter();
   void leave() noexcept { --depth_; }

@@ -1,0 +1,91 @@
+// Growing the document buffer. A results document can be a hundred megabytes or more, and
+// fresh memory costs as much to fault in and clear as the document costs to write. So large
+// buffers are mapped directly and grown by remapping their pages rather than copying them, and
+// they, like the text handed out at the end, ask for huge pages where the system offers them
+// (on Linux, transparent huge pages on request).
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#include "morvi/reporter/trialkit/document_buffer.hpp"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace morvi::reporter::trialkit {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kFirstCapacity = std::size_t{16} << 10;
+// From this size on, the buffer is its own mapping.
+constexpr std::size_t kMappedFrom = 2 * kHugePage;
+
+void advise_huge_pages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
+  // Only advice: where the system declines, ordinary pages serve as before.
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+#if defined(__linux__)
+char* map_block(char* old, std::size_t old_size, std::size_t size) {
+  void* block = old ? ::mremap(old, old_size, size, MREMAP_MAYMOVE)
+                    : ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) throw std::bad_alloc();
+  advise_huge_pages(static_cast<char*>(block), size);
+  return static_cast<char*>(block);
+}
+#endif
+
+}  // namespace
+
+DocumentBuffer::~DocumentBuffer() {
+  const auto capacity = static_cast<std::size_t>(end_ - data_);
+#if defined(__linux__)
+  if (capacity >= kMappedFrom) {
+    ::munmap(data_, capacity);
+    return;
+  }
+#endif
+  std::free(data_);
+}
+
+std::string DocumentBuffer::str() const {
+  std::string text;
+  text.reserve(size());
+  if (text.capacity() >= kMappedFrom) advise_huge_pages(text.data(), text.capacity());
+  text.append(data_, size());
+  return text;
+}
+
+void DocumentBuffer::grow(std::size_t n) {
+  const std::size_t used = size();
+  const auto old_capacity = static_cast<std::size_t>(end_ - data_);
+  std::size_t capacity = std::max({old_capacity * 2, used + n, kFirstCapacity});
+  char* grown = nullptr;
+#if defined(__linux__)
+  if (capacity >= kMappedFrom) {
+    capacity = (capacity + kHugePage - 1) & ~(kHugePage - 1);
+    if (old_capacity >= kMappedFrom) {
+      grown = map_block(data_, old_capacity, capacity);
+    } else {
+      grown = map_block(nullptr, 0, capacity);
+      std::memcpy(grown, data_, used);
+      std::free(data_);
+    }
+  }
+#endif
+  if (grown == nullptr) {
+    grown = static_cast<char*>(std::realloc(data_, capacity));
+    if (grown == nullptr) throw std::bad_alloc();
+  }
+  data_ = grown;
+  cur_ = grown + used;
+  end_ = grown + capacity;
+}
+
+}  // namespace morvi::reporter::trialkit
