@@ -178,5 +178,22 @@ TEST(Validate, AcceptsNestingUpToTheLimit) {
   EXPECT_EQ(validate(document), std::nullopt);
 }
 
+TEST(Validate, WalksSectionsNestedUpToTheLimit) {
+  // The validator recurses once per level: a chain of sections as deep as the limit allows
+  // must be checked whole, and a damaged leaf at the bottom still found.
+  json document = {{"version", "3.4"}, {"report", {{"type", "Task"}, {"idlist", {"t"}}}}};
+  json* node = &document["report"];
+  std::string pointer = "/report";
+  for (std::size_t level = 2; level + 3 <= MAX_DEPTH; level += 2) {  // idlist is one deeper
+    (*node)["sections"] = json::array({json{{"type", "Section"}, {"idlist", {"s"}}}});
+    node = &(*node)["sections"][0];
+    pointer += "/sections/0";
+  }
+  EXPECT_EQ(validate(document), std::nullopt);
+  (*node)["runtime"] = "slow";
+  EXPECT_EQ(validate(document),
+            pointer + "/runtime: Value type not permitted by 'type' constraint. (value: \"slow\")");
+}
+
 }  // namespace
 }  // namespace morvi::reporter::schema
