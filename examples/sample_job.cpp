@@ -5,6 +5,7 @@
 #include <exception>
 #include <iostream>
 
+#include "morvi/reporter/markfolio.hpp"
 #include "sample_tree.hpp"
 #include "tree_printer.hpp"
 
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
     morvi::examples::print_tree(std::cout, *job);
     std::cout << '\n';
     morvi::examples::print_tallies(std::cout, *job);
+    morvi::reporter::markfolio::MarkFolio(argv[1], *job).generate_xml({}, {});
+    std::cout << "\nwrote " << argv[1] << "/ResultsDetails.xml and " << argv[1]
+              << "/ResultsSummary.xml\n";
   } catch (const std::exception& e) {
     std::cerr << "sample_job: " << e.what() << '\n';
     return 1;
