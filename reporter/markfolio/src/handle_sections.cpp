@@ -39,6 +39,7 @@ void copy_xref(zorbel::Xref& xref, const Node& section) {
 void copy_logfile(zorbel::LogFile& logfile, const Node& section) {
   const Map logs = fields::optional_map(section, "logs");
   logfile.filepath = fields::entry_or(logs, "file", "");
+  logfile.attrs.reserve(logfile.attrs.size() + 2);
   logfile.attrs.set("begin", fields::entry_or(logs, "begin", -1));
   logfile.attrs.set("size", fields::entry_or(logs, "size", -1));
 }
