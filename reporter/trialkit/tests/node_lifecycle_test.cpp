@@ -135,7 +135,8 @@ TEST(NodeFields, SetFieldRefusesDerivedAndUnknownFields) {
   EXPECT_THROW(task->set_field("lumo_uid", Value(1)), ArgumentError);  // a section's field
   EXPECT_THROW(job->set_field("result", Value(results::Passed)), ArgumentError);
   EXPECT_THROW(task->set_field("details", Value(Map{})), TypeError);
-  EXPECT_THROW(task->set_field("sections", Value(List{})), ArgumentError);
+  EXPECT_THROW(task->set_field("sections", Value(Map{})), TypeError);
+  EXPECT_THROW(task->set_field("sections", Value::list({Value(1)})), ArgumentError);
   EXPECT_FALSE(task->has_field("no_such_field"));
 }
 
@@ -195,6 +196,17 @@ TEST(NodePlace, FullIdSkipsTheTrialKitAndJoinsTextBelow) {
   EXPECT_EQ(Value(task->idlist()), Value::list({Value(7)}));
   EXPECT_EQ(Value(step->idlist()), Value::list({Value(7), Value("tc"), Value(3)}));
   EXPECT_EQ(step->repr(), "<Section 7.tc.3>");
+}
+
+TEST(NodePlace, ANewChildListKeepsParentsTrue) {
+  auto job = TrialKit::create(Value("job"), Value(0));
+  auto task = job->add_task(Value("t1"), Value(1));
+  auto kept = task->add_section(Value("kept"), Value(2));
+  auto dropped = task->add_section(Value("dropped"), Value(3));
+  task->set_field("sections", Value::list({Value::node(kept)}));
+  EXPECT_EQ(kept->parent(), task.get());
+  EXPECT_EQ(dropped->parent(), nullptr);
+  EXPECT_EQ(dropped->fullid(), Value("dropped"));
 }
 
 TEST(NodePlace, ChildrenHeldElsewhereOutliveTheirParentAsRoots) {

@@ -1,6 +1,8 @@
 // Field storage of a node: slots, construction defaults, and reading and writing by name.
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "node_layout.hpp"
 
@@ -15,17 +17,24 @@ const Value kNone;
   throw ArgumentError(node.type_name() + " has no field '" + std::string(name) + "'");
 }
 
-// Refuses values that would break the typed reads (`details` is a list, `extra` a map) and
-// the replacement of a child list: children join through the adding operations and update,
-// and each child's back pointer must stay true to the list that holds it.
-void check_assignable(F field, const Value& value) {
-  if (field == F::tasks || field == F::sections)
-    throw ArgumentError("'" + std::string(field_name(field)) +
-                        "' grows through the adding operations and update; it cannot be replaced");
-  if (field == F::details && !value.is_list())
-    throw TypeError("'details' must be a list, got " + std::string(value.kind_name()));
+// Refuses values that would break the typed reads: `details` and the child lists are lists,
+// `extra` is a map, and a child list holds report nodes only.
+void check_assignable(const ReportObjectBase& node, F field, const Value& value) {
+  const std::string_view name = field_name(field);
+  if ((field == F::details || field == F::tasks || field == F::sections) && !value.is_list())
+    throw TypeError("'" + std::string(name) + "' must be a list, got " + value.kind_name());
   if (field == F::extra && !value.is_map())
     throw TypeError("'extra' must be a map, got " + std::string(value.kind_name()));
+  if (field == F::tasks || field == F::sections)
+    for (const Value& child : value.as_list()) check_child(node, name, child);
+}
+
+std::vector<const ReportObjectBase*> nodes_in(const List& list) {
+  std::vector<const ReportObjectBase*> out;
+  out.reserve(list.size());
+  for (const Value& item : list) out.push_back(&node_of(item));
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 }  // namespace
@@ -137,13 +146,26 @@ void ReportObjectBase::assign(FieldId field, Value value) {
                         "' is derived from the node's place in the tree and cannot be assigned");
   const int slot = layout().slot(field);
   if (slot < 0) no_such_field(*this, field_name(field));
-  check_assignable(field, value);
+  check_assignable(*this, field, value);
   // A name that still mirrors the id keeps the id it had.
   if (field == F::id) {
     const int name_slot = layout().slot(F::name);
     if (!(stored_ & (1u << name_slot)) && (present_ & (1u << name_slot))) materialize(name_slot);
   }
+  if (slot != layout().children_slot) {
+    put(slot, std::move(value));
+    return;
+  }
+  // A new child list: the children that leave it forget this node as their parent, those that
+  // stay keep it. The old list lives until then, so that no child dies while being looked at.
+  Value previous = std::move(materialize(slot));
   put(slot, std::move(value));
+  const auto staying = nodes_in(children());
+  for (const Value& child : previous.as_list()) {
+    auto& node = static_cast<ReportObjectBase&>(*child.as_object());
+    if (node.parent_ == this && !std::binary_search(staying.begin(), staying.end(), &node))
+      node.parent_ = nullptr;
+  }
 }
 
 const Value& ReportObjectBase::id() const noexcept { return *find(F::id); }

@@ -112,10 +112,12 @@ class ReportObjectBase : public Object {
   // The field's value, none when absent.
   Value field_or_none(std::string_view name) const { return *field(name); }
   bool has_field(std::string_view name) const { return field(name).exists(); }
-  // Sets a field, creating it. A task's `result` goes to its explicit result. ArgumentError for
-  // a derived field that cannot be assigned (fullid, idlist, a trialkit's result), a name the
-  // kind cannot store, or a child list (it only grows, through the adding operations and
-  // update); TypeError for `details` that is not a list or `extra` that is not a map.
+  // Sets a field, creating it. A task's `result` goes to its explicit result; children that a
+  // new child list leaves out no longer name this node as their parent. ArgumentError for a
+  // derived field that cannot be assigned (fullid, idlist, a trialkit's result), a name the
+  // kind cannot store, or a child list holding anything but report nodes (or this node or one
+  // of its ancestors); TypeError for `details` or a child list that is not a list, or an
+  // `extra` that is not a map.
   void set_field(std::string_view name, Value value);
 
   // --- lifecycle --------------------------------------------------------------------------
