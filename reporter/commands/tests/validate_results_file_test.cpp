@@ -122,17 +122,6 @@ TEST_F(ValidateResultsFileTest, AcceptsWhatTheReportObjectModelWrites) {
   EXPECT_EQ(out_.str(), path + " accepted\n");
 }
 
-TEST_F(ValidateResultsFileTest, AcceptedPathIsPrintedAsGiven) {
-  write("results.json", written_job());
-  const fs::path before = fs::current_path();
-  fs::current_path(dir_.parent_path());
-  const std::string relative = dir_.filename().string() + "/./results.json";
-  const cli::Status status = run(relative);
-  fs::current_path(before);
-  EXPECT_EQ(status, std::nullopt);
-  EXPECT_EQ(out_.str(), relative + " accepted\n");
-}
-
 TEST_F(ValidateResultsFileTest, SchemaProblemsArePrintedAndReturnError) {
   std::string text = written_job();
   const std::string from = "\"host\": \"lab\"";
