@@ -53,8 +53,13 @@ bool exponent_to_end(std::string_view s, std::size_t j) {
 }
 
 bool is_bool(std::string_view s) {
-  return one_of(s, {"yes", "Yes", "YES", "no", "No", "NO", "true", "True", "TRUE", "false",
-                    "False", "FALSE", "on", "On", "ON", "off", "Off", "OFF"});
+  switch (s.size()) {
+    case 2: return one_of(s, {"no", "No", "NO", "on", "On", "ON"});
+    case 3: return one_of(s, {"yes", "Yes", "YES", "off", "Off", "OFF"});
+    case 4: return one_of(s, {"true", "True", "TRUE"});
+    case 5: return one_of(s, {"false", "False", "FALSE"});
+    default: return false;
+  }
 }
 
 bool is_float(std::string_view s) {
@@ -95,7 +100,9 @@ bool is_int(std::string_view s) {
 }
 
 bool is_merge(std::string_view s) { return s == "<<"; }
-bool is_null(std::string_view s) { return one_of(s, {"~", "null", "Null", "NULL", ""}); }
+bool is_null(std::string_view s) {
+  return s.size() <= 1 ? s.empty() || s == "~" : s.size() == 4 && one_of(s, {"null", "Null", "NULL"});
+}
 bool is_value(std::string_view s) { return s == "="; }
 bool is_yaml(std::string_view s) { return one_of(s, {"!", "&", "*"}); }
 

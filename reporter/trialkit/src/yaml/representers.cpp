@@ -145,12 +145,17 @@ void ResultCounter_representer(YAMLDumper& dumper, const Value& data) {
   dumper.represent_mapping(YAML_MAP, *pairs);
 }
 
+// The map {"value", "reason" when non-empty, "data" when non-empty}, written with its keys
+// sorted as every map is: data, reason, value.
 void TestResult_representer(YAMLDumper& dumper, const Value& data) {
   const results::TestResult& result = data.as_result();
-  Map described{{"value", Value(result.value())}};
-  if (!result.reason().empty()) described.set("reason", result.reason());
-  if (!result.data().empty()) described.set("data", result.data());
-  dumper.represent_mapping(YAML_MAP, described);
+  const Value value(result.value());
+  Value reason, details;
+  Borrowed<YAMLDumper::Pair> pairs;
+  if (!result.data().empty()) pairs->emplace_back("data", &(details = result.data()));
+  if (!result.reason().empty()) pairs->emplace_back("reason", &(reason = result.reason()));
+  pairs->emplace_back("value", &value);
+  dumper.represent_mapping(YAML_MAP, *pairs);
 }
 
 void AttrDict_representer(YAMLDumper& dumper, const Value& data) {

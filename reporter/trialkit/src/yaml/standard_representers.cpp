@@ -31,7 +31,9 @@ void represent_dict(YAMLDumper& dumper, const Value& data) {
 }
 
 void represent_datetime(YAMLDumper& dumper, const Value& data) {
-  std::string text;
+  // Reused: a report has two time stamps per node.
+  thread_local std::string text;
+  text.clear();
   data.as_datetime().append_text(text);
   dumper.represent_scalar("tag:yaml.org,2002:timestamp", text);
 }

@@ -1,0 +1,143 @@
+// Results document throughput: dump_json and dump_yaml of a synthetic job, several times each,
+// with the medians in seconds (by the wall clock and by the CPU time the process used, which
+// other processes on a shared machine do not stretch) and in MB of output per second; then the
+// same JSON document handed to bench_documents.py, which loads it as plain data and times
+// Python's json.dumps and PyYAML's dump of it (no hooks: the fastest a dynamic-language writer
+// could go) the same two ways, and the ratios of the medians.
+//
+//   bench_documents [--runs N] [--python-json-runs N] [--python-yaml-runs N] [--tasks N]
+//                   [--testcases N] [--sections N] [--steps N]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "job_generator.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int parse_count(const char* flag, const char* text) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
+    std::fprintf(stderr, "bench_documents: %s needs a count, got '%s'\n", flag, text);
+    std::exit(2);
+  }
+  return static_cast<int>(n);
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+struct Timing {
+  double wall;
+  double cpu;
+  double megabytes;
+};
+
+// Medians of `runs` calls of `dump`; the document of the last call is kept in `document`.
+Timing time_dump(const char* name, int runs, const std::function<std::string()>& dump, std::string& document) {
+  std::vector<double> walls, cpus;
+  for (int run = 0; run < runs; ++run) {
+    document.clear();
+    document.shrink_to_fit();
+    const auto begin = Clock::now();
+    const std::clock_t cpu_begin = std::clock();
+    document = dump();
+    cpus.push_back(static_cast<double>(std::clock() - cpu_begin) / CLOCKS_PER_SEC);
+    walls.push_back(std::chrono::duration<double>(Clock::now() - begin).count());
+    const double mb = static_cast<double>(document.size()) / 1e6;
+    std::printf("%s run %d: %.3f s (cpu %.3f s), %.1f MB: %.1f MB/s (cpu %.1f MB/s)\n", name, run + 1,
+                walls.back(), cpus.back(), mb, mb / walls.back(), mb / cpus.back());
+  }
+  const Timing t{median(walls), median(cpus), static_cast<double>(document.size()) / 1e6};
+  std::printf("%s median: %.3f s, cpu %.3f s: %.1f MB/s, cpu %.1f MB/s over %d runs\n", name, t.wall, t.cpu,
+              t.megabytes / t.wall, t.megabytes / t.cpu, runs);
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  morvi::bench::JobShape shape;
+  int runs = 5;
+  int python_json_runs = 3;
+  int python_yaml_runs = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "bench_documents: %s needs a value\n", flag.c_str());
+      return 2;
+    }
+    const int n = parse_count(argv[i], argv[i + 1]);
+    ++i;
+    if (flag == "--runs") runs = std::max(1, n);
+    else if (flag == "--python-json-runs") python_json_runs = n;
+    else if (flag == "--python-yaml-runs") python_yaml_runs = n;
+    else if (flag == "--tasks") shape.tasks = n;
+    else if (flag == "--testcases") shape.testcases = n;
+    else if (flag == "--sections") shape.sections = n;
+    else if (flag == "--steps") shape.steps = n;
+    else {
+      std::fprintf(stderr, "bench_documents: unknown option %s\n", flag.c_str());
+      return 2;
+    }
+  }
+
+  const auto job = morvi::bench::generate_job(shape);
+  std::printf("job: %zu nodes\n", morvi::bench::node_count(shape));
+  std::string yaml, json;
+  const Timing ours_yaml = time_dump("dump_yaml", runs, [&] { return job->dump_yaml(); }, yaml);
+  yaml.clear();
+  yaml.shrink_to_fit();
+  const Timing ours_json = time_dump("dump_json", runs, [&] { return job->dump_json(); }, json);
+  if (python_json_runs + python_yaml_runs == 0) return 0;
+
+  char folder_template[] = "/tmp/bench_documents.XXXXXX";
+  if (mkdtemp(folder_template) == nullptr) {
+    std::perror("bench_documents: mkdtemp");
+    return 1;
+  }
+  const fs::path folder = folder_template;
+  const fs::path document_file = folder / "results.json";
+  std::ofstream(document_file, std::ios::binary) << json;
+  json.clear();
+  json.shrink_to_fit();
+  const std::string command = "/usr/bin/python3 " MORVI_BENCH_DIR "/bench_documents.py " + document_file.string() +
+                              " --json-runs " + std::to_string(python_json_runs) + " --yaml-runs " +
+                              std::to_string(python_yaml_runs);
+  std::fflush(stdout);
+  FILE* peer = popen(command.c_str(), "r");
+  double json_wall = 0, json_cpu = 0, yaml_wall = 0, yaml_cpu = 0;
+  char line[512];
+  while (peer != nullptr && std::fgets(line, sizeof line, peer) != nullptr) {
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+    std::sscanf(line, "python json.dumps median: %lf s, cpu %lf", &json_wall, &json_cpu);
+    std::sscanf(line, "python yaml.dump median: %lf s, cpu %lf", &yaml_wall, &yaml_cpu);
+  }
+  const bool failed = peer == nullptr || pclose(peer) != 0;
+  fs::remove_all(folder);
+  if (failed) {
+    std::fprintf(stderr, "bench_documents: the Python peer failed: %s\n", command.c_str());
+    return 1;
+  }
+  if (json_wall > 0)
+    std::printf("ratio: dump_json is %.1fx faster than json.dumps (cpu %.1fx)\n", json_wall / ours_json.wall,
+                json_cpu / ours_json.cpu);
+  if (yaml_wall > 0)
+    std::printf("ratio: dump_yaml is %.0fx faster than PyYAML (cpu %.0fx)\n", yaml_wall / ours_yaml.wall,
+                yaml_cpu / ours_yaml.cpu);
+  return 0;
+}
