@@ -1,30 +1,69 @@
-// The sample job: runs a small job the way the framework's runner does and prints its report
-// tree and tallies.
+// The sample job: runs a small job the way the framework's runner does, prints its report
+// tree and tallies, writes the four documents a finished job leaves behind, then checks and
+// shows results.json with the morvi command line.
 //
 //   sample_job OUTPUT_DIR
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <string>
 
 #include "morvi/reporter/markfolio.hpp"
 #include "sample_tree.hpp"
 #include "tree_printer.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
+void write_whole(const fs::path& path, const std::string& text) {
+  const fs::path temporary = path.string() + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + temporary.string());
+  }
+  fs::rename(temporary, path);
+}
+
+// Runs the morvi tool with `arguments`; true when it exits 0.
+bool run_morvi(const std::string& arguments) {
+  const std::string command = std::string("'") + MORVI_EXE + "' " + arguments;
+  std::cout << "\n$ morvi " << arguments << '\n' << std::flush;
+  return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::cerr << "usage: sample_job OUTPUT_DIR\n";
     return 2;
   }
+  const fs::path out = argv[1];
   try {
-    const auto job = morvi::examples::build_sample_job(argv[1]);
+    const auto job = morvi::examples::build_sample_job(out.string());
     morvi::examples::print_tree(std::cout, *job);
     std::cout << '\n';
     morvi::examples::print_tallies(std::cout, *job);
-    morvi::reporter::markfolio::MarkFolio(argv[1], *job).generate_xml({}, {});
-    std::cout << "\nwrote " << argv[1] << "/ResultsDetails.xml and " << argv[1]
-              << "/ResultsSummary.xml\n";
+
+    write_whole(out / "results.json", job->dump_json());
+    write_whole(out / "results.yaml", job->dump_yaml());
+    morvi::reporter::markfolio::MarkFolio(out.string(), *job).generate_xml({}, {});
   } catch (const std::exception& e) {
     std::cerr << "sample_job: " << e.what() << '\n';
     return 1;
   }
+  const std::string results = "'" + (out / "results.json").string() + "'";
+  if (!run_morvi("validate results " + results) || !run_morvi("show results --depth 3 " + results))
+    return 1;
+
+  std::cout << "\nwritten:\n";
+  for (const char* name : {"results.json", "results.yaml", "ResultsDetails.xml", "ResultsSummary.xml"})
+    std::cout << "  " << (out / name).string() << '\n';
   return 0;
 }
