@@ -22,6 +22,13 @@ bool is_encoded_surrogate(std::string_view s) {
          continuation(static_cast<unsigned char>(s[2]));
 }
 
+// U+FFFE and U+FFFF: well-formed UTF-8, but characters XML 1.0 does not allow.
+bool is_encoded_noncharacter(std::string_view s) {
+  return s.size() == 3 && static_cast<unsigned char>(s[0]) == 0xEF &&
+         static_cast<unsigned char>(s[1]) == 0xBF &&
+         (static_cast<unsigned char>(s[2]) & 0xFE) == 0xBE;
+}
+
 }  // namespace
 
 EscapeSequence::Match EscapeSequence::search(std::string_view text,
@@ -45,6 +52,7 @@ EscapeSequence::Match EscapeSequence::search(std::string_view text,
         const bool second_ok = continuation(b1) && !(b == 0xE0 && b1 < 0xA0);  // overlong
         if (!second_ok || !continuation(byte_at(text, i + 2))) return {i, text.substr(i, 1)};
         if (b == 0xED && b1 >= 0xA0) return {i, text.substr(i, 3)};  // U+D800..U+DFFF
+        if (is_encoded_noncharacter(text.substr(i, 3))) return {i, text.substr(i, 3)};
         i += 3;
         continue;
       }
@@ -69,7 +77,7 @@ std::string _escape_repl(std::string_view match) {
     const auto b = static_cast<unsigned char>(match[0]);
     return {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
   }
-  if (is_encoded_surrogate(match)) {
+  if (is_encoded_surrogate(match) || is_encoded_noncharacter(match)) {
     const unsigned code = ((static_cast<unsigned char>(match[0]) & 0x0Fu) << 12) |
                           ((static_cast<unsigned char>(match[1]) & 0x3Fu) << 6) |
                           (static_cast<unsigned char>(match[2]) & 0x3Fu);

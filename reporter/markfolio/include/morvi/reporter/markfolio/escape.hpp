@@ -3,7 +3,8 @@
 // cannot carry, and every byte sequence that is not UTF-8, by a visible notation:
 //   - the control characters 0-8, 11, 12 and 14-31 (ESC among them): "\x" and two lowercase
 //     hexadecimal digits, e.g. "\x1b";
-//   - a UTF-8-encoded lone surrogate (U+D800 to U+DFFF): "\u" and four digits, e.g. "\ud800";
+//   - a UTF-8-encoded lone surrogate (U+D800 to U+DFFF), or one of the noncharacters U+FFFE
+//     and U+FFFF: "\u" and four digits, e.g. "\ud800", "\ufffe";
 //   - a byte that is not part of valid UTF-8: "\x" and its two digits, e.g. "\xff".
 // Tab, line feed, carriage return, DEL and all other characters are kept. Escaping is not
 // reversible: a text already holding "\x00" and one holding NUL escape alike.
@@ -24,7 +25,7 @@ class EscapeSequence {
   // One place in a text that needs escaping.
   struct Match {
     std::size_t pos;
-    std::string_view text;  // one control byte, one stray byte, or one encoded surrogate
+    std::string_view text;  // a control byte, a stray byte, an encoded surrogate or noncharacter
   };
 
   constexpr EscapeSequence();
@@ -53,7 +54,7 @@ constexpr EscapeSequence::EscapeSequence() {
 inline constexpr EscapeSequence ESCAPE_SEQUENCE{};
 
 // The replacement for one match: "\x1b" for a control or stray byte, "\ud800" for an encoded
-// surrogate. ArgumentError for text that is not a match of ESCAPE_SEQUENCE.
+// surrogate or noncharacter. ArgumentError for text that is not a match of ESCAPE_SEQUENCE.
 std::string _escape_repl(std::string_view match);
 
 // `string` with every match of ESCAPE_SEQUENCE replaced through _escape_repl.
