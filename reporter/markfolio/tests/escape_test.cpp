@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"overlong three bytes", "\xe0\x80\xaf", "\\xe0\\x80\\xaf"},
         EscapeCase{"beyond U+10FFFF", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
         EscapeCase{"already escaped text kept", "\\x00", "\\x00"},
-        EscapeCase{"noncharacters kept", "\xef\xbf\xbe", "\xef\xbf\xbe"}),
+        EscapeCase{"noncharacters escaped", "\xef\xbf\xbe\xef\xbf\xbf", "\\ufffe\\uffff"}),
     [](const auto& info) {
       std::string name;
       for (char c : std::string(info.param.what)) name += std::isalnum(c) ? c : '_';
