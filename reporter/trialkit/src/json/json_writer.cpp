@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "../text/datetime_text.hpp"
 #include "../text/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit/document_buffer.hpp"
@@ -93,10 +94,11 @@ class JsonWriter {
   }
 
   void datetime(const DateTime& d) {
-    scratch_.assign(1, '"');
-    d.append_text(scratch_);
-    scratch_.push_back('"');
-    out_.append(scratch_);
+    char buf[text::kDateTimeTextMax + 2];
+    buf[0] = '"';
+    char* end = text::write_datetime(buf + 1, d);
+    *end++ = '"';
+    out_.append(std::string_view(buf, static_cast<std::size_t>(end - buf)));
   }
 
   void text(std::string_view s) {
@@ -201,7 +203,11 @@ class JsonWriter {
       const FieldRef field = n.field(name);
       if (is_ignored(*field)) continue;
       separator(first);
-      member(name);
+      // Field names are plain identifiers: nothing in them needs escaping.
+      out_.reserve(name.size() + 4);
+      out_.put('"');
+      out_.put(name);
+      out_.put("\": "sv);
       value(*field);
     }
     leave();
@@ -248,7 +254,7 @@ class JsonWriter {
 
   DocumentBuffer out_;
   std::size_t depth_ = 0;
-  std::string scratch_;  // a number or date-time on its way into the document
+  std::string scratch_;  // a real number on its way into the document
 };
 
 }  // namespace

@@ -32,6 +32,21 @@ void advise_huge_pages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t
 }
 
 #if defined(__linux__)
+// The mapping of the last large document written on this thread, lent to the next one: its
+// pages are already in place. Between documents they are only lazily freeable (MADV_FREE), so
+// the system takes them back when it needs memory.
+struct SpareBlock {
+  char* data = nullptr;
+  std::size_t size = 0;
+  SpareBlock() = default;
+  SpareBlock(const SpareBlock&) = delete;
+  SpareBlock& operator=(const SpareBlock&) = delete;
+  ~SpareBlock() {
+    if (data) ::munmap(data, size);
+  }
+};
+thread_local SpareBlock spare;
+
 char* map_block(char* old, std::size_t old_size, std::size_t size) {
   void* block = old ? ::mremap(old, old_size, size, MREMAP_MAYMOVE)
                     : ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -47,7 +62,14 @@ DocumentBuffer::~DocumentBuffer() {
   const auto capacity = static_cast<std::size_t>(end_ - data_);
 #if defined(__linux__)
   if (capacity >= kMappedFrom) {
-    ::munmap(data_, capacity);
+    if (capacity < spare.size) {
+      ::munmap(data_, capacity);
+      return;
+    }
+    if (spare.data) ::munmap(spare.data, spare.size);
+    ::madvise(data_, capacity, MADV_FREE);
+    spare.data = data_;
+    spare.size = capacity;
     return;
   }
 #endif
@@ -73,7 +95,14 @@ void DocumentBuffer::grow(std::size_t n) {
     if (old_capacity >= kMappedFrom) {
       grown = map_block(data_, old_capacity, capacity);
     } else {
-      grown = map_block(nullptr, 0, capacity);
+      if (spare.data) {
+        grown = spare.size >= capacity ? spare.data : map_block(spare.data, spare.size, capacity);
+        capacity = std::max(capacity, spare.size);
+        spare.data = nullptr;
+        spare.size = 0;
+      } else {
+        grown = map_block(nullptr, 0, capacity);
+      }
       std::memcpy(grown, data_, used);
       std::free(data_);
     }

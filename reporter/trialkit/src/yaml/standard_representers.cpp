@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 
+#include "../text/datetime_text.hpp"
 #include "scalar_analysis.hpp"
 
 namespace morvi::reporter::trialkit::yaml_detail {
@@ -31,11 +32,9 @@ void represent_dict(YAMLDumper& dumper, const Value& data) {
 }
 
 void represent_datetime(YAMLDumper& dumper, const Value& data) {
-  // Reused: a report has two time stamps per node.
-  thread_local std::string text;
-  text.clear();
-  data.as_datetime().append_text(text);
-  dumper.represent_scalar("tag:yaml.org,2002:timestamp", text);
+  char buf[text::kDateTimeTextMax];
+  const char* end = text::write_datetime(buf, data.as_datetime());
+  dumper.represent_scalar("tag:yaml.org,2002:timestamp", std::string_view(buf, static_cast<std::size_t>(end - buf)));
 }
 
 }  // namespace morvi::reporter::trialkit::yaml_detail

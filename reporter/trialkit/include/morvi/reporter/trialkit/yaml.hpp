@@ -107,7 +107,7 @@ enum class YAMLType : std::uint8_t {
   NoneType, Bool, Int, Float, Str, List, Tuple, Dict, AttrDict, DateTime, TestResult,
   ResultCounter, ReportObjectBase, TrialKit, Task, Plugin, Section, Error, Object, Type,
 };
-inline constexpr std::size_t kYAMLTypeCount = 20;
+inline constexpr std::size_t kYAMLTypeCount = static_cast<std::size_t>(YAMLType::Type) + 1;
 
 // A type as a value: what unknown_representer writes under "type".
 class TypeObject : public Object {
