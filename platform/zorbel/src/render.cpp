@@ -65,7 +65,8 @@ void data(const xml::Element& element, const Value& value) {
     }
   };
   while (!pending.empty()) {
-    const auto [el, v] = pending.back();
+    const xml::Element el = pending.back().first;
+    const Value* v = pending.back().second;
     pending.pop_back();
     el.set_attribute("type", type_name(*v));
     if (v->is_map()) {
