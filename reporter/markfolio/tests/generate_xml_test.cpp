@@ -145,6 +145,17 @@ TEST_F(GenerateXmlTest, InvalidUtf8InAnUnescapedNameTakesTheFallbackPath) {
   EXPECT_FALSE(fs::exists(dir / "ResultsDetails.xml"));
 }
 
+// Found by fuzzing: a NUL byte in a text copied unescaped cannot be held by the element tree,
+// so the job is refused while mapping and no file at all is written.
+TEST_F(GenerateXmlTest, NulInAnUnescapedIdIsRefusedBeforeAnyFile) {
+  auto job = trialkit::TrialKit::create("job4", 1);
+  job->start();
+  job->add_task(std::string("t\0", 2), 1)->start();
+  MarkFolio folio(dir.str(), *job);
+  EXPECT_THROW(folio.generate_xml(Value(), Value()), ArgumentError);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 0);
+}
+
 TEST_F(GenerateXmlTest, UnwritableDetailsPathKeepsTheRoughBytesAndRaises) {
   auto job = sample_job();
   fs::create_directory(dir / "ResultsDetails.xml");
