@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     }
     const int n = parse_count(flag, argv[i + 1]);
     if (flag == "--runs") runs = std::max(1, n);
-    else if (flag == "--python-runs") python_runs = std::max(1, n);
+    else if (flag == "--python-runs") python_runs = std::max(0, n);
     else if (flag == "--tasks") shape.tasks = n;
     else if (flag == "--testcases") shape.testcases = n;
     else if (flag == "--sections") shape.sections = n;
@@ -200,10 +200,15 @@ int main(int argc, char** argv) {
     python_cpu.push_back(t.cpu);
   }
 
-  std::printf("median: morvi %.3f s wall, %.3f s cpu; python %.3f s wall, %.3f s cpu\n",
-              median(morvi_wall), median(morvi_cpu), median(python_wall), median(python_cpu));
-  std::printf("morvi is %.1fx faster by wall clock, %.1fx by cpu time\n",
-              median(python_wall) / median(morvi_wall), median(python_cpu) / median(morvi_cpu));
+  if (python_runs == 0) {
+    std::printf("median: morvi %.3f s wall, %.3f s cpu; python not run\n", median(morvi_wall),
+                median(morvi_cpu));
+  } else {
+    std::printf("median: morvi %.3f s wall, %.3f s cpu; python %.3f s wall, %.3f s cpu\n",
+                median(morvi_wall), median(morvi_cpu), median(python_wall), median(python_cpu));
+    std::printf("morvi is %.1fx faster by wall clock, %.1fx by cpu time\n",
+                median(python_wall) / median(morvi_wall), median(python_cpu) / median(morvi_cpu));
+  }
   print_steps(results);
   if (keep.empty()) fs::remove_all(dir);
   return 0;
