@@ -68,6 +68,14 @@ class Borrowed {
 template <class T>
 thread_local std::vector<std::vector<T>> Borrowed<T>::spares_;
 
+// Most texts are short, where a plain loop beats a call to memchr.
+bool has_line_feed(std::string_view text) {
+  if (text.size() > 32) return text.find('\n') != std::string_view::npos;
+  for (const char c : text)
+    if (c == '\n') return true;
+  return false;
+}
+
 }  // namespace
 
 std::string TypeObject::name_of(const Value& data) {
@@ -94,7 +102,7 @@ std::string TypeObject::name_of(const Value& data) {
 // A text with a line feed becomes a literal block of its lines without their trailing white
 // space; any other text is left to the emitter's choice of style.
 void YAMLDumper::represent_str(std::string_view text) {
-  if (text.find('\n') == std::string_view::npos) {
+  if (!has_line_feed(text)) {
     represent_scalar(YAML_STR, text);
     return;
   }

@@ -70,18 +70,22 @@ ScalarAnalysis analyze_scalar(std::string_view text) {
   bool special = false, line_breaks = false;
   bool leading_space = false, leading_break = false, trailing_space = false,
        trailing_break = false, break_space = false, space_break = false;
-  bool preceded_by_whitespace = true;
-  bool followed_by_whitespace = n == 1 || is_space_or_break(text[1]);
   bool previous_space = false, previous_break = false;
   for (std::size_t i = 0; i < n; ++i) {
     const char ch = text[i];
+    // An ordinary character after the first only ends a run of spaces or breaks.
+    if (i > 0 && kQuietAfterFirst[static_cast<unsigned char>(ch)]) {
+      previous_space = previous_break = false;
+      continue;
+    }
     if (static_cast<unsigned char>(ch) >= 0x80) return analyze_wide(text);
+    const bool followed_by_whitespace = i + 1 >= n || is_space_or_break(text[i + 1]);
     if (i == 0) {
       if (is_leading_indicator(ch)) block_indicators = true;
       if ((ch == '?' || ch == ':' || ch == '-') && followed_by_whitespace) block_indicators = true;
     } else {
       if (ch == ':' && followed_by_whitespace) block_indicators = true;
-      if (ch == '#' && preceded_by_whitespace) block_indicators = true;
+      if (ch == '#' && is_space_or_break(text[i - 1])) block_indicators = true;
     }
     if (ch == '\n') {
       line_breaks = true;
@@ -103,8 +107,6 @@ ScalarAnalysis analyze_scalar(std::string_view text) {
     } else {
       previous_space = previous_break = false;
     }
-    preceded_by_whitespace = is_space_or_break(ch);
-    followed_by_whitespace = i + 2 >= n || is_space_or_break(text[i + 2]);
   }
   a.length = n;
   a.multiline = line_breaks;
