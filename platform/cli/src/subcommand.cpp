@@ -15,8 +15,8 @@ std::string fill_prog(std::string_view usage, std::string_view prog) {
   return filled.append(usage.substr(from));
 }
 
-Subcommand::Subcommand(const CommandSpec& spec)
-    : parser(spec.prog, fill_prog(spec.usage, spec.prog), std::string(spec.description)),
-      out_(spec.out ? spec.out : &std::cout) {}
+Subcommand::Subcommand(const CommandSetup& setup)
+    : parser(setup.prog, fill_prog(setup.usage, setup.prog), std::string(setup.description)),
+      out_(setup.out ? setup.out : &std::cout) {}
 
 }  // namespace morvi::cli

@@ -18,7 +18,7 @@ class Repeat : public Subcommand {
   static constexpr std::string_view description =
       "\n    Says the given word as many times as asked,\n    one per line.\n    ";
 
-  explicit Repeat(const CommandSpec& spec) : Subcommand(spec) {
+  explicit Repeat(const CommandSetup& setup) : Subcommand(setup) {
     parser.add_argument("word", "word", Kind::Text, "what to say");
     parser.add_argument("--times", "N", Kind::Int, "how often; once when left out");
   }
@@ -37,7 +37,7 @@ class Fail : public Subcommand {
   static constexpr std::string_view usage = "";
   static constexpr std::string_view description = "";
 
-  explicit Fail(const CommandSpec& spec) : Subcommand(spec) {}
+  explicit Fail(const CommandSetup& setup) : Subcommand(setup) {}
   Status run(const Arguments&) override {
     out() << "partial";
     throw std::runtime_error("broke at\nline 2");

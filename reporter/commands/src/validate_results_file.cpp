@@ -5,7 +5,7 @@
 
 namespace morvi::reporter::commands {
 
-ValidateResultsFile::ValidateResultsFile(const cli::CommandSpec& spec) : Subcommand(spec) {
+ValidateResultsFile::ValidateResultsFile(const cli::CommandSetup& setup) : Subcommand(setup) {
   parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to validate");
 }
 

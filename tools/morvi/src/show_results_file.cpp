@@ -40,7 +40,7 @@ std::size_t child_count(const Explorer& node) {
 
 }  // namespace
 
-ShowResultsFile::ShowResultsFile(const cli::CommandSpec& spec) : Subcommand(spec) {
+ShowResultsFile::ShowResultsFile(const cli::CommandSetup& setup) : Subcommand(setup) {
   parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to show");
   parser.add_argument("--depth", "N", Kind::Int,
                       "show nodes down to N levels below the top (0: the top alone); every "

@@ -15,7 +15,7 @@ class ShowResultsFile : public cli::Subcommand {
       "Shows the report of the provided results json file as an indented tree: one line per "
       "node with its full id, type, result and runtime.";
 
-  explicit ShowResultsFile(const cli::CommandSpec& spec);
+  explicit ShowResultsFile(const cli::CommandSetup& setup);
 
   // Reads the file through the results explorer, one node at a time. Errors of reading and
   // parsing leave run; a negative depth is an ArgumentError.

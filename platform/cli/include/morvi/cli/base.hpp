@@ -9,7 +9,7 @@
 //     static constexpr std::string_view help = "say hello";            // one line, in lists
 //     static constexpr std::string_view usage = "{prog} [who]";        // "" to derive it
 //     static constexpr std::string_view description = "Says hello.";  // on its help page
-//     explicit Hello(const morvi::cli::CommandSpec& spec) : Subcommand(spec) {
+//     explicit Hello(const morvi::cli::CommandSetup& setup) : Subcommand(setup) {
 //       parser.add_argument("who", "[who]", morvi::Kind::Text, "whom to greet");
 //     }
 //     morvi::cli::Status run(const morvi::cli::Arguments& args) override;
@@ -31,7 +31,7 @@ inline constexpr int ERROR = 1;
 using Status = std::optional<int>;
 
 // What the command-line layer hands a subcommand's constructor.
-struct CommandSpec {
+struct CommandSetup {
   std::string prog;              // the program and command path: "morvi validate results"
   std::string_view usage;        // may hold "{prog}"
   std::string_view description;
@@ -43,8 +43,8 @@ std::string fill_prog(std::string_view usage, std::string_view prog);
 
 class Subcommand {
  public:
-  // Creates `parser` from the spec: its prog, its usage with {prog} filled, its description.
-  explicit Subcommand(const CommandSpec& spec);
+  // Creates `parser` from the setup: its prog, its usage with {prog} filled, its description.
+  explicit Subcommand(const CommandSetup& setup);
   virtual ~Subcommand() = default;
   Subcommand(const Subcommand&) = delete;
   Subcommand& operator=(const Subcommand&) = delete;
@@ -62,10 +62,10 @@ class Subcommand {
 };
 
 // A class the command-line layer can register: a Subcommand with the four class-level texts,
-// constructible from a CommandSpec.
+// constructible from a CommandSetup.
 template <class T>
 concept SubcommandClass = std::derived_from<T, Subcommand> &&
-                          std::constructible_from<T, const CommandSpec&> && requires {
+                          std::constructible_from<T, const CommandSetup&> && requires {
                             { T::name } -> std::convertible_to<std::string_view>;
                             { T::help } -> std::convertible_to<std::string_view>;
                             { T::usage } -> std::convertible_to<std::string_view>;

@@ -27,7 +27,7 @@ class CommandGroup {
   // Registers a subcommand under its class-level name and creates it.
   template <SubcommandClass Command>
   Command& add() {
-    auto command = std::make_unique<Command>(CommandSpec{
+    auto command = std::make_unique<Command>(CommandSetup{
         prog_ + " " + std::string(Command::name), Command::usage, Command::description, out_});
     Command& added = *command;
     entries_.push_back(

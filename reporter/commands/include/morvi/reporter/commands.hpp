@@ -25,8 +25,8 @@ class ValidateResultsFile : public Subcommand {
   static constexpr std::string_view description =
       "\nValidates the provided results json file for syntax and content completeness.\n    ";
 
-  // Hands the spec to Subcommand unchanged, then declares the positional argument "[file]".
-  explicit ValidateResultsFile(const cli::CommandSpec& spec);
+  // Hands the setup to Subcommand unchanged, then declares the positional argument "[file]".
+  explicit ValidateResultsFile(const cli::CommandSetup& setup);
 
   // Reads and parses the file at args["file"] and checks the document against the results
   // schema. Prints the problems and returns ERROR when it fails; prints "<file> accepted" and
