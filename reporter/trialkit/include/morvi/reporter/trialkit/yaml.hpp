@@ -50,8 +50,8 @@ class YAMLEmitter {
   // The document written so far.
   std::string document() const { return out_.str(); }
 
-  // Events in document order: the root node, then document_end. A mapping's nodes alternate
-  // key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
+  // Events in document order: the root node, then emit_document_end. A mapping's nodes
+  // alternate key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
   void emit_scalar(std::string_view tag, std::string_view value, ScalarStyle style);
   void emit_mapping_start(std::string_view tag);
   void emit_mapping_end();
