@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libxml2-dev libxml2-utils nlohmann-json3-dev libvalijson-dev libcli11-dev
+  libsimdjson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-yaml python3-jsonschema libyaml-dev
   clang libclang-rt-14-dev time

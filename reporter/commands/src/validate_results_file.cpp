@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "morvi/reporter/commands.hpp"
+#include "morvi/reporter/schema/fast_check.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
 
 namespace morvi::reporter::commands {
@@ -11,8 +12,8 @@ ValidateResultsFile::ValidateResultsFile(const cli::CommandSetup& setup) : Subco
 
 cli::Status ValidateResultsFile::run(const cli::Arguments& args) {
   const std::string& path = args["file"].as_text();
-  const nlohmann::json document = schema::parse_results_json(schema::read_text_file(path), path);
-  if (const auto file_exceptions = validate(document)) {
+  if (const auto file_exceptions =
+          schema::validate_results_text(schema::read_text_file(path), path)) {
     out() << *file_exceptions << '\n';
     return ERROR;
   }
