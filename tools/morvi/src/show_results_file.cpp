@@ -1,5 +1,6 @@
 #include "show_results_file.hpp"
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -16,6 +17,15 @@ namespace {
 using reporter::explorer::Explorer;
 using reporter::explorer::ExplorerSections;
 
+// "0.000068s" rather than "6.8e-05s": microseconds at most, trailing zeros dropped.
+std::string seconds_text(double seconds) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", seconds);
+  std::string text = buf;
+  while (text.size() > 1 && text.back() == '0' && text[text.size() - 2] != '.') text.pop_back();
+  return text + "s";
+}
+
 // "  t1.tc1  Testcase  passed  1.5s", with "-" for what the record lacks.
 void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
   const auto text = [&](std::string_view name) {
@@ -30,7 +40,7 @@ void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
       << (result.is_map() && result.as_map().contains("value")
               ? result.as_map().at("value").to_text()
               : std::string("-"))
-      << "  " << (runtime.is_number() ? runtime.to_text() + "s" : std::string("-"));
+      << "  " << (runtime.is_number() ? seconds_text(runtime.as_number()) : std::string("-"));
 }
 
 std::size_t child_count(const Explorer& node) {
