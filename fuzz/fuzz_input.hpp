@@ -74,7 +74,11 @@ class FuzzInput {
       case 8:
       case 9: {
         Map m;
-        for (int n = byte() % 5; n > 0 && !empty(); --n) m.set(text(), value(depth - 1, finite_only));
+        for (int n = byte() % 5; n > 0 && !empty(); --n) {
+          // Key first, then value: the same input makes the same map whatever the compiler.
+          std::string key = text();
+          m.set(key, value(depth - 1, finite_only));
+        }
         return byte() % 4 == 0 ? Value::attr_map(std::move(m)) : Value(std::move(m));
       }
       default: {

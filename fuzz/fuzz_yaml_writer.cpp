@@ -92,10 +92,14 @@ void check(const Value& v, const Node& n) {
     case morvi::Kind::AttrMap: {
       const auto& m = v.as_map();
       if (n.kind != Node::Mapping || n.items.size() != 2 * m.size()) std::abort();
-      // Keys come sorted; match each written key to its entry when the key reads back exactly.
+      // Keys come sorted; match each written key to its entry when the key reads back exactly
+      // and only once (keys that differ only in bytes that are not UTF-8 are written alike).
       for (std::size_t i = 0; i < n.items.size(); i += 2) {
-        const Value* item = m.find(n.items[i]->text);
-        if (item) check(*item, *n.items[i + 1]);
+        const std::string& key = n.items[i]->text;
+        std::size_t written = 0;
+        for (std::size_t j = 0; j < n.items.size(); j += 2) written += n.items[j]->text == key;
+        const Value* item = m.find(key);
+        if (item && written == 1 && morvi::fuzz::valid_utf8(key)) check(*item, *n.items[i + 1]);
       }
       return;
     }
