@@ -18,27 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "job_generator.hpp"
+#include "bench_support.hpp"
 
 namespace {
 
+using morvi::bench::median;
+using morvi::bench::parse_count;
+using morvi::bench::set_shape_option;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int parse_count(const char* flag, const char* text) {
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
-    std::fprintf(stderr, "bench_documents: %s needs a count, got '%s'\n", flag, text);
-    std::exit(2);
-  }
-  return static_cast<int>(n);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 struct Timing {
   double wall;
@@ -80,16 +69,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench_documents: %s needs a value\n", flag.c_str());
       return 2;
     }
-    const int n = parse_count(argv[i], argv[i + 1]);
+    const int n = parse_count("bench_documents", argv[i], argv[i + 1]);
     ++i;
     if (flag == "--runs") runs = std::max(1, n);
     else if (flag == "--python-json-runs") python_json_runs = n;
     else if (flag == "--python-yaml-runs") python_yaml_runs = n;
-    else if (flag == "--tasks") shape.tasks = n;
-    else if (flag == "--testcases") shape.testcases = n;
-    else if (flag == "--sections") shape.sections = n;
-    else if (flag == "--steps") shape.steps = n;
-    else {
+    else if (!set_shape_option(shape, flag, n)) {
       std::fprintf(stderr, "bench_documents: unknown option %s\n", flag.c_str());
       return 2;
     }

@@ -22,19 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "job_generator.hpp"
+#include "bench_support.hpp"
 
 namespace {
 
-int parse_count(const char* flag, const char* text) {
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
-    std::fprintf(stderr, "bench_lifecycle: %s needs a count, got '%s'\n", flag, text);
-    std::exit(2);
-  }
-  return static_cast<int>(n);
-}
+using morvi::bench::median;
+using morvi::bench::parse_count;
+using morvi::bench::set_shape_option;
 
 double cpu_seconds() {
   timespec ts{};
@@ -59,11 +53,6 @@ int first_touch(int mebibytes) {
   return 0;
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,15 +64,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench_lifecycle: %s needs a value\n", flag.c_str());
       return 2;
     }
-    const int n = parse_count(argv[i], argv[i + 1]);
+    const int n = parse_count("bench_lifecycle", argv[i], argv[i + 1]);
     ++i;
     if (flag == "--first-touch") return first_touch(n);
     if (flag == "--runs") runs = std::max(1, n);
-    else if (flag == "--tasks") shape.tasks = n;
-    else if (flag == "--testcases") shape.testcases = n;
-    else if (flag == "--sections") shape.sections = n;
-    else if (flag == "--steps") shape.steps = n;
-    else {
+    else if (!set_shape_option(shape, flag, n)) {
       std::fprintf(stderr, "bench_lifecycle: unknown option %s\n", flag.c_str());
       return 2;
     }

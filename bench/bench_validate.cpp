@@ -25,11 +25,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "job_generator.hpp"
+#include "bench_support.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
 
 namespace {
+
+using morvi::bench::median;
+using morvi::bench::parse_count;
+using morvi::bench::set_shape_option;
 
 namespace fs = std::filesystem;
 
@@ -41,20 +45,6 @@ struct Timing {
 [[noreturn]] void die(const std::string& message) {
   std::fprintf(stderr, "bench_validate: %s\n", message.c_str());
   std::exit(2);
-}
-
-int parse_count(const std::string& flag, const char* text) {
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
-    die(flag + " needs a count, got '" + text + "'");
-  }
-  return static_cast<int>(n);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // Runs `argv` with standard output into `out_file`; its wall-clock and CPU seconds.
@@ -155,14 +145,10 @@ int main(int argc, char** argv) {
       keep = argv[i + 1];
       continue;
     }
-    const int n = parse_count(flag, argv[i + 1]);
+    const int n = parse_count("bench_validate", flag, argv[i + 1]);
     if (flag == "--runs") runs = std::max(1, n);
     else if (flag == "--python-runs") python_runs = std::max(0, n);
-    else if (flag == "--tasks") shape.tasks = n;
-    else if (flag == "--testcases") shape.testcases = n;
-    else if (flag == "--sections") shape.sections = n;
-    else if (flag == "--steps") shape.steps = n;
-    else die("unknown option " + flag);
+    else if (!set_shape_option(shape, flag, n)) die("unknown option " + flag);
   }
 
   const fs::path dir = keep.empty()

@@ -15,24 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "job_generator.hpp"
+#include "bench_support.hpp"
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/zorbel/xml.hpp"
 
 namespace {
 
+using morvi::bench::median;
+using morvi::bench::parse_count;
+using morvi::bench::set_shape_option;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int parse_count(const char* flag, const char* text) {
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 0 || n > 1'000'000) {
-    std::fprintf(stderr, "bench_xml: %s needs a count, got '%s'\n", flag, text);
-    std::exit(2);
-  }
-  return static_cast<int>(n);
-}
 
 double seconds_since(Clock::time_point begin) {
   return std::chrono::duration<double>(Clock::now() - begin).count();
@@ -43,11 +37,6 @@ double cpu_seconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace
@@ -62,15 +51,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench_xml: %s needs a value\n", flag.c_str());
       return 2;
     }
-    const int n = parse_count(argv[i], argv[i + 1]);
+    const int n = parse_count("bench_xml", argv[i], argv[i + 1]);
     ++i;
     if (flag == "--runs") runs = std::max(1, n);
     else if (flag == "--python-runs") python_runs = n;
-    else if (flag == "--tasks") shape.tasks = n;
-    else if (flag == "--testcases") shape.testcases = n;
-    else if (flag == "--sections") shape.sections = n;
-    else if (flag == "--steps") shape.steps = n;
-    else {
+    else if (!set_shape_option(shape, flag, n)) {
       std::fprintf(stderr, "bench_xml: unknown option %s\n", flag.c_str());
       return 2;
     }
