@@ -22,24 +22,40 @@ Value id_of(const Json& child) {
   return id ? to_value(*id) : Value();
 }
 
-Value record_of(const Json& node) {
+}  // namespace
+
+ResultsFileClient::Children::Children(const Json& node) : names(collect(node, nodes)) {}
+
+ChildIdentifiers ResultsFileClient::Children::collect(const Json& node,
+                                                      std::vector<const Json*>& nodes) {
+  std::vector<Value> ids;
+  for (const char* list : kChildLists) {
+    const Json* children = member(node, list);
+    if (!children || !children->is_array()) continue;
+    for (const Json& c : *children) {
+      nodes.push_back(&c);
+      ids.push_back(id_of(c));
+    }
+  }
+  return ChildIdentifiers(std::move(ids));
+}
+
+Value ResultsFileClient::record_of(const Json& node) {
   Map record;
   if (!node.is_object()) return Value(std::move(record));
   record.reserve(node.size());
+  const Children& kids = children_of(node);
+  std::size_t first = 0;
   for (auto it = node.begin(); it != node.end(); ++it) {
     if ((it.key() == "tasks" || it.key() == "sections") && it->is_array()) {
-      List ids;
-      ids.reserve(it->size());
-      for (const Json& child : *it) ids.push_back(id_of(child));
-      record.set(it.key(), Value(std::move(ids)));
+      record.set(it.key(), Value(kids.names.identifiers(first, it->size())));
+      first += it->size();
     } else {
       record.set(it.key(), to_value(*it));
     }
   }
   return Value(std::move(record));
 }
-
-}  // namespace
 
 ResultsFileClient::ResultsFileClient(const std::string& path)
     : ResultsFileClient(schema::parse_results_json_ordered(schema::read_text_file(path), path)) {}
@@ -57,17 +73,16 @@ Value ResultsFileClient::get_section(const List& id_list) {
   return node ? record_of(*node) : Value(Map());
 }
 
-const Json* ResultsFileClient::child(const Json& node, const Value& id) {
-  auto [index, fresh] = children_.try_emplace(&node);
-  if (fresh) {
-    for (const char* list : kChildLists) {
-      const Json* children = member(node, list);
-      if (!children || !children->is_array()) continue;
-      for (const Json& c : *children) index->second.try_emplace(id_of(c).to_repr(), &c);
-    }
-  }
-  const auto found = index->second.find(id.to_repr());
-  return found == index->second.end() ? nullptr : found->second;
+const ResultsFileClient::Children& ResultsFileClient::children_of(const Json& node) {
+  auto it = children_.find(&node);
+  if (it == children_.end()) it = children_.emplace(&node, Children(node)).first;
+  return it->second;
+}
+
+const nlohmann::ordered_json* ResultsFileClient::child(const Json& node, const Value& identifier) {
+  const Children& kids = children_of(node);
+  const auto position = kids.names.find(identifier);
+  return position ? kids.nodes[*position] : nullptr;
 }
 
 }  // namespace morvi::reporter::client

@@ -50,11 +50,21 @@ TEST(ResultsFileClient, FollowsAPathOfIdentifiersOfAnyKind) {
 
   EXPECT_EQ(c.get_section(List{"t1", 7, Map{{"n", 1}}}).as_map().at("type"), Value("Step"));
   EXPECT_EQ(c.get_section(List{"t1", 7, Value()}).as_map().at("name"), Value("unnamed"));
-  // Siblings sharing an id: the first one answers.
+  // Siblings sharing an id: a plain id still reaches the first of them.
   EXPECT_FALSE(c.get_section(List{"t1", 7}).as_map().contains("name"));
   const Value plugin = c.get_section(List{"monitor"});
   EXPECT_EQ(plugin.as_map().at("big"), Value(18446744073709551615.0));
   EXPECT_EQ(c.get_section(List{}), c.get_trialkit());
+}
+
+TEST(ResultsFileClient, SiblingsSharingAnIdAreEachReachable) {
+  auto c = client();
+  const Value task = c.get_section(List{"t1"});
+  const Value& twins = task.as_map().at("sections");
+  ASSERT_EQ(twins.as_list().size(), 2u);
+  const Value second = c.get_section(List{"t1", twins.as_list()[1]});
+  EXPECT_EQ(second.as_map().at("name"), Value("second of that id"));
+  EXPECT_FALSE(c.get_section(List{"t1", twins.as_list()[0]}).as_map().contains("name"));
 }
 
 TEST(ResultsFileClient, UnknownPathsGiveAnEmptyRecord) {

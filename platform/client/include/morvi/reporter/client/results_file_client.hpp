@@ -3,10 +3,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "morvi/reporter/client.hpp"
+#include "morvi/reporter/client/child_identifiers.hpp"
 
 namespace morvi::reporter::client {
 
@@ -22,19 +24,28 @@ class ResultsFileClient : public ReporterClient {
   ResultsFileClient& operator=(const ResultsFileClient&) = delete;
 
   // The record of the document's "report" node: its members in document order, with the
-  // child objects under "tasks" and "sections" replaced by their "id" values (none for a
-  // child without one).
+  // child objects under "tasks" and "sections" replaced by their identifiers (see
+  // ChildIdentifiers; a child without an "id" member has the id none).
   Value get_trialkit() override;
   Value get_section(const List& id_list) override;
 
  private:
   using Json = nlohmann::ordered_json;
-  // The child of `node` whose id reads as `id`; the first one when siblings share an id.
-  const Json* child(const Json& node, const Value& id);
+  // A node's children, "tasks" then "sections", and how records name them.
+  struct Children {
+    explicit Children(const Json& node);
+    static ChildIdentifiers collect(const Json& node, std::vector<const Json*>& nodes);
+    std::vector<const Json*> nodes;
+    ChildIdentifiers names;
+  };
+  const Children& children_of(const Json& node);
+  Value record_of(const Json& node);
+  // The child of `node` that `identifier` names, or null.
+  const Json* child(const Json& node, const Value& identifier);
 
   Json document_;
-  // Children by the printable form of their id, built for a node when it is first searched.
-  std::unordered_map<const Json*, std::unordered_map<std::string, const Json*>> children_;
+  // Built for a node when it is first read.
+  std::unordered_map<const Json*, Children> children_;
 };
 
 }  // namespace morvi::reporter::client
