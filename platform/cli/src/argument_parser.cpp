@@ -30,7 +30,14 @@ std::string dest_of(const std::string& name) {
 }
 
 std::string invocation(const ArgumentParser::Argument& argument) {
+  if (argument.flag()) return argument.name;
   return argument.positional() ? argument.metavar : argument.name + " " + argument.metavar;
+}
+
+std::string quoted_list(const std::vector<std::string>& words) {
+  std::string list;
+  for (const std::string& word : words) list += (list.empty() ? "'" : ", '") + word + "'";
+  return list;
 }
 
 }  // namespace
@@ -44,8 +51,8 @@ const Value& Arguments::operator[](std::string_view name) const {
 ArgumentParser::ArgumentParser(std::string prog, std::string usage, std::string description)
     : prog_(std::move(prog)), usage_(std::move(usage)), description_(std::move(description)) {}
 
-void ArgumentParser::add_argument(std::string name, std::string metavar, Kind type,
-                                  std::string help) {
+ArgumentParser::Argument& ArgumentParser::add_argument(std::string name, std::string metavar,
+                                                       Kind type, std::string help) {
   if (type != Kind::Text && type != Kind::Int && type != Kind::Float) {
     throw ArgumentError("argument " + name + ": type must be text, int or float, not " +
                         kind_name(type));
@@ -53,13 +60,42 @@ void ArgumentParser::add_argument(std::string name, std::string metavar, Kind ty
   if (name.find_first_not_of('-') == std::string::npos) {
     throw ArgumentError("argument name '" + name + "' names nothing");
   }
-  Argument argument{name, dest_of(name), std::move(metavar), type, std::move(help)};
+  Argument argument;
+  argument.name = name;
+  argument.dest = dest_of(name);
+  argument.metavar = std::move(metavar);
+  argument.type = type;
+  argument.help = std::move(help);
   for (const Argument& other : arguments_) {
     if (other.name == argument.name || other.dest == argument.dest) {
       throw ArgumentError("argument " + name + " is declared twice");
     }
   }
   arguments_.push_back(std::move(argument));
+  return arguments_.back();
+}
+
+void ArgumentParser::add_flag(std::string name, std::string help) {
+  if (!name.starts_with("--")) throw ArgumentError("flag " + name + " must start with --");
+  add_argument(std::move(name), "", Kind::Text, std::move(help)).type = Kind::Bool;
+}
+
+ArgumentParser::Argument& ArgumentParser::Argument::one_or_more() {
+  if (!positional()) throw ArgumentError("argument " + name + ": only positional ones repeat");
+  repeated = true;
+  return *this;
+}
+
+ArgumentParser::Argument& ArgumentParser::Argument::one_of(std::vector<std::string> allowed) {
+  if (type != Kind::Text) throw ArgumentError("argument " + name + ": choices need a text");
+  choices = std::move(allowed);
+  return *this;
+}
+
+ArgumentParser::Argument& ArgumentParser::Argument::at_least(std::int64_t smallest) {
+  if (type != Kind::Int) throw ArgumentError("argument " + name + ": a minimum needs an int");
+  minimum = smallest;
+  return *this;
 }
 
 std::string ArgumentParser::format_usage() const {
@@ -69,7 +105,10 @@ std::string ArgumentParser::format_usage() const {
     if (!argument.positional()) usage += " [" + invocation(argument) + "]";
   }
   for (const Argument& argument : arguments_) {
-    if (argument.positional()) usage += " " + argument.metavar;
+    if (argument.positional()) {
+      usage += " " + argument.metavar;
+      if (argument.repeated) usage += " [" + argument.metavar + " ...]";
+    }
   }
   return usage;
 }
@@ -92,16 +131,22 @@ std::string ArgumentParser::format_help() const {
 }
 
 Value ArgumentParser::convert(const Argument& argument, const std::string& raw) {
+  const std::string what = "argument " + invocation(argument) + ": ";
   const auto invalid = [&] {
-    return ArgumentError("argument " + invocation(argument) + ": invalid " +
-                         type_word(argument.type) + " value: '" + raw + "'");
+    return ArgumentError(what + "invalid " + type_word(argument.type) + " value: '" + raw + "'");
   };
+  // An option given without a value ("--depth" at the end of the line) comes as empty.
+  if (raw.empty() && !argument.positional()) throw ArgumentError(what + "expected one value");
   switch (argument.type) {
     case Kind::Int: {
       std::int64_t n = 0;
       const char* end = raw.data() + raw.size();
       const auto [stop, error] = std::from_chars(raw.data() + (raw.starts_with('+') ? 1 : 0), end, n);
       if (raw.empty() || error != std::errc() || stop != end) throw invalid();
+      if (argument.minimum && n < *argument.minimum) {
+        throw ArgumentError(what + "must be " + std::to_string(*argument.minimum) +
+                            " or more, not " + raw);
+      }
       return Value(n);
     }
     case Kind::Float: {
@@ -111,6 +156,12 @@ Value ArgumentParser::convert(const Argument& argument, const std::string& raw) 
       return Value(x);
     }
     default:
+      if (!argument.choices.empty() &&
+          std::find(argument.choices.begin(), argument.choices.end(), raw) ==
+              argument.choices.end()) {
+        throw ArgumentError(what + "invalid choice: '" + raw + "' (choose from " +
+                            quoted_list(argument.choices) + ")");
+      }
       return Value(raw);
   }
 }

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "morvi/printable.hpp"
+
 namespace morvi::cli {
 
 std::string fill_prog(std::string_view usage, std::string_view prog) {
@@ -15,8 +17,20 @@ std::string fill_prog(std::string_view usage, std::string_view prog) {
   return filled.append(usage.substr(from));
 }
 
+std::string error_line(std::string_view prog, std::string_view message) {
+  return std::string(prog) + ": error: " + printable_text(message) + "\n";
+}
+
 Subcommand::Subcommand(const CommandSetup& setup)
     : parser(setup.prog, fill_prog(setup.usage, setup.prog), std::string(setup.description)),
-      out_(setup.out ? setup.out : &std::cout) {}
+      out_(setup.out ? setup.out : &std::cout),
+      err_(setup.err ? setup.err : &std::cerr) {}
+
+void Subcommand::print_error(std::string_view message) const {
+  // The tool's name is the first word of the command path ("morvi validate results").
+  const std::string_view path = parser.prog();
+  out_->flush();
+  *err_ << error_line(path.substr(0, path.find(' ')), message);
+}
 
 }  // namespace morvi::cli

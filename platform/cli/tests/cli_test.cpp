@@ -79,8 +79,9 @@ TEST(ArgumentParser, RefusesBadDeclarations) {
 }
 
 TEST(ArgumentParser, ConvertsByType) {
-  const ArgumentParser::Argument n{"--n", "n", "N", Kind::Int, ""};
-  const ArgumentParser::Argument x{"x", "x", "X", Kind::Float, ""};
+  ArgumentParser parser("p", "", "");
+  const ArgumentParser::Argument n = parser.add_argument("--n", "N", Kind::Int, "");
+  const ArgumentParser::Argument x = parser.add_argument("x", "X", Kind::Float, "");
   EXPECT_EQ(ArgumentParser::convert(n, "-12"), Value(-12));
   EXPECT_EQ(ArgumentParser::convert(n, "+3"), Value(3));
   EXPECT_EQ(ArgumentParser::convert(x, "2.5e1"), Value(25.0));
@@ -94,6 +95,89 @@ TEST(ArgumentParser, ConvertsByType) {
     EXPECT_STREQ(e.what(), "argument X: invalid float value: 'one'");
   }
 }
+
+TEST(ArgumentParser, RefinementsFitTheirArgument) {
+  ArgumentParser parser("p", "", "");
+  EXPECT_THROW(parser.add_argument("--f", "F", Kind::Text, "").one_or_more(), ArgumentError);
+  EXPECT_THROW(parser.add_argument("--g", "G", Kind::Text, "").at_least(0), ArgumentError);
+  EXPECT_THROW(parser.add_argument("--h", "H", Kind::Int, "").one_of({"a"}), ArgumentError);
+  EXPECT_THROW(parser.add_flag("-q", ""), ArgumentError);
+  parser.add_argument("file", "F", Kind::Text, "").one_or_more();
+  EXPECT_EQ(parser.format_usage(), "usage: p [-h] [--f F] [--g G] [--h H] F [F ...]");
+}
+
+// What each kind of argument does with a command line, through the whole dispatch.
+class Knobs : public Subcommand {
+ public:
+  static constexpr std::string_view name = "knobs";
+  static constexpr std::string_view help = "show what it was given";
+  static constexpr std::string_view usage = "";
+  static constexpr std::string_view description = "";
+
+  explicit Knobs(const CommandSetup& setup) : Subcommand(setup) {
+    parser.add_argument("word", "W", Kind::Text, "").one_or_more();
+    parser.add_argument("--level", "N", Kind::Int, "").at_least(0);
+    parser.add_argument("--colour", "C", Kind::Text, "").one_of({"red", "blue"});
+    parser.add_flag("--loud", "");
+  }
+  Status run(const Arguments& args) override {
+    out() << args["word"].to_repr() << ' ' << args["level"].to_repr() << ' '
+          << args["colour"].to_repr() << ' ' << args["loud"].to_repr() << '\n';
+    print_error("went on\x1b[31m");
+    return {};
+  }
+};
+
+struct KnobsCase {
+  std::vector<const char*> words;
+  int status;
+  const char* out;
+  const char* err;
+};
+
+void PrintTo(const KnobsCase& c, std::ostream* os) {
+  for (const char* word : c.words) *os << word << ' ';
+}
+
+class KnobsCommandLine : public ::testing::TestWithParam<KnobsCase> {};
+
+TEST_P(KnobsCommandLine, ParsesOrNamesTheFault) {
+  std::ostringstream out;
+  std::ostringstream err;
+  Program tool("tool", "", out, err);
+  tool.set_version("tool 1.2.3");
+  tool.add<Knobs>();
+  std::vector<const char*> words = GetParam().words;
+  words.insert(words.begin(), "tool");
+  EXPECT_EQ(tool.main(static_cast<int>(words.size()), words.data()), GetParam().status);
+  EXPECT_EQ(out.str(), GetParam().out);
+  const std::string usage =
+      GetParam().status == USAGE_ERROR
+          ? "usage: tool knobs [-h] [--level N] [--colour C] [--loud] W [W ...]\n"
+          : "";
+  EXPECT_EQ(err.str(), usage + GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, KnobsCommandLine,
+    ::testing::Values(
+        KnobsCase{{"knobs", "a", "-", "--loud", "--level=0", "--colour", "red"}, 0,
+                  "['a', '-'] 0 'red' True\n", "tool: error: went on\\x1b[31m\n"},
+        KnobsCase{{"knobs", "--", "-x"}, 0, "['-x'] None None False\n",
+                  "tool: error: went on\\x1b[31m\n"},
+        KnobsCase{{"--version"}, 0, "tool 1.2.3\n", ""},
+        KnobsCase{{"knobs", "a", "--level", "-1"}, USAGE_ERROR, "",
+                  "tool knobs: error: argument --level N: must be 0 or more, not -1\n"},
+        KnobsCase{{"knobs", "a", "--level"}, USAGE_ERROR, "",
+                  "tool knobs: error: argument --level N: expected one value\n"},
+        KnobsCase{{"knobs", "a", "--colour=green"}, USAGE_ERROR, "",
+                  "tool knobs: error: argument --colour C: invalid choice: 'green' (choose "
+                  "from 'red', 'blue')\n"},
+        KnobsCase{{"knobs", "a", "--bogus", "--x=\n"}, USAGE_ERROR, "",
+                  "tool knobs: error: unrecognized arguments: --bogus --x=\\n\n"},
+        KnobsCase{{"knobs"}, USAGE_ERROR, "",
+                  "tool knobs: error: the following arguments are required: W\n"}));
+
 
 TEST(Program, DispatchesThroughGroups) {
   const Outcome r = run({"say", "repeat", "--times", "2", "hi"});
@@ -154,6 +238,10 @@ TEST_P(ProgramUsageError, PrintsUsageAndMessage) {
   EXPECT_EQ(r.err, GetParam().err);
 }
 
+void PrintTo(const UsageError& c, std::ostream* os) {
+  for (const char* word : c.words) *os << word << ' ';
+}
+
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, ProgramUsageError,
     ::testing::Values(
@@ -165,12 +253,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "tool say repeat: error: argument --times N: invalid int value: 'x'\n"},
         UsageError{{"say", "repeat", "a", "b"},
                    "usage: tool say repeat [--times N] word\n"
-                   "tool say repeat: error: The following argument was not expected: b\n"},
+                   "tool say repeat: error: unrecognized arguments: b\n"},
         UsageError{{"say"},
                    "usage: tool say [-h] <command> ...\n"
-                   "tool say: error: A subcommand is required\n"},
+                   "tool say: error: a command is required (choose from repeat)\n"},
+        UsageError{{"say", "shout", "hi"},
+                   "usage: tool say [-h] <command> ...\n"
+                   "tool say: error: invalid command 'shout' (choose from repeat)\n"},
+        UsageError{{"sya"},
+                   "usage: tool [-h] <command> ...\n"
+                   "tool: error: invalid command 'sya' (choose from say, fail)\n"},
+        UsageError{{"--verbose", "say", "repeat", "hi"},
+                   "usage: tool say repeat [--times N] word\n"
+                   "tool say repeat: error: unrecognized arguments: --verbose\n"},
+        UsageError{{"--verbose"},
+                   "usage: tool [-h] <command> ...\n"
+                   "tool: error: unrecognized arguments: --verbose\n"},
         UsageError{{},
-                   "usage: tool [-h] <command> ...\ntool: error: A subcommand is required\n"}));
+                   "usage: tool [-h] <command> ...\n"
+                   "tool: error: a command is required (choose from say, fail)\n"}));
 
 TEST(Program, ErrorOutOfRunIsOneLine) {
   const Outcome r = run({"fail"});

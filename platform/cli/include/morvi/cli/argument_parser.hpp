@@ -1,7 +1,9 @@
 #pragma once
 // How one command declares, parses and describes its arguments, in the manner of the standard
-// argument parsers: positional arguments and options that take a value, each with a metavar,
-// a type and a help text.
+// argument parsers: positional arguments, options that take a value and flags, each with a
+// metavar, a type and a help text.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,9 @@ namespace morvi::cli {
 class Arguments {
  public:
   // The value of the argument `name` (an option's name without its dashes): a text, int or
-  // float as declared, none when an option was not given. LookupError for a name no argument
-  // declared.
+  // float as declared, none when an option was not given; a list of them for a positional
+  // argument given one or more times; true or false for a flag. LookupError for a name no
+  // argument declared.
   const Value& operator[](std::string_view name) const;
   void set(std::string_view name, Value value) { values_.set(name, std::move(value)); }
 
@@ -29,9 +32,19 @@ class ArgumentParser {
     std::string name;     // "file", or "--depth" for an option
     std::string dest;     // the name in Arguments: "file", "depth"
     std::string metavar;  // how help and usage show the value: "[file]", "N"
-    Kind type;            // Kind::Text, Kind::Int or Kind::Float
+    Kind type;            // Kind::Text, Kind::Int or Kind::Float; Kind::Bool for a flag
     std::string help;
+    bool repeated = false;              // a positional argument taking one or more values
+    std::vector<std::string> choices;   // the only values allowed, when not empty
+    std::optional<std::int64_t> minimum;  // the smallest int allowed
     bool positional() const { return !name.starts_with('-'); }
+    bool flag() const { return type == Kind::Bool; }
+
+    // Declaration refinements, chained on what add_argument returns. ArgumentError when they
+    // do not fit the argument (one_or_more on an option, at_least on a non-int).
+    Argument& one_or_more();
+    Argument& one_of(std::vector<std::string> allowed);
+    Argument& at_least(std::int64_t smallest);
   };
 
   // `usage` is shown as it is; an empty one is made from the arguments.
@@ -39,8 +52,11 @@ class ArgumentParser {
 
   // Declares a positional argument ("file"), required, or an option ("--depth"), which may be
   // left out. ArgumentError for a type other than text, int or float, a name that is empty
-  // or "-"/"--" alone, or a name declared before.
-  void add_argument(std::string name, std::string metavar, Kind type, std::string help);
+  // or "-"/"--" alone, or a name declared before. The reference lasts until the next
+  // declaration.
+  Argument& add_argument(std::string name, std::string metavar, Kind type, std::string help);
+  // Declares an option that takes no value ("--quiet"): true when given.
+  void add_flag(std::string name, std::string help);
 
   const std::string& prog() const noexcept { return prog_; }
   const std::string& description() const noexcept { return description_; }
@@ -49,7 +65,8 @@ class ArgumentParser {
   std::string format_usage() const;
   std::string format_help() const;
 
-  // The typed value of `raw` for `argument`; ArgumentError saying which argument and why.
+  // The typed value of `raw` for `argument`, within its choices and minimum; ArgumentError
+  // saying which argument and why.
   static Value convert(const Argument& argument, const std::string& raw);
 
  private:

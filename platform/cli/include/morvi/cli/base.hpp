@@ -24,8 +24,13 @@
 
 namespace morvi::cli {
 
-// The exit status of a command that failed.
+// Exit statuses of the command-line tools.
+// A command that failed: its check found problems, or it stopped on an error.
 inline constexpr int ERROR = 1;
+// A command line that does not parse: an unknown command or option, a missing or bad value.
+inline constexpr int USAGE_ERROR = 2;
+// A file that cannot be opened, read or written (an operating-system error).
+inline constexpr int IO_ERROR = 3;
 
 // What run returns: none for success, otherwise the exit status.
 using Status = std::optional<int>;
@@ -36,10 +41,15 @@ struct CommandSetup {
   std::string_view usage;        // may hold "{prog}"
   std::string_view description;
   std::ostream* out;             // where the command writes its output
+  std::ostream* err = nullptr;   // where it writes error lines; standard error when null
 };
 
 // `usage` with every "{prog}" replaced by `prog`.
 std::string fill_prog(std::string_view usage, std::string_view prog);
+
+// How every error of the command line reads: "<prog>: error: <message>" and a newline, the
+// message on one line with whatever it quotes escaped (printable_text).
+std::string error_line(std::string_view prog, std::string_view message);
 
 class Subcommand {
  public:
@@ -56,9 +66,14 @@ class Subcommand {
  protected:
   // Standard output, unless the tool that registered the command says otherwise.
   std::ostream& out() const noexcept { return *out_; }
+  // Writes error_line(<the tool's name>, message) to the error stream (standard error unless
+  // the tool says otherwise), after flushing the output, for a command that goes on after an
+  // error.
+  void print_error(std::string_view message) const;
 
  private:
   std::ostream* out_;
+  std::ostream* err_;
 };
 
 // A class the command-line layer can register: a Subcommand with the four class-level texts,

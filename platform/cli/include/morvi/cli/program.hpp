@@ -19,7 +19,7 @@ struct Dispatch;
 class CommandGroup {
  public:
   // `prog` is the program and command path of the group: "morvi validate".
-  CommandGroup(std::string prog, std::string description, std::ostream& out);
+  CommandGroup(std::string prog, std::string description, std::ostream& out, std::ostream& err);
   virtual ~CommandGroup();
   CommandGroup(const CommandGroup&) = delete;
   CommandGroup& operator=(const CommandGroup&) = delete;
@@ -28,7 +28,8 @@ class CommandGroup {
   template <SubcommandClass Command>
   Command& add() {
     auto command = std::make_unique<Command>(CommandSetup{
-        prog_ + " " + std::string(Command::name), Command::usage, Command::description, out_});
+        prog_ + " " + std::string(Command::name), Command::usage, Command::description, out_,
+        err_});
     Command& added = *command;
     entries_.push_back(
         {std::string(Command::name), std::string(Command::help), std::move(command), nullptr});
@@ -45,6 +46,9 @@ class CommandGroup {
 
  protected:
   std::ostream& out() const noexcept { return *out_; }
+  std::ostream& err() const noexcept { return *err_; }
+  // Shown by "--version" and listed on the help page when not empty (the program's only).
+  std::string version_;
 
  private:
   friend struct Dispatch;
@@ -58,6 +62,7 @@ class CommandGroup {
   std::string prog_;
   std::string description_;
   std::ostream* out_;
+  std::ostream* err_;
   std::vector<Entry> entries_;
 };
 
@@ -66,14 +71,15 @@ class Program : public CommandGroup {
   explicit Program(const std::string& name, const std::string& description,
                    std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
-  // Parses the command line, runs the command it names and returns the exit status: 0 after
-  // help or a run returning none, the run's status otherwise, 2 for a command line that does
-  // not parse (usage and message on the error stream), ERROR when run fails: then the error
-  // is one line "<name>: error: <message>" on the error stream.
-  int main(int argc, const char* const* argv);
+  // What "<name> --version" prints: "morvi 3.4.0".
+  void set_version(std::string version) { version_ = std::move(version); }
 
- private:
-  std::ostream* err_;
+  // Parses the command line, runs the command it names and returns the exit status: 0 after
+  // help, the version or a run returning none, the run's status otherwise. USAGE_ERROR for a
+  // command line that does not parse: then the usage of the command reached and an
+  // error_line on the error stream. When run fails, an error_line on the error stream and
+  // IO_ERROR for an operating-system error, ERROR for any other.
+  int main(int argc, const char* const* argv);
 };
 
 }  // namespace morvi::cli
