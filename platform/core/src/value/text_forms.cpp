@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "morvi/printable.hpp"
 #include "morvi/results.hpp"
 #include "morvi/value.hpp"
 
@@ -129,16 +130,16 @@ bool invisible(std::uint32_t cp) {
 
 }  // namespace
 
-void append_text_repr(std::string& out, std::string_view text) {
-  const bool has_single = text.find('\'') != std::string_view::npos;
-  const bool has_double = text.find('"') != std::string_view::npos;
-  const char quote = has_single && !has_double ? '"' : '\'';
-  out.push_back(quote);
+namespace {
+
+// The body of a text's representation: `quote` and backslashes escaped (quote 0: neither),
+// control characters, invisible characters and bytes that are not UTF-8 as escapes.
+void append_escaped_body(std::string& out, std::string_view text, char quote) {
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x80) {
-      if (c == quote || c == '\\') {
+      if (quote != 0 && (c == quote || c == '\\')) {
         out.push_back('\\');
         out.push_back(c);
       } else if (c == '\n') {
@@ -168,7 +169,24 @@ void append_text_repr(std::string& out, std::string_view text) {
       i += len;
     }
   }
+}
+
+}  // namespace
+
+void append_text_repr(std::string& out, std::string_view text) {
+  const bool has_single = text.find('\'') != std::string_view::npos;
+  const bool has_double = text.find('"') != std::string_view::npos;
+  const char quote = has_single && !has_double ? '"' : '\'';
   out.push_back(quote);
+  append_escaped_body(out, text, quote);
+  out.push_back(quote);
+}
+
+std::string printable_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  append_escaped_body(out, text, 0);
+  return out;
 }
 
 namespace {
