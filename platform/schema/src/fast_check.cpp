@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -257,15 +258,18 @@ class CompiledSchema {
     return !names.empty();
   }
 
-  // A number written with a fraction or exponent never counts as an integer here, though
-  // JSON Schema allows 1.0: the full validator settles those.
+  // A whole number counts as an integer however it is written (2.0, 1e2), as JSON Schema has
+  // it and as the full validator checks it.
   static unsigned type_bits(const dom::element& value) {
     switch (value.type()) {
       case dom::element_type::ARRAY: return kArray;
       case dom::element_type::OBJECT: return kObject;
       case dom::element_type::INT64:
       case dom::element_type::UINT64: return kNumber | kInteger;
-      case dom::element_type::DOUBLE: return kNumber;
+      case dom::element_type::DOUBLE: {
+        const double x = value.get_double().value_unsafe();
+        return std::trunc(x) == x ? kNumber | kInteger : kNumber;
+      }
       case dom::element_type::STRING: return kString;
       case dom::element_type::BOOL: return kBoolean;
       case dom::element_type::NULL_VALUE: return kNull;
@@ -371,6 +375,11 @@ bool quickly_valid(const std::string& text) {
 std::optional<std::string> validate_results_text(const std::string& text, std::string_view origin) {
   if (quickly_valid(text)) return std::nullopt;
   return validate(parse_results_json(text, origin));
+}
+
+Findings check_results_text(const std::string& text, std::string_view origin) {
+  if (quickly_valid(text)) return {};
+  return find_problems(parse_results_json(text, origin));
 }
 
 }  // namespace morvi::reporter::schema

@@ -1,8 +1,10 @@
 #include "morvi/reporter/schema/results_json.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <system_error>
@@ -66,8 +68,27 @@ bool is_delimiter(char c) {
   }
 }
 
+// Whether a number literal is too large for a double (1e400, an integer of 400 digits), which
+// the parser would refuse without saying where.
+bool overflows_double(std::string_view token) {
+  if (token.size() < 300 && token.find_first_of("eE") == std::string_view::npos) return false;
+  const std::string literal(token);
+  char* end = nullptr;
+  const double x = std::strtod(literal.c_str(), &end);
+  return end == literal.c_str() + literal.size() && std::isinf(x);
+}
+
+// The start of a long literal, enough to find it by.
+std::string excerpt(std::string_view token) {
+  constexpr std::size_t kShown = 24;
+  if (token.size() <= kShown) return std::string(token);
+  return std::string(token.substr(0, kShown)) + "... (" + std::to_string(token.size()) +
+         " characters)";
+}
+
 // One pass over the text, outside strings: refuses nesting deeper than MAX_DEPTH before the
-// parser builds anything, and finds the non-finite literals the parser does not know.
+// parser builds anything, NUL bytes and numbers past a double, and finds the non-finite
+// literals the parser does not know.
 std::vector<NonFiniteLiteral> scan(std::string_view text, std::string_view origin) {
   std::vector<NonFiniteLiteral> literals;
   std::size_t depth = 0;
@@ -105,10 +126,15 @@ std::vector<NonFiniteLiteral> scan(std::string_view text, std::string_view origi
       } else if (token == "-Infinity") {
         literals.push_back({numbers, i, token.size(), -inf});
       }
-      if (token.front() == '-' || (token.front() >= '0' && token.front() <= '9') ||
-          token == "NaN" || token == "Infinity") {
-        ++numbers;
+      if (const std::size_t nul = token.find('\0'); nul != std::string_view::npos) {
+        // The parser would take it for the end of the text and ignore all that follows.
+        fail(origin, text, i + nul, "a NUL byte outside a string is not JSON");
       }
+      const bool number = token.front() == '-' || (token.front() >= '0' && token.front() <= '9');
+      if (number && overflows_double(token)) {
+        fail(origin, text, i, "number out of the range of a double: " + excerpt(token));
+      }
+      if (number || token == "NaN" || token == "Infinity") ++numbers;
       i = end;
     }
   }
@@ -160,22 +186,35 @@ Json parse_as(std::string_view text, std::string_view origin) {
 
 }  // namespace
 
-std::string read_text_file(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                        &std::fclose);
+std::string read_text_file(const std::string& path, std::size_t max_bytes) {
+  const bool standard_input = path == "-";
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      standard_input ? stdin : std::fopen(path.c_str(), "rb"),
+      standard_input ? [](std::FILE*) { return 0; } : &std::fclose);
   if (!file) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
+  const auto too_large = [&] {
+    return std::system_error(std::make_error_code(std::errc::file_too_large),
+                             "cannot read " + path + ": it holds more than the limit of " +
+                                 std::to_string(max_bytes) + " bytes");
+  };
   // Sized from the file's length, so a large document is read with one allocation; a file
-  // that grows meanwhile is still read to its end.
+  // that grows meanwhile is still read to its end, up to the limit. Pipes, terminals and
+  // devices tell no length and are read in chunks.
   std::string content;
   struct stat info {};
-  if (::fstat(::fileno(file.get()), &info) == 0 && info.st_size > 0) {
-    content.reserve(static_cast<std::size_t>(info.st_size) + kReadPadding);
-    content.resize(static_cast<std::size_t>(info.st_size));
+  if (::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size > max_bytes) throw too_large();
+    content.reserve(size + kReadPadding);
+    content.resize(size);
     content.resize(std::fread(content.data(), 1, content.size(), file.get()));
   }
   char buffer[1 << 16];
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) content.append(buffer, got);
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    if (got > max_bytes - std::min(max_bytes, content.size())) throw too_large();
+    content.append(buffer, got);
+  }
   if (std::ferror(file.get())) {
     throw std::system_error(errno, std::generic_category(), "cannot read " + path);
   }

@@ -1,3 +1,6 @@
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include <valijson/validator.hpp>
 
 #include "morvi/reporter/schema.hpp"
+#include "morvi/printable.hpp"
 
 namespace morvi::reporter::schema {
 
@@ -15,8 +19,6 @@ namespace {
 
 using json = nlohmann::json;
 
-// More problems than this are summed up in one closing line.
-constexpr std::size_t kMaxProblemLines = 200;
 // Scalar values quoted in a problem line are cut to this many characters.
 constexpr std::size_t kMaxQuotedValue = 60;
 
@@ -95,50 +97,116 @@ bool is_summary_line(std::string_view description) {
          description.starts_with("Failed to validate item #");
 }
 
+// The validator's description, with the value quoted when it is a scalar.
 std::string describe(const json& document, const std::string& pointer,
                      const std::string& description) {
-  std::string line = (pointer.empty() ? std::string("(root)") : pointer) + ": " + description;
+  std::string message = description;
   const json::json_pointer where(pointer);
   if (document.contains(where)) {
     const json& value = document.at(where);
     if (!value.is_structured()) {
       std::string quoted = value.dump(-1, ' ', false, json::error_handler_t::replace);
       if (quoted.size() > kMaxQuotedValue) quoted = quoted.substr(0, kMaxQuotedValue) + "...";
-      line += " (value: " + quoted + ")";
+      message += " (value: " + quoted + ")";
     }
   }
-  return line;
+  return message;
+}
+
+bool is_whole_real(const json& value) {
+  if (!value.is_number_float()) return false;
+  const double x = value.get<double>();
+  return std::isfinite(x) && std::trunc(x) == x;
+}
+
+// The integer a whole real stands for in the validator's copy. The validator asks only
+// whether a number is stored as an integer, while JSON Schema counts 2.0 and 1e2 as integers;
+// past 64 bits the value is clamped, which keeps its type and its order against any bound.
+json as_integer(double x) {
+  constexpr double two_to_63 = 9223372036854775808.0;
+  if (x >= -two_to_63 && x < two_to_63) return static_cast<std::int64_t>(x);
+  if (x > 0) return x < 2 * two_to_63 ? static_cast<std::uint64_t>(x) : std::numeric_limits<std::uint64_t>::max();
+  return std::numeric_limits<std::int64_t>::min();
+}
+
+// A copy of `document` with every whole real stored as an integer; none when it has none.
+std::optional<json> with_whole_reals_as_integers(const json& document) {
+  std::vector<const json*> pending{&document};
+  bool found = false;
+  while (!pending.empty() && !found) {
+    const json* value = pending.back();
+    pending.pop_back();
+    found = is_whole_real(*value);
+    if (value->is_structured()) {
+      for (const json& child : *value) pending.push_back(&child);
+    }
+  }
+  if (!found) return std::nullopt;
+  json copy = document;
+  std::vector<json*> todo{&copy};
+  while (!todo.empty()) {
+    json* value = todo.back();
+    todo.pop_back();
+    if (is_whole_real(*value)) {
+      *value = as_integer(value->get<double>());
+    } else if (value->is_structured()) {
+      for (json& child : *value) todo.push_back(&child);
+    }
+  }
+  return copy;
 }
 
 }  // namespace
 
-std::optional<std::string> validate(const json& document) {
+Findings find_problems(const json& document, std::size_t max_problems) {
+  Findings findings;
   if (const auto pointer = first_too_deep(document)) {
-    return *pointer + ": arrays and objects nest deeper than the limit of " +
-           std::to_string(MAX_DEPTH) + " levels";
+    findings.problems.push_back({*pointer, "arrays and objects nest deeper than the limit of " +
+                                               std::to_string(MAX_DEPTH) + " levels"});
+    return findings;
   }
-  const valijson::adapters::NlohmannJsonAdapter target(document);
+  const std::optional<json> converted = with_whole_reals_as_integers(document);
+  const valijson::adapters::NlohmannJsonAdapter target(converted ? *converted : document);
   // A first pass that stops at the first failure is much cheaper than collecting every
   // problem; the full pass runs only for a document that fails.
-  if (valijson::Validator().validate(results_schema(), target, nullptr)) return std::nullopt;
+  if (valijson::Validator().validate(results_schema(), target, nullptr)) return findings;
 
   valijson::ValidationResults results;
   valijson::Validator().validate(results_schema(), target, &results);
-  std::string report;
-  std::size_t lines = 0;
-  std::size_t more = 0;
   for (const auto& error : results) {
     if (is_summary_line(error.description)) continue;
-    if (lines == kMaxProblemLines) {
-      ++more;
+    if (findings.problems.size() == max_problems) {
+      ++findings.not_shown;
       continue;
     }
-    if (lines++ > 0) report += '\n';
-    report += describe(document, pointer_of(error.context), error.description);
+    // Values are quoted from the document as written, 2.0 and not the 2 it was checked as.
+    std::string pointer = pointer_of(error.context);
+    std::string message = describe(document, pointer, error.description);
+    findings.problems.push_back({std::move(pointer), std::move(message)});
   }
-  if (more > 0) report += "\n(" + std::to_string(more) + " more problems not shown)";
-  if (report.empty()) report = "(root): the document does not match the results schema";
+  if (findings.empty()) {
+    findings.problems.push_back({"", "the document does not match the results schema"});
+  }
+  return findings;
+}
+
+std::string problem_lines(const Findings& findings) {
+  std::string report;
+  for (const Problem& problem : findings.problems) {
+    if (!report.empty()) report += '\n';
+    report += problem.pointer.empty() ? std::string("(root)") : printable_text(problem.pointer);
+    report += ": " + printable_text(problem.message);
+  }
+  if (findings.not_shown > 0) {
+    report += "\n(" + std::to_string(findings.not_shown) + " more problems not shown)";
+  }
   return report;
+}
+
+std::optional<std::string> validate(const json& document) {
+  const Findings findings = find_problems(document);
+  if (findings.empty()) return std::nullopt;
+  return problem_lines(findings);
 }
 
 }  // namespace morvi::reporter::schema

@@ -18,14 +18,11 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// What the full parser and validator say of `text`. The parser reports a number too large for
-// a double as nlohmann's own out-of-range error rather than a ParseError.
+// What the full parser and validator say of `text`.
 bool fully_valid(const std::string& text) {
   try {
     return !validate(parse_results_json(text, "mutant")).has_value();
   } catch (const ParseError&) {
-    return false;
-  } catch (const nlohmann::json::out_of_range&) {
     return false;
   }
 }
@@ -153,6 +150,8 @@ TEST(QuickCheck, AgreesWithTheValidatorOnTextEdges) {
   std::vector<Edge> edges = {
       {base + " x", true},
       {base + "\n", true},
+      {base + std::string("\0", 1), true},
+      {base + std::string("\0 {\"version\": 1}", 16), true},
       {base.substr(0, base.size() - 1), true},
       {"[]", true},
       {"\"3.4\"", true},
@@ -163,10 +162,10 @@ TEST(QuickCheck, AgreesWithTheValidatorOnTextEdges) {
       {"{\"version\": \"3.4\", \"report\": 1," + base.substr(1), false},
   };
   const std::vector<std::tuple<std::string, std::string, bool>> numbers = {
-      {"/report/summary/total", "1.0", false},  // integral, written as a real
-      {"/report/summary/total", "1e2", false},
+      {"/report/summary/total", "1.0", true},  // integral, written as a real
+      {"/report/summary/total", "1e2", true},
       {"/report/summary/total", "-0", false},
-      {"/report/summary/total", "18446744073709551616", true},
+      {"/report/summary/total", "18446744073709551616", false},
       {"/report/summary/total", "-9223372036854775808", true},
       {"/report/summary/total", "NaN", true},
       {"/report/summary/success_rate", "Infinity", false},  // the writer's own literals
@@ -205,7 +204,8 @@ TEST(QuickCheck, AgreesWithTheValidatorOnTextEdges) {
   for (const auto& [text, settled] : edges) {
     check(text, text.substr(0, 200), tally);
     if (settled) {
-      EXPECT_EQ(quickly_valid(text), fully_valid(text)) << text.substr(0, 200);
+      EXPECT_EQ(quickly_valid(text), fully_valid(text))
+          << text.substr(0, 100) << " ... " << text.substr(text.find("\"summary\""), 140);
     }
   }
   EXPECT_GE(tally.shown_valid, 6);

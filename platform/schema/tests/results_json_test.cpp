@@ -1,14 +1,19 @@
 #include "morvi/reporter/schema/results_json.hpp"
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "morvi/errors.hpp"
 #include "morvi/reporter/schema.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 
 namespace morvi::reporter::schema {
 namespace {
@@ -30,7 +35,7 @@ TEST(ParseResultsJson, ReadsNonFiniteRealsWhereverTheyStand) {
 
 struct Malformed {
   const char* name;
-  const char* text;
+  std::string text;
   std::size_t line;
   std::size_t column;
   const char* message;
@@ -70,7 +75,21 @@ INSTANTIATE_TEST_SUITE_P(
                   "'\"a<U+000A>'"},
         Malformed{"ErrorAfterNonFinite", "[NaN,\n  Infinity, x]", 2, 13,
                   "in.json: line 2, column 13: syntax error while parsing value - invalid "
-                  "literal"}),
+                  "literal"},
+        // The parser itself would stop at the NUL and call the rest accepted.
+        Malformed{"NulAfterTheDocument", std::string("{\"a\": 1}\n\0{\"b\": 2}", 18), 2, 1,
+                  "in.json: line 2, column 1: a NUL byte outside a string is not JSON"},
+        Malformed{"NulInsideTheDocument", std::string("[1,\0 2]", 6), 1, 4,
+                  "in.json: line 1, column 4: a NUL byte outside a string is not JSON"},
+        Malformed{"NulInAString", std::string("[\"a\0\"]", 6), 1, 4,
+                  "in.json: line 1, column 4: syntax error while parsing value - invalid string: "
+                  "control character U+0000 (NUL) must be escaped to \\u0000; last read: "
+                  "'\"a<U+0000>'"},
+        Malformed{"RealPastADouble", "{\"a\": [1,\n 1e400]}", 2, 2,
+                  "in.json: line 2, column 2: number out of the range of a double: 1e400"},
+        Malformed{"IntegerPastADouble", "[" + std::string(400, '9') + "]", 1, 2,
+                  "in.json: line 1, column 2: number out of the range of a double: "
+                  "999999999999999999999999... (400 characters)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseResultsJson, RefusesDeepNestingBeforeBuildingIt) {
@@ -91,8 +110,7 @@ TEST(ParseResultsJson, RefusesDeepNestingBeforeBuildingIt) {
 }
 
 TEST(ReadTextFile, NamesThePathWhenItCannotBeRead) {
-  const auto dir = std::filesystem::temp_directory_path() / "morvi_read_text_file_test";
-  std::filesystem::create_directories(dir);
+  const morvi::testing::ScratchDir dir;
   const std::string missing = (dir / "missing.json").string();
   try {
     read_text_file(missing);
@@ -101,11 +119,37 @@ TEST(ReadTextFile, NamesThePathWhenItCannotBeRead) {
     EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
     EXPECT_EQ(std::string(e.what()), "cannot open " + missing + ": No such file or directory");
   }
-  EXPECT_THROW(read_text_file(dir.string()), std::system_error);
+  EXPECT_THROW(read_text_file(dir.str()), std::system_error);
   const auto file = dir / "bytes.json";
   std::ofstream(file, std::ios::binary) << std::string("{\"a\":\0\r\n}", 9);
   EXPECT_EQ(read_text_file(file.string()), std::string("{\"a\":\0\r\n}", 9));
-  std::filesystem::remove_all(dir);
+}
+
+// A file, a pipe and an endless device, each against the limit.
+TEST(ReadTextFile, StopsAtTheLimit) {
+  const morvi::testing::ScratchDir dir;
+  const auto file = dir / "ten.json";
+  std::ofstream(file, std::ios::binary) << "[1,2,3,45]";
+  EXPECT_EQ(read_text_file(file.string(), 10), "[1,2,3,45]");
+  const auto refused = [](const std::string& path, std::size_t limit) {
+    try {
+      read_text_file(path, limit);
+    } catch (const std::system_error& e) {
+      EXPECT_EQ(e.code(), std::errc::file_too_large) << path;
+      EXPECT_EQ(std::string(e.what()), "cannot read " + path + ": it holds more than the limit of " +
+                                           std::to_string(limit) + " bytes: File too large");
+      return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused(file.string(), 9));
+  EXPECT_TRUE(refused("/dev/zero", 200000));
+  // The reader stops early; the writer must not die of it.
+  std::signal(SIGPIPE, SIG_IGN);
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(dir / "pipe", std::ios::binary) << std::string(70000, ' '); });
+  EXPECT_TRUE(refused((dir / "pipe").string(), 65537));
+  writer.join();
 }
 
 }  // namespace

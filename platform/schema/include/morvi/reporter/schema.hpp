@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -19,9 +20,28 @@ inline constexpr std::size_t MAX_DEPTH = 1000;
 // The results schema, a JSON Schema (draft 7) document, as text.
 std::string_view results_schema_text();
 
-// None when `document` is a complete and valid results document. Otherwise the problems found,
-// one per line, each starting with the JSON pointer of the value at fault ("(root)" for the
-// whole document).
+// One way a document fails the results schema.
+struct Problem {
+  std::string pointer;  // JSON pointer of the value at fault; "" for the whole document
+  std::string message;  // what is wrong, quoting the value when it is a scalar
+};
+
+// The problems of a document: the first `max_problems` of them, and how many more there are.
+// A whole number written as a real (2.0, 1e2) counts as an integer, as JSON Schema has it.
+struct Findings {
+  std::vector<Problem> problems;
+  std::size_t not_shown = 0;
+  bool empty() const noexcept { return problems.empty() && not_shown == 0; }
+};
+Findings find_problems(const nlohmann::json& document, std::size_t max_problems = 200);
+
+// The findings as lines of text: "<pointer>: <message>" ("(root)" for the whole document),
+// every piece taken from the document printed escaped, so none can break or forge a line;
+// a closing line counts the problems not shown.
+std::string problem_lines(const Findings& findings);
+
+// None when `document` is a complete and valid results document. Otherwise problem_lines of
+// its findings.
 std::optional<std::string> validate(const nlohmann::json& document);
 
 }  // namespace morvi::reporter::schema

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "morvi/reporter/schema.hpp"
+
 namespace morvi::reporter::schema {
 
 // True only when `text` is certainly a valid results document: strict JSON (no NaN or
@@ -18,5 +20,7 @@ bool quickly_valid(const std::string& text);
 // none for a valid document, otherwise the problems found. Valid documents take the quick
 // check alone; every other document goes through the full parser and validator.
 std::optional<std::string> validate_results_text(const std::string& text, std::string_view origin);
+// The same check, its problems as find_problems gives them.
+Findings check_results_text(const std::string& text, std::string_view origin);
 
 }  // namespace morvi::reporter::schema
