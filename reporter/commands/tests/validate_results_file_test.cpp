@@ -3,13 +3,18 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <cstring>
+#include <optional>
 #include <system_error>
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include "morvi/cli/program.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace morvi::reporter::commands {
@@ -19,30 +24,31 @@ namespace fs = std::filesystem;
 
 class ValidateResultsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("morvi_validate_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& content) {
     const fs::path path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
     return path.string();
   }
 
-  // Runs the command on `path`, output into out_.
-  cli::Status run(const std::string& path) {
+  // Runs the command on `paths`, output into out_ and err_.
+  cli::Status run(const std::vector<std::string>& paths, const char* format = nullptr,
+                  std::optional<std::int64_t> max_size = std::nullopt) {
     ValidateResultsFile command({"morvi validate results", ValidateResultsFile::usage,
-                                 ValidateResultsFile::description, &out_});
+                                 ValidateResultsFile::description, &out_, &err_});
     cli::Arguments args;
-    args.set("file", path);
+    List files;
+    for (const std::string& path : paths) files.push_back(path);
+    args.set("file", std::move(files));
+    args.set("format", format ? Value(format) : Value());
+    args.set("quiet", false);
+    args.set("max_size", max_size ? Value(*max_size) : Value());
     return command.run(args);
   }
+  cli::Status run(const std::string& path) { return run(std::vector<std::string>{path}); }
 
-  fs::path dir_;
+  morvi::testing::ScratchDir dir_;
   std::ostringstream out_;
+  std::ostringstream err_;
 };
 
 // A small job written by the report object model itself.
@@ -87,7 +93,7 @@ TEST(ValidateResultsFileClass, TextsAndArgument) {
 
   const ValidateResultsFile command({"morvi validate results", ValidateResultsFile::usage,
                                      ValidateResultsFile::description, nullptr});
-  ASSERT_EQ(command.parser.arguments().size(), 1u);
+  ASSERT_EQ(command.parser.arguments().size(), 4u);
   const auto& file = command.parser.arguments()[0];
   EXPECT_EQ(file.name, "file");
   EXPECT_EQ(file.metavar, "[file]");
@@ -109,10 +115,16 @@ TEST(ValidateResultsFileClass, HelpPage) {
             "Validates the provided results json file for syntax and content completeness.\n"
             "\n"
             "positional arguments:\n"
-            "  [file]      Results JSON file to validate\n"
+            "  [file]            Results JSON file to validate\n"
             "\n"
             "options:\n"
-            "  -h, --help  show this help message and exit\n");
+            "  -h, --help        show this help message and exit\n"
+            "  --format FORMAT   text (the default): a line per problem; json: one document\n"
+            "                    listing every file and every problem with its file and JSON\n"
+            "                    pointer\n"
+            "  --quiet           print nothing for a file that is accepted\n"
+            "  --max-size BYTES  refuse a file holding more than BYTES bytes; 1073741824 (1\n"
+            "                    GiB) by default\n");
   EXPECT_EQ(err.str(), "");
 }
 
@@ -136,40 +148,83 @@ TEST_F(ValidateResultsFileTest, SchemaProblemsArePrintedAndReturnError) {
 struct Unreadable {
   const char* name;
   const char* content;  // nullptr: no file at all
-  bool parse_error;
-  const char* message;  // after the path
+  int status;
+  const char* message;  // after "morvi: error: " and the path
 };
 
 class ValidateResultsFileFails : public ValidateResultsFileTest,
                                  public ::testing::WithParamInterface<Unreadable> {};
 
-TEST_P(ValidateResultsFileFails, ErrorLeavesRunAndNothingIsPrinted) {
+TEST_P(ValidateResultsFileFails, OneErrorLineAndItsStatus) {
   const std::string path =
       GetParam().content ? write("in.json", GetParam().content) : (dir_ / "missing.json").string();
-  try {
-    run(path);
-    FAIL() << "no error";
-  } catch (const ParseError& e) {
-    EXPECT_TRUE(GetParam().parse_error);
-    EXPECT_EQ(e.what(), path + GetParam().message);
-  } catch (const std::system_error& e) {
-    EXPECT_FALSE(GetParam().parse_error);
-    EXPECT_EQ(e.what(), "cannot open " + path + GetParam().message);
-  }
+  EXPECT_EQ(run(path), GetParam().status);
   EXPECT_EQ(out_.str(), "");
+  const std::string lead = GetParam().content ? "morvi: error: " : "morvi: error: cannot open ";
+  EXPECT_EQ(err_.str(), lead + path + GetParam().message + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ValidateResultsFileFails,
     ::testing::Values(
-        Unreadable{"Empty", "", true,
+        Unreadable{"Empty", "", ERROR,
                    ": line 1, column 1: syntax error while parsing value - unexpected end of "
                    "input; expected '[', '{', or a literal"},
-        Unreadable{"Malformed", "{\"version\": \"3.4\",\n \"report\": {]}", true,
+        Unreadable{"Malformed", "{\"version\": \"3.4\",\n \"report\": {]}", ERROR,
                    ": line 2, column 13: syntax error while parsing object key - unexpected ']'; "
                    "expected string literal"},
-        Unreadable{"Missing", nullptr, false, ": No such file or directory"}),
+        Unreadable{"Missing", nullptr, cli::IO_ERROR, ": No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Several files in one call: each is reported, the worst outcome sets the status, and the
+// json format carries every problem with its file and pointer.
+TEST_F(ValidateResultsFileTest, SeveralFilesInBothFormats) {
+  const std::string good = write("good.json", written_job());
+  std::string text = written_job();
+  const std::string from = "\"host\": \"lab\"";
+  text.replace(text.find(from), from.size(), "\"host\": \"lab\", \"col\\nour\": 1");
+  const std::string bad = write("bad.json", text);
+  const std::string broken = write("broken.json", "{\"version\":\n  nope}");
+  const std::string missing = (dir_ / "missing.json").string();
+
+  EXPECT_EQ(run({good, bad}), ERROR);
+  EXPECT_EQ(out_.str(), good + " accepted\n" + bad +
+                            ": /report: Object contains a property that could not be validated "
+                            "using 'properties' or 'additionalProperties' constraints: "
+                            "'col\\nour'.\n");
+  EXPECT_EQ(run({bad, missing, good}), cli::IO_ERROR);
+
+  out_.str("");
+  err_.str("");
+  EXPECT_EQ(run({good, bad, broken, missing}, "json"), cli::IO_ERROR);
+  EXPECT_EQ(err_.str(), "");
+  const auto report = nlohmann::json::parse(out_.str());
+  const auto expected = nlohmann::json::parse(R"({
+    "files": [
+      {"file": "GOOD", "status": "accepted"}, {"file": "BAD", "status": "invalid"},
+      {"file": "BROKEN", "status": "invalid"}, {"file": "MISSING", "status": "unreadable"}],
+    "problems": [
+      {"file": "BAD", "pointer": "/report", "message": "Object contains a property that could not be validated using 'properties' or 'additionalProperties' constraints: 'col\nour'."},
+      {"file": "BROKEN", "pointer": null, "line": 2, "column": 4, "message": "BROKEN: line 2, column 4: syntax error while parsing value - invalid literal; last read: '\"version\":<U+000A>  no'"},
+      {"file": "MISSING", "pointer": null, "message": "cannot open MISSING: No such file or directory"}]})");
+  std::string expected_text = expected.dump();
+  for (const auto& [name, path] : {std::pair{"GOOD", good}, {"BAD", bad}, {"BROKEN", broken},
+                                   {"MISSING", missing}}) {
+    for (std::size_t at; (at = expected_text.find(name)) != std::string::npos;) {
+      expected_text.replace(at, std::strlen(name), path);
+    }
+  }
+  EXPECT_EQ(report, nlohmann::json::parse(expected_text)) << report.dump(2);
+}
+
+TEST_F(ValidateResultsFileTest, SizeLimitNamesTheOption) {
+  const std::string path = write("results.json", written_job());
+  const auto size = static_cast<std::int64_t>(fs::file_size(path));
+  EXPECT_EQ(run({path}, nullptr, size), std::nullopt);
+  EXPECT_EQ(run({path}, nullptr, size - 1), cli::IO_ERROR);
+  EXPECT_EQ(err_.str(), "morvi: error: " + path + ": more than the limit of " +
+                            std::to_string(size - 1) + " bytes (--max-size sets the limit)\n");
+}
 
 }  // namespace
 }  // namespace morvi::reporter::commands

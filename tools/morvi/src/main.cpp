@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
   morvi::cli::Program morvi("morvi", "The morvi command line: checks and shows results files.");
+  morvi.set_version("morvi " MORVI_VERSION);
   morvi.add_group("show", "show files in a readable form", "Shows files in a readable form.")
       .add<morvi::tools::ShowResultsFile>();
   morvi.add_group("validate", "validate files", "Validates files against their formats.")

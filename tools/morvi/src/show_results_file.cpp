@@ -54,15 +54,13 @@ ShowResultsFile::ShowResultsFile(const cli::CommandSetup& setup) : Subcommand(se
   parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to show");
   parser.add_argument("--depth", "N", Kind::Int,
                       "show nodes down to N levels below the top (0: the top alone); every "
-                      "level when left out");
+                      "level when left out")
+      .at_least(0);
 }
 
 cli::Status ShowResultsFile::run(const cli::Arguments& args) {
   const std::string& path = args["file"].as_text();
   const Value& depth_limit = args["depth"];
-  if (!depth_limit.is_none() && depth_limit.as_int() < 0) {
-    throw ArgumentError("--depth must be 0 or more, not " + depth_limit.to_text());
-  }
   const Explorer top(std::make_shared<reporter::client::ResultsFileClient>(path));
   if (!top) throw LookupError(path + " holds no report");
 

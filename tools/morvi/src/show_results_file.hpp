@@ -17,8 +17,8 @@ class ShowResultsFile : public cli::Subcommand {
 
   explicit ShowResultsFile(const cli::CommandSetup& setup);
 
-  // Reads the file through the results explorer, one node at a time. Errors of reading and
-  // parsing leave run; a negative depth is an ArgumentError.
+  // Reads the file through the results explorer, one node at a time ("-" is standard input).
+  // Errors of reading and parsing leave run.
   cli::Status run(const cli::Arguments& args) override;
 };
 

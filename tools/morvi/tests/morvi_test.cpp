@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace {
@@ -21,7 +22,7 @@ struct Outcome {
   std::string err;
 };
 
-std::string quoted(const std::string& word) {
+std::string shell_quoted(const std::string& word) {
   std::string q = "'";
   for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
@@ -36,27 +37,26 @@ std::string slurp(const fs::path& path) {
 
 class MorviTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("morvi_tool_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& content) {
     std::ofstream(dir_ / name, std::ios::binary) << content;
     return (dir_ / name).string();
   }
 
-  Outcome morvi(const std::vector<std::string>& words) {
-    std::string command = quoted(MORVI_EXE);
-    for (const std::string& word : words) command += " " + quoted(word);
-    command += " >" + quoted((dir_ / "stdout").string()) + " 2>" + quoted((dir_ / "stderr").string());
-    const int raw = std::system(command.c_str());
+  // `shell_input`, when given, is a shell redirection or pipe feeding standard input;
+  // `shell_words` are put last, unquoted.
+  Outcome morvi(const std::vector<std::string>& words, const std::string& shell_input = "",
+                const std::string& shell_words = "") {
+    std::string command = shell_quoted(MORVI_EXE);
+    for (const std::string& word : words) command += " " + shell_quoted(word);
+    command += " " + shell_words;
+    command += " >" + shell_quoted((dir_ / "stdout").string()) + " 2>" + shell_quoted((dir_ / "stderr").string());
+    if (!shell_input.empty()) command = shell_input + " " + command;
+    const std::string script = "bash -c " + shell_quoted(command);
+    const int raw = std::system(script.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir_ / "stdout"), slurp(dir_ / "stderr")};
   }
 
-  fs::path dir_;
+  morvi::testing::ScratchDir dir_;
 };
 
 // A finished job of two tasks, written by the report object model.
@@ -106,6 +106,7 @@ TEST_F(MorviTool, ValidateReportsSchemaProblems) {
 struct Refused {
   const char* name;
   const char* content;  // nullptr: no file
+  int status;
   const char* message;  // stderr after "morvi: error: " and the path
 };
 
@@ -116,7 +117,7 @@ TEST_P(MorviToolRefuses, OneLineOnStandardErrorOnly) {
       GetParam().content ? write("in.json", GetParam().content) : (dir_ / "nowhere.json").string();
   for (const char* group : {"validate", "show"}) {
     const Outcome r = morvi({group, "results", path});
-    EXPECT_EQ(r.status, 1) << group;
+    EXPECT_EQ(r.status, GetParam().status) << group;
     EXPECT_EQ(r.out, "") << group;
     const std::string expected = GetParam().content
                                      ? "morvi: error: " + path + GetParam().message + "\n"
@@ -128,12 +129,15 @@ TEST_P(MorviToolRefuses, OneLineOnStandardErrorOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Files, MorviToolRefuses,
     ::testing::Values(
-        Refused{"Empty", "", ": line 1, column 1: syntax error while parsing value - unexpected "
-                             "end of input; expected '[', '{', or a literal"},
-        Refused{"Malformed", "{\"version\": \"3.4\",\n  \"report\": {\"type\": 'x'}}",
+        Refused{"Empty", "", 1,
+                ": line 1, column 1: syntax error while parsing value - unexpected "
+                "end of input; expected '[', '{', or a literal"},
+        Refused{"Malformed", "{\"version\": \"3.4\",\n  \"report\": {\"type\": 'x'}}", 1,
                 ": line 2, column 22: syntax error while parsing value - invalid literal; last "
                 "read: '\"type\": ''"},
-        Refused{"Missing", nullptr, ": No such file or directory"}),
+        Refused{"NumberPastADouble", "{\"version\": \"3.4\",\n \"report\": 1e400}", 1,
+                ": line 2, column 12: number out of the range of a double: 1e400"},
+        Refused{"Missing", nullptr, 3, ": No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MorviTool, RefusesAHundredThousandLevels) {
@@ -154,7 +158,7 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
   const Outcome top = morvi({"--help"});
   EXPECT_EQ(top.status, 0);
   EXPECT_EQ(top.out,
-            "usage: morvi [-h] <command> ...\n"
+            "usage: morvi [-h] [--version] <command> ...\n"
             "\n"
             "The morvi command line: checks and shows results files.\n"
             "\n"
@@ -163,7 +167,11 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "  validate    validate files\n"
             "\n"
             "options:\n"
-            "  -h, --help  show this help message and exit\n");
+            "  -h, --help  show this help message and exit\n"
+            "  --version   show the program's version and exit\n");
+  const Outcome version = morvi({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "morvi " MORVI_VERSION "\n");
   const Outcome group = morvi({"validate", "--help"});
   EXPECT_EQ(group.status, 0);
   EXPECT_EQ(group.out,
@@ -184,10 +192,16 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "Validates the provided results json file for syntax and content completeness.\n"
             "\n"
             "positional arguments:\n"
-            "  [file]      Results JSON file to validate\n"
+            "  [file]            Results JSON file to validate\n"
             "\n"
             "options:\n"
-            "  -h, --help  show this help message and exit\n");
+            "  -h, --help        show this help message and exit\n"
+            "  --format FORMAT   text (the default): a line per problem; json: one document\n"
+            "                    listing every file and every problem with its file and JSON\n"
+            "                    pointer\n"
+            "  --quiet           print nothing for a file that is accepted\n"
+            "  --max-size BYTES  refuse a file holding more than BYTES bytes; 1073741824 (1\n"
+            "                    GiB) by default\n");
   EXPECT_EQ(leaf.err, "");
 }
 
@@ -221,8 +235,68 @@ TEST_F(MorviTool, ShowPrintsTheTree) {
   const Outcome top = morvi({"show", "results", path, "--depth=0"});
   EXPECT_EQ(top.out, "nightly  TrialKit  failed  4.5s  (2 children not shown)\n");
   const Outcome negative = morvi({"show", "results", path, "--depth=-1"});
-  EXPECT_EQ(negative.status, 1);
-  EXPECT_EQ(negative.err, "morvi: error: --depth must be 0 or more, not -1\n");
+  EXPECT_EQ(negative.status, 2);
+  EXPECT_EQ(negative.err,
+            "usage: morvi show results [--depth N] [file]\n"
+            "morvi show results: error: argument --depth N: must be 0 or more, not -1\n");
+}
+
+// What a user meets on the command line: the words that went wrong are named.
+TEST_F(MorviTool, UsageErrorsNameTheWord) {
+  const Outcome unknown = morvi({"validat", "results", "x.json"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err,
+            "usage: morvi [-h] [--version] <command> ...\n"
+            "morvi: error: invalid command 'validat' (choose from show, validate)\n");
+  const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
+  EXPECT_EQ(option.status, 2);
+  EXPECT_EQ(option.err,
+            "usage: morvi validate results [file]\n"
+            "morvi validate results: error: unrecognized arguments: --strict\n");
+}
+
+// Standard input, pipes and process substitution are read like files; an endless input
+// stops at the limit.
+TEST_F(MorviTool, ValidateReadsStreams) {
+  const std::string path = write("results.json", job_document());
+  const Outcome piped = morvi({"validate", "results", "-"}, "cat " + shell_quoted(path) + " |");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, "- accepted\n");
+  const Outcome redirected = morvi({"validate", "results", "--quiet", "-"}, "<" + shell_quoted(path));
+  EXPECT_EQ(redirected.status, 0);
+  EXPECT_EQ(redirected.out, "");
+  const Outcome process = morvi({"validate", "results"}, "", "<(cat " + shell_quoted(path) + ")");
+  EXPECT_EQ(process.status, 0);
+  EXPECT_TRUE(process.out.starts_with("/dev/fd/") && process.out.ends_with(" accepted\n"))
+      << process.out;
+  const Outcome endless = morvi({"validate", "results", "--max-size", "100000", "/dev/zero"});
+  EXPECT_EQ(endless.status, 3);
+  EXPECT_EQ(endless.err,
+            "morvi: error: /dev/zero: more than the limit of 100000 bytes (--max-size sets "
+            "the limit)\n");
+  const Outcome shown = morvi({"show", "results", "--depth", "0", "-"}, "<" + shell_quoted(path));
+  EXPECT_EQ(shown.out, "nightly  TrialKit  failed  4.5s  (2 children not shown)\n");
+}
+
+TEST_F(MorviTool, RefusesANulAfterTheDocument) {
+  const std::string path = write("nul.json", job_document() + std::string("\n\0{}", 4));
+  const Outcome r = morvi({"validate", "results", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "morvi: error: " + path + ": line 2, column 1: a NUL byte outside a string is not JSON\n");
+}
+
+// Problem lines quote what the file holds, escaped: no key can forge a line or reach the
+// terminal as a control sequence.
+TEST_F(MorviTool, ProblemLinesAreEscaped) {
+  std::string text = job_document();
+  text.replace(text.find("\"report\": {") + 11, 0, "\"a\\nb: forged\\u001b[2J\": 1, ");
+  const std::string path = write("keys.json", text);
+  const Outcome r = morvi({"validate", "results", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "/report: Object contains a property that could not be validated using "
+            "'properties' or 'additionalProperties' constraints: 'a\\nb: forged\\x1b[2J'.\n");
 }
 
 }  // namespace

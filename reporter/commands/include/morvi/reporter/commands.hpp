@@ -25,13 +25,19 @@ class ValidateResultsFile : public Subcommand {
   static constexpr std::string_view description =
       "\nValidates the provided results json file for syntax and content completeness.\n    ";
 
-  // Hands the setup to Subcommand unchanged, then declares the positional argument "[file]".
+  // Hands the setup to Subcommand unchanged, then declares the positional argument "[file]"
+  // (one or more files; "-" is standard input) and the options --format, --quiet and
+  // --max-size.
   explicit ValidateResultsFile(const cli::CommandSetup& setup);
 
-  // Reads and parses the file at args["file"] and checks the document against the results
-  // schema. Prints the problems and returns ERROR when it fails; prints "<file> accepted" and
-  // returns none when it passes. A file that cannot be read (std::system_error) or is not JSON
-  // (ParseError) is an error out of run, and nothing is printed.
+  // Reads and parses each file in args["file"] and checks its document against the results
+  // schema, going on after a file that fails. In the text format, prints "<file> accepted"
+  // for a file that passes (unless args["quiet"]), its problems for one that does not (each
+  // line led by the file's name when several files are checked), and one error line on the
+  // error stream for a file that cannot be read or is not JSON. In the json format, prints one
+  // document for all files. Returns none when every file passes; otherwise ERROR when a
+  // document is invalid (schema problems, or not JSON), IO_ERROR when a file cannot be read
+  // (also when it holds more than args["max_size"] bytes), the latter taking precedence.
   cli::Status run(const cli::Arguments& args) override;
 };
 
