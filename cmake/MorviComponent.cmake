@@ -35,7 +35,8 @@ function(morvi_component_tests)
   endif()
   set(target ${T_NAME}_tests)
   add_executable(${target} ${T_SOURCES})
-  target_link_libraries(${target} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "MORVI_SOURCE_DIR=${PROJECT_SOURCE_DIR};MORVI_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  target_link_libraries(${target} PRIVATE ${T_DEPS} morvi::testing GTest::gtest GTest::gmock
+                                          GTest::gtest_main)
+  # A bound on every test: none may hang a run.
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()

@@ -11,6 +11,7 @@
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/results.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 
 namespace morvi::testing {
 namespace {
@@ -94,11 +95,8 @@ nlohmann::json tagged(const Value& v) {
 }
 
 std::vector<OracleDocuments> run_oracle(const std::vector<nlohmann::json>& cases) {
-  const char* source = std::getenv("MORVI_SOURCE_DIR");
-  if (!source) throw std::runtime_error("MORVI_SOURCE_DIR is not set");
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("morvi-documents-oracle-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const std::string source = morvi::testing::source_dir().string();
+  const morvi::testing::ScratchDir dir;
   const auto in = dir / "cases.jsonl", out = dir / "documents.jsonl";
   {
     std::ofstream file(in);
@@ -117,7 +115,6 @@ std::vector<OracleDocuments> run_oracle(const std::vector<nlohmann::json>& cases
     if (!j["yaml"].is_null()) d.yaml = j["yaml"].get<std::string>();
     documents.push_back(std::move(d));
   }
-  if (!std::getenv("MORVI_KEEP_ORACLE")) std::filesystem::remove_all(dir);
   if (documents.size() != cases.size()) throw std::runtime_error("the oracle wrote too few documents");
   return documents;
 }

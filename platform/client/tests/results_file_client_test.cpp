@@ -9,6 +9,7 @@
 
 #include "morvi/errors.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 
 namespace morvi::reporter::client {
 namespace {
@@ -100,7 +101,8 @@ TEST(ResultsFileClient, ConvertsDeepValuesWithoutDeepCalls) {
 }
 
 TEST(ResultsFileClient, ReadsTheFileOnceAtConstruction) {
-  const auto path = std::filesystem::temp_directory_path() / "morvi_file_client_test.json";
+  const morvi::testing::ScratchDir dir;
+  const auto path = dir / "results.json";
   std::ofstream(path) << kDocument;
   ResultsFileClient c(path.string());
   std::filesystem::remove(path);
@@ -108,7 +110,6 @@ TEST(ResultsFileClient, ReadsTheFileOnceAtConstruction) {
   EXPECT_THROW(ResultsFileClient(path.string()), std::system_error);
   std::ofstream(path) << "{\"report\": ";
   EXPECT_THROW(ResultsFileClient(path.string()), ParseError);
-  std::filesystem::remove(path);
 }
 
 }  // namespace

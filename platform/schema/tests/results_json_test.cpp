@@ -41,6 +41,9 @@ struct Malformed {
   const char* message;
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Malformed& c, std::ostream* os) { *os << c.name; }
+
 class ParseResultsJsonRefuses : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(ParseResultsJsonRefuses, WithPosition) {

@@ -33,6 +33,9 @@ struct Accepted {
   const char* replacement;  // JSON text
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Accepted& c, std::ostream* os) { *os << c.name; }
+
 class ValidateAccepts : public ::testing::TestWithParam<Accepted> {};
 
 // Variations the writer produces: fields left out, other node kinds at the top, identifiers
@@ -70,6 +73,8 @@ struct Rejected {
   const char* replacement;  // JSON text; empty to remove the value
   const char* problem;      // expected start of the first problem line
 };
+
+void PrintTo(const Rejected& c, std::ostream* os) { *os << c.name; }
 
 class ValidateRejects : public ::testing::TestWithParam<Rejected> {};
 

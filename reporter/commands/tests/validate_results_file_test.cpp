@@ -152,6 +152,9 @@ struct Unreadable {
   const char* message;  // after "morvi: error: " and the path
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Unreadable& c, std::ostream* os) { *os << c.name; }
+
 class ValidateResultsFileFails : public ValidateResultsFileTest,
                                  public ::testing::WithParamInterface<Unreadable> {};
 

@@ -18,6 +18,9 @@ struct EscapeCase {
   std::string expected;
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.what; }
+
 class EscapeTest : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(EscapeTest, ReplacesWhatXmlCannotCarry) {

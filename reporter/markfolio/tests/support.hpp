@@ -13,6 +13,7 @@
 #include <string>
 
 #include "morvi/datetime.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace morvi::test {
@@ -29,23 +30,7 @@ class TickingClock {
 };
 
 // A fresh folder under the build tree, removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("MORVI_BINARY_DIR");
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::path(base ? base : "/tmp") / "markfolio-tests" /
-            (std::string(info->test_suite_name()) + "." + info->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string str() const { return path_.string(); }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = morvi::testing::ScratchDir;
 
 inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -55,8 +40,7 @@ inline std::string read_file(const std::filesystem::path& path) {
 }
 
 inline std::filesystem::path schema_path(const std::string& name) {
-  const char* source = std::getenv("MORVI_SOURCE_DIR");
-  return std::filesystem::path(source ? source : ".") / "docs" / "schemas" / name;
+  return morvi::testing::source_dir() / "docs" / "schemas" / name;
 }
 
 // Empty when `file` is valid against the schema `schema_name`; libxml2's messages otherwise.

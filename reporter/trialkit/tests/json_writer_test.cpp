@@ -26,6 +26,9 @@ struct Written {
   std::string json;
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Written& c, std::ostream* os) { *os << c.name; }
+
 class JsonTextForm : public ::testing::TestWithParam<Written> {};
 
 TEST_P(JsonTextForm, IsExact) { EXPECT_EQ(JSONDumper::encode(GetParam().value), GetParam().json); }

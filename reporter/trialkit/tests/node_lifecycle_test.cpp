@@ -23,6 +23,9 @@ struct TypeCase {
   Value expected;
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
+
 class TypeFallback : public ::testing::TestWithParam<TypeCase> {};
 
 TEST_P(TypeFallback, FalsyTypesTakeTheClassName) {

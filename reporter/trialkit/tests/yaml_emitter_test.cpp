@@ -17,6 +17,9 @@ struct Written {
   std::string yaml;  // of {"k": value}
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Written& c, std::ostream* os) { *os << c.name; }
+
 class YamlUnderAKey : public ::testing::TestWithParam<Written> {};
 
 TEST_P(YamlUnderAKey, IsExact) {

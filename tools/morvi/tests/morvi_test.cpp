@@ -110,6 +110,9 @@ struct Refused {
   const char* message;  // stderr after "morvi: error: " and the path
 };
 
+// Test names and failure messages show the case by its name, not its bytes.
+void PrintTo(const Refused& c, std::ostream* os) { *os << c.name; }
+
 class MorviToolRefuses : public MorviTool, public ::testing::WithParamInterface<Refused> {};
 
 TEST_P(MorviToolRefuses, OneLineOnStandardErrorOnly) {
@@ -239,6 +242,33 @@ TEST_F(MorviTool, ShowPrintsTheTree) {
   EXPECT_EQ(negative.err,
             "usage: morvi show results [--depth N] [file]\n"
             "morvi show results: error: argument --depth N: must be 0 or more, not -1\n");
+}
+
+// A loop of steps that share one id: each is shown with its own result, the failed one too.
+TEST_F(MorviTool, ShowsEverySiblingThatSharesAnId) {
+  using namespace morvi;
+  std::int64_t readings = 0;
+  const utils::ScopedClock clock(
+      [&] { return DateTime::from_ticks(DateTime(2024, 1, 1, 8).ticks() + 500000 * ++readings, 0); });
+  auto job = reporter::trialkit::TrialKit::create("loop", 1);
+  job->start();
+  auto task = job->add_task("t", 2);
+  task->start();
+  for (int i = 0; i < 3; ++i) {
+    auto step = task->add_section("step", 3 + i, "Step");
+    step->start();
+    step->stop(Map{{"result", Value(i == 1 ? results::Failed : results::Passed)}});
+  }
+  task->stop();
+  job->stop(Map{{"num_tasks", 1}});
+  const Outcome r = morvi({"show", "results", write("loop.json", job->dump_json())});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "loop  TrialKit  failed  4.5s\n"
+            "  t  Task  failed  3.5s\n"
+            "    t.step  Step  passed  0.5s\n"
+            "    t.step  Step  failed  0.5s\n"
+            "    t.step  Step  passed  0.5s\n");
 }
 
 // What a user meets on the command line: the words that went wrong are named.
