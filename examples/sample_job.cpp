@@ -3,12 +3,18 @@
 // shows results.json with the morvi command line.
 //
 //   sample_job OUTPUT_DIR
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "morvi/reporter/markfolio.hpp"
 #include "sample_tree.hpp"
@@ -30,11 +36,36 @@ void write_whole(const fs::path& path, const std::string& text) {
   fs::rename(temporary, path);
 }
 
-// Runs the morvi tool with `arguments`; true when it exits 0.
-bool run_morvi(const std::string& arguments) {
-  const std::string command = std::string("'") + MORVI_EXE + "' " + arguments;
-  std::cout << "\n$ morvi " << arguments << '\n' << std::flush;
-  return std::system(command.c_str()) == 0;
+// `word` as a shell reads it back: quoted when it holds anything but plain characters.
+std::string shell_word(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_-./=") == std::string::npos) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs the morvi tool with `arguments`, started directly rather than through a shell, so a
+// path may hold any character; true when it exits 0.
+bool run_morvi(const std::vector<std::string>& arguments) {
+  std::cout << "\n$ morvi";
+  for (const std::string& argument : arguments) std::cout << ' ' << shell_word(argument);
+  std::cout << '\n' << std::flush;
+  std::vector<char*> argv{const_cast<char*>(MORVI_EXE)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  if (::posix_spawn(&child, MORVI_EXE, nullptr, nullptr, argv.data(), environ) != 0) {
+    std::cerr << "sample_job: cannot start " << MORVI_EXE << '\n';
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -58,9 +89,11 @@ int main(int argc, char** argv) {
     std::cerr << "sample_job: " << e.what() << '\n';
     return 1;
   }
-  const std::string results = "'" + (out / "results.json").string() + "'";
-  if (!run_morvi("validate results " + results) || !run_morvi("show results --depth 3 " + results))
+  const std::string results = (out / "results.json").string();
+  if (!run_morvi({"validate", "results", results}) ||
+      !run_morvi({"show", "results", "--depth", "3", results})) {
     return 1;
+  }
 
   std::cout << "\nwritten:\n";
   for (const char* name : {"results.json", "results.yaml", "ResultsDetails.xml", "ResultsSummary.xml"})
