@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <map>
+#include <optional>
 #include <system_error>
 
 #include <CLI/CLI.hpp>
@@ -110,6 +111,19 @@ struct Dispatch {
     if (!extra.empty()) throw ArgumentError("unrecognized arguments: " + joined(extra, " "));
   }
 
+  // The flag of `node`'s command that a word of the command line gives a value ("--quiet=no").
+  static std::optional<std::string> flag_with_a_value(const Node& node, int argc,
+                                                      const char* const* argv) {
+    if (!node.command) return std::nullopt;
+    for (const ArgumentParser::Argument& argument : node.command->parser.arguments()) {
+      if (!argument.flag()) continue;
+      for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]).starts_with(argument.name + "=")) return argument.name;
+      }
+    }
+    return std::nullopt;
+  }
+
   // The parsed arguments of `node`'s command; ArgumentError for a missing positional argument
   // or a value of the wrong type.
   static Arguments arguments_of(const Node& node) {
@@ -198,11 +212,18 @@ int Program::main(int argc, const char* const* argv) {
       return 0;
     }
     dispatch.check_words(app);
+    // CLI11 reads "--quiet=no" as the flag given; a flag takes no value at all.
+    if (const auto flag = Dispatch::flag_with_a_value(dispatch.reached(app), argc, argv)) {
+      throw ArgumentError("argument " + *flag + ": takes no value");
+    }
     args = Dispatch::arguments_of(dispatch.reached(app));
   } catch (const CLI::CallForHelp&) {
     out() << app.help();
     return 0;
   } catch (const CLI::ParseError& e) {
+    if (const auto flag = Dispatch::flag_with_a_value(dispatch.reached(app), argc, argv)) {
+      return usage_error("argument " + *flag + ": takes no value");
+    }
     return usage_error(std::string("the command line does not parse: ") + e.what());
   } catch (const ArgumentError& e) {
     return usage_error(e.what());

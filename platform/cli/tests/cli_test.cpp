@@ -175,6 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "from 'red', 'blue')\n"},
         KnobsCase{{"knobs", "a", "--bogus", "--x=\n"}, USAGE_ERROR, "",
                   "tool knobs: error: unrecognized arguments: --bogus --x=\\n\n"},
+        KnobsCase{{"knobs", "a", "--loud=no"}, USAGE_ERROR, "",
+                  "tool knobs: error: argument --loud: takes no value\n"},
         KnobsCase{{"knobs"}, USAGE_ERROR, "",
                   "tool knobs: error: the following arguments are required: W\n"}));
 
