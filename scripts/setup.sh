@@ -13,8 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 demo=(build-essential cmake ninja-build pkg-config
-      libxml2-dev nlohmann-json3-dev libcli11-dev libsimdjson-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-yaml python3-jsonschema time)
+      libxml2-dev nlohmann-json3-dev libcli11-dev libsimdjson-dev libasio-dev)
+test=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-yaml python3-jsonschema time
+      python3-junitparser chromium valgrind)
 fuzz=(clang libclang-rt-14-dev)
 
 case "${1:-test}" in

@@ -75,9 +75,11 @@ ArgumentParser::Argument& ArgumentParser::add_argument(std::string name, std::st
   return arguments_.back();
 }
 
-void ArgumentParser::add_flag(std::string name, std::string help) {
+ArgumentParser::Argument& ArgumentParser::add_flag(std::string name, std::string help) {
   if (!name.starts_with("--")) throw ArgumentError("flag " + name + " must start with --");
-  add_argument(std::move(name), "", Kind::Text, std::move(help)).type = Kind::Bool;
+  Argument& flag = add_argument(std::move(name), "", Kind::Text, std::move(help));
+  flag.type = Kind::Bool;
+  return flag;
 }
 
 ArgumentParser::Argument& ArgumentParser::Argument::one_or_more() {
@@ -98,11 +100,27 @@ ArgumentParser::Argument& ArgumentParser::Argument::at_least(std::int64_t smalle
   return *this;
 }
 
+ArgumentParser::Argument& ArgumentParser::Argument::abbreviated(std::string letter) {
+  if (positional()) throw ArgumentError("argument " + name + ": only options have short names");
+  if (letter.size() != 2 || letter[0] != '-' || letter[1] == '-') {
+    throw ArgumentError("argument " + name + ": short name '" + letter + "' is not -<letter>");
+  }
+  short_name = std::move(letter);
+  return *this;
+}
+
+ArgumentParser::Argument& ArgumentParser::Argument::mandatory() {
+  if (positional() || flag()) throw ArgumentError("argument " + name + ": only options can be required");
+  required = true;
+  return *this;
+}
+
 std::string ArgumentParser::format_usage() const {
   if (!usage_.empty()) return "usage: " + usage_;
   std::string usage = "usage: " + prog_ + " [-h]";
   for (const Argument& argument : arguments_) {
-    if (!argument.positional()) usage += " [" + invocation(argument) + "]";
+    if (argument.positional()) continue;
+    usage += argument.required ? " " + invocation(argument) : " [" + invocation(argument) + "]";
   }
   for (const Argument& argument : arguments_) {
     if (argument.positional()) {
@@ -119,8 +137,10 @@ std::string ArgumentParser::format_help() const {
   help_text::Rows positionals;
   help_text::Rows options{{"-h, --help", "show this help message and exit"}};
   for (const Argument& argument : arguments_) {
-    (argument.positional() ? positionals : options).emplace_back(invocation(argument),
-                                                                 argument.help);
+    const std::string shown = argument.short_name.empty()
+                                  ? invocation(argument)
+                                  : argument.short_name + ", " + invocation(argument);
+    (argument.positional() ? positionals : options).emplace_back(shown, argument.help);
   }
   const std::size_t column = help_text::help_column({&positionals, &options});
   if (!positionals.empty()) {

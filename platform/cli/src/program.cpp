@@ -56,15 +56,18 @@ struct Dispatch {
       describe(sub, [&parser] { return parser.format_help(); });
       for (const ArgumentParser::Argument& argument : parser.arguments()) {
         CLI::Option*& option = node.options[argument.dest];
+        const std::string spelled = argument.short_name.empty()
+                                        ? argument.name
+                                        : argument.short_name + "," + argument.name;
         if (argument.flag()) {
-          option = sub.add_flag(argument.name, node.flags[argument.dest]);
+          option = sub.add_flag(spelled, node.flags[argument.dest]);
         } else if (argument.repeated) {
           option = sub.add_option(argument.dest, node.lists[argument.dest]);
         } else if (argument.positional()) {
           option = sub.add_option(argument.dest, node.raw[argument.dest]);
         } else {
           // A missing value reaches convert as an empty one, which names the option.
-          option = sub.add_option(argument.name, node.raw[argument.dest])->expected(0, 1);
+          option = sub.add_option(spelled, node.raw[argument.dest])->expected(0, 1);
         }
       }
     }
@@ -134,7 +137,10 @@ struct Dispatch {
       if (argument.flag()) {
         args.set(argument.dest, Value(given));
       } else if (!given) {
-        if (argument.positional()) missing += (missing.empty() ? "" : ", ") + argument.metavar;
+        if (argument.positional() || argument.required) {
+          missing += (missing.empty() ? "" : ", ") +
+                     (argument.positional() ? argument.metavar : argument.name);
+        }
         args.set(argument.dest, Value());
       } else if (argument.repeated) {
         List values;

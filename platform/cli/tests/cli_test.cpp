@@ -289,5 +289,59 @@ TEST(Arguments, UnknownNameIsALookupError) {
   EXPECT_THROW(args["files"], LookupError);
 }
 
+// Short spellings and required options, through the whole dispatch.
+class Export : public Subcommand {
+ public:
+  static constexpr std::string_view name = "export";
+  static constexpr std::string_view help = "";
+  static constexpr std::string_view usage = "";
+  static constexpr std::string_view description = "";
+
+  explicit Export(const CommandSetup& setup) : Subcommand(setup) {
+    parser.add_argument("file", "FILE", Kind::Text, "");
+    parser.add_argument("--output", "PATH", Kind::Text, "where to write")
+        .abbreviated("-o")
+        .mandatory();
+    parser.add_flag("--quiet", "say less").abbreviated("-q");
+  }
+  Status run(const Arguments& args) override {
+    out() << args["output"].to_repr() << ' ' << args["quiet"].to_repr() << '\n';
+    return {};
+  }
+};
+
+TEST(Program, ShortNamesAndRequiredOptions) {
+  const auto run = [](std::vector<const char*> words, std::string& out_text,
+                      std::string& err_text) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Program tool("tool", "", out, err);
+    tool.add<Export>();
+    words.insert(words.begin(), "tool");
+    const int status = tool.main(static_cast<int>(words.size()), words.data());
+    out_text = out.str();
+    err_text = err.str();
+    return status;
+  };
+  std::string out;
+  std::string err;
+  EXPECT_EQ(run({"export", "a", "-o", "x", "-q"}, out, err), 0);
+  EXPECT_EQ(out, "'x' True\n");
+  EXPECT_EQ(run({"export", "a", "--output=y"}, out, err), 0);
+  EXPECT_EQ(out, "'y' False\n");
+  EXPECT_EQ(run({"export", "a"}, out, err), USAGE_ERROR);
+  EXPECT_EQ(err,
+            "usage: tool export [-h] --output PATH [--quiet] FILE\n"
+            "tool export: error: the following arguments are required: --output\n");
+  EXPECT_EQ(run({"export", "--help"}, out, err), 0);
+  EXPECT_NE(out.find("  -o, --output PATH"), std::string::npos) << out;
+  EXPECT_NE(out.find("  -q, --quiet"), std::string::npos) << out;
+
+  ArgumentParser parser("p", "", "");
+  EXPECT_THROW(parser.add_argument("f", "F", Kind::Text, "").abbreviated("-f"), ArgumentError);
+  EXPECT_THROW(parser.add_argument("--g", "G", Kind::Text, "").abbreviated("g"), ArgumentError);
+  EXPECT_THROW(parser.add_flag("--h", "").mandatory(), ArgumentError);
+}
+
 }  // namespace
 }  // namespace morvi::cli

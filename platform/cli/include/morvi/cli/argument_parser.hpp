@@ -37,6 +37,8 @@ class ArgumentParser {
     bool repeated = false;              // a positional argument taking one or more values
     std::vector<std::string> choices;   // the only values allowed, when not empty
     std::optional<std::int64_t> minimum;  // the smallest int allowed
+    std::string short_name;             // "-o" beside "--output", or empty
+    bool required = false;              // an option that must be given
     bool positional() const { return !name.starts_with('-'); }
     bool flag() const { return type == Kind::Bool; }
 
@@ -45,6 +47,10 @@ class ArgumentParser {
     Argument& one_or_more();
     Argument& one_of(std::vector<std::string> allowed);
     Argument& at_least(std::int64_t smallest);
+    // A one-letter spelling of an option or flag ("-o" for "--output").
+    Argument& abbreviated(std::string letter);
+    // An option that must be given, like a positional argument.
+    Argument& mandatory();
   };
 
   // `usage` is shown as it is; an empty one is made from the arguments.
@@ -56,7 +62,7 @@ class ArgumentParser {
   // declaration.
   Argument& add_argument(std::string name, std::string metavar, Kind type, std::string help);
   // Declares an option that takes no value ("--quiet"): true when given.
-  void add_flag(std::string name, std::string help);
+  Argument& add_flag(std::string name, std::string help);
 
   const std::string& prog() const noexcept { return prog_; }
   const std::string& description() const noexcept { return description_; }
