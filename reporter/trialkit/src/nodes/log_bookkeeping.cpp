@@ -1,12 +1,11 @@
 // Log-file bookkeeping of plugins, sections and tasks: which log a node wrote to and which
 // share of that growing file is its own ("file", "begin" at start, "size" at stop).
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <utility>
 
+#include "morvi/utils/utils.hpp"
 #include "node_layout.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -21,13 +20,10 @@ Value base_name(const Value& path) {
   return Value(slash == std::string::npos ? text : text.substr(slash + 1));
 }
 
-// The file's size in bytes; nothing when the operating system cannot tell it (a missing or
-// unreadable file), which the callers record as 0 or -1 instead of failing.
+// The file's size in bytes; nothing when it cannot be told (a missing or unreadable file),
+// which the callers record as 0 or -1 instead of failing.
 std::optional<std::int64_t> file_size(const Value& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path.as_text(), error);
-  if (error) return std::nullopt;
-  return static_cast<std::int64_t>(size);
+  return utils::file_size(path.as_text());
 }
 
 // Records where the node's share of `path` begins.

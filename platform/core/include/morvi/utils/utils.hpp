@@ -1,6 +1,11 @@
 #pragma once
-// The framework's clock. Tests substitute it with ScopedClock instead of sleeping.
+// The framework's clock and its reading of file sizes. Tests substitute the clock with
+// ScopedClock instead of sleeping; a rebuilt report substitutes both with the readings the
+// runner took.
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "morvi/datetime.hpp"
 
@@ -24,6 +29,27 @@ class ScopedClock {
 
  private:
   ClockSource previous_;
+};
+
+using FileSizeSource = std::function<std::optional<std::int64_t>(const std::string& path)>;
+
+// The size in bytes of the file at `path`, from the current file-size source; nothing when it
+// cannot be told (a missing or unreadable file).
+std::optional<std::int64_t> file_size(const std::string& path);
+
+// The operating system's answer.
+std::optional<std::int64_t> system_file_size(const std::string& path);
+
+// Replaces the file-size source for its lifetime, then puts the previous one back.
+class ScopedFileSize {
+ public:
+  explicit ScopedFileSize(FileSizeSource source);
+  ~ScopedFileSize();
+  ScopedFileSize(const ScopedFileSize&) = delete;
+  ScopedFileSize& operator=(const ScopedFileSize&) = delete;
+
+ private:
+  FileSizeSource previous_;
 };
 
 }  // namespace morvi::utils

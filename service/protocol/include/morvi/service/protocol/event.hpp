@@ -1,0 +1,67 @@
+#pragma once
+// One operation of a runner on its report tree, as it travels on the wire and in the journal.
+//
+// Nodes are named by handles, never by id (siblings may share an id). Handle 0 is the
+// trialkit; each add_* event names the new node's handle in `child`, assigned by the sender in
+// strictly increasing order. What `args` holds, by kind:
+//   create_trialkit, add_task, add_plugin, add_section   id, seq_num, type
+//   start, stop      options (a map), time (the runner's clock reading, when the node read
+//                    its clock), file_sizes (a map from log-file path to its size in bytes, or
+//                    none when the runner could not tell it)
+//   update           data (a map)
+//   update_extra     data (a map), list_extend (a bool)
+//   add_detail       detail
+//   set_result       result
+//   roll_up          nothing
+//
+// On the line an event is {"event": "<kind>", "node": N, ["child": N,] "args": {...}}, with
+// every value in the typed encoding of value_codec.hpp.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "morvi/service/protocol/protocol.hpp"
+#include "morvi/value.hpp"
+
+namespace morvi::service::protocol {
+
+using Handle = std::uint64_t;
+inline constexpr Handle kTrialKitHandle = 0;
+
+enum class EventKind {
+  create_trialkit,
+  add_task,
+  add_plugin,
+  add_section,
+  start,
+  stop,
+  update,
+  update_extra,
+  add_detail,
+  set_result,
+  roll_up
+};
+
+// "create_trialkit", "add_task", ...
+std::string_view event_name(EventKind kind) noexcept;
+// The kind named `name`; nothing for a name that is not an event.
+std::optional<EventKind> event_kind(std::string_view name) noexcept;
+// True for the add_* events and create_trialkit, which name a new node.
+bool creates_node(EventKind kind) noexcept;
+
+struct Event {
+  EventKind kind;
+  Handle node = 0;
+  Handle child = 0;
+  Map args;
+};
+
+// One JSON line, without the newline. SerializationError for a value that cannot travel.
+std::string encode_event(const Event& event);
+
+// ProtocolError naming the event (when it got that far) and the reason for a line over
+// kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape.
+Event decode_event(std::string_view line);
+
+}  // namespace morvi::service::protocol

@@ -1,0 +1,55 @@
+#pragma once
+// Builds a report tree from events, as the runner built it in its own process.
+//
+// Every event is checked against the tree before it is applied (a handle that does not exist
+// or is reused, a second trialkit, a child the parent kind cannot hold, a field the node
+// cannot take), so a refused event leaves the tree as it was. The clock readings and log-file
+// sizes the runner took travel with start and stop and are applied in place of this process's
+// own, so the documents written from the tree equal the runner's byte for byte.
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "morvi/reporter/trialkit.hpp"
+#include "morvi/service/protocol/event.hpp"
+
+namespace morvi::service::protocol {
+
+class TreeBuilder {
+ public:
+  // ProtocolError naming the event and the reason for an event the tree refuses.
+  void apply(const Event& event);
+
+  // The root; null before create_trialkit.
+  std::shared_ptr<reporter::trialkit::TrialKit> trialkit() const { return trialkit_; }
+  // Events applied so far.
+  std::size_t applied() const noexcept { return applied_; }
+  // Started nodes not yet stopped.
+  std::size_t running() const;
+
+  // Stops every node that is still running, the deepest first, at the last clock reading the
+  // events carried: each gets the detail `reason` and, where the node holds its own result,
+  // the result errored with that reason. Their logs' sizes are unknown (-1).
+  void close_running(std::string_view reason);
+
+ private:
+  struct Entry {
+    reporter::trialkit::ReportObjectBase* node;
+    bool started = false;
+    bool stopped = false;
+  };
+  Entry& find(const Event& event);
+  void add(const Event& event, Entry& parent);
+  void lifecycle(const Event& event, Entry& entry);
+
+  std::shared_ptr<reporter::trialkit::TrialKit> trialkit_;
+  std::unordered_map<Handle, Entry> nodes_;
+  std::vector<Handle> order_;  // handles in creation order
+  Handle last_handle_ = 0;
+  std::size_t applied_ = 0;
+  std::optional<DateTime> last_time_;
+};
+
+}  // namespace morvi::service::protocol

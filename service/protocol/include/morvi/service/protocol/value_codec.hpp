@@ -1,0 +1,36 @@
+#pragma once
+// The typed JSON form of a Value, which round-trips every kind but report nodes exactly.
+//
+//   none, bool, text, list      null, true/false, "text", [ ... ]
+//   int                         a JSON integer (any 64-bit value)
+//   float                       a JSON number with a fraction or exponent ("1.0", "-0.0");
+//                               {"$": "float", "v": "nan" | "inf" | "-inf"} for the others
+//   map                         a JSON object, unless a key is "$": then
+//                               {"$": "map", "v": [[key, value], ...]}
+//   tuple                       {"$": "tuple", "v": [ ... ]}
+//   attr map                    {"$": "attrmap", "v": <map>}
+//   date-time                   {"$": "datetime", "v": [y, m, d, H, M, S, us], "offset": minutes}
+//                               (no "offset" for a naive one)
+//   result                      {"$": "result", "code": "failed", "reason": "...", "data": <map>}
+//   tally                       {"$": "tally", "counts": [[key, n], ...], "weight": <float>}
+//   error object                {"$": "error", "kind": "ValueError", "args": [ ... ]}
+//   opaque object               {"$": "opaque", "type": "Name", "repr": "<Name ...>"}
+//
+// Nesting deeper than kMaxDepth is refused both ways.
+#include <nlohmann/json.hpp>
+
+#include "morvi/service/protocol/protocol.hpp"
+#include "morvi/value.hpp"
+
+namespace morvi::service::protocol {
+
+// SerializationError for a report node or nesting past kMaxDepth.
+nlohmann::json encode_value(const Value& value);
+// ProtocolError naming the position (a JSON pointer) and the reason for a shape that is not an
+// encoded value.
+Value decode_value(const nlohmann::json& json);
+
+nlohmann::json encode_map(const Map& map);
+Map decode_map(const nlohmann::json& json);
+
+}  // namespace morvi::service::protocol

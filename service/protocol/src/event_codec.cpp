@@ -1,0 +1,168 @@
+#include <array>
+#include <string>
+#include <utility>
+
+#include "morvi/service/protocol/event.hpp"
+#include "morvi/service/protocol/value_codec.hpp"
+
+namespace morvi::service::protocol {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::array<std::string_view, 11> kNames = {
+    "create_trialkit", "add_task",     "add_plugin", "add_section", "start",  "stop",
+    "update",          "update_extra", "add_detail", "set_result",  "roll_up"};
+
+// The args each kind must carry, with the kinds they must have.
+enum class Need { any, map, boolean };
+struct Arg {
+  std::string_view key;
+  Need need;
+  bool required;
+};
+
+std::vector<Arg> expected_args(EventKind kind) {
+  switch (kind) {
+    case EventKind::create_trialkit:
+    case EventKind::add_task:
+    case EventKind::add_plugin:
+    case EventKind::add_section:
+      return {{"id", Need::any, true}, {"seq_num", Need::any, true}, {"type", Need::any, false}};
+    case EventKind::start:
+    case EventKind::stop:
+      return {{"options", Need::map, true}, {"time", Need::any, false},
+              {"file_sizes", Need::map, false}};
+    case EventKind::update: return {{"data", Need::map, true}};
+    case EventKind::update_extra:
+      return {{"data", Need::map, true}, {"list_extend", Need::boolean, true}};
+    case EventKind::add_detail: return {{"detail", Need::any, true}};
+    case EventKind::set_result: return {{"result", Need::any, true}};
+    case EventKind::roll_up: return {};
+  }
+  return {};
+}
+
+[[noreturn]] void refuse(std::string_view event, const std::string& reason) {
+  throw ProtocolError(event.empty() ? "event refused: " + reason
+                                    : "event '" + std::string(event) + "' refused: " + reason);
+}
+
+Handle handle(const json& j, const char* key, std::string_view event) {
+  const auto it = j.find(key);
+  if (it == j.end()) refuse(event, std::string("missing '") + key + "'");
+  if (!it->is_number_unsigned() && !(it->is_number_integer() && it->get<std::int64_t>() >= 0))
+    refuse(event, std::string("'") + key + "' must be a whole number of 0 or more");
+  return it->get<Handle>();
+}
+
+void check_args(const Event& event, std::string_view name) {
+  const std::vector<Arg> expected = expected_args(event.kind);
+  for (const auto& [key, value] : event.args) {
+    bool known = false;
+    for (const Arg& arg : expected) known = known || arg.key == key;
+    if (!known) refuse(name, "unknown argument '" + key + "'");
+  }
+  for (const Arg& arg : expected) {
+    const Value* value = event.args.find(arg.key);
+    if (value == nullptr) {
+      if (arg.required) refuse(name, "missing argument '" + std::string(arg.key) + "'");
+      continue;
+    }
+    if (arg.need == Need::map && !value->is_map())
+      refuse(name, "argument '" + std::string(arg.key) + "' must be a map, got " +
+                       value->kind_name());
+    if (arg.need == Need::boolean && !value->is_bool())
+      refuse(name, "argument '" + std::string(arg.key) + "' must be a bool, got " +
+                       value->kind_name());
+  }
+  if (const Value* time = event.args.find("time"); time != nullptr && !time->is_datetime())
+    refuse(name, std::string("argument 'time' must be a date-time, got ") + time->kind_name());
+  if (const Value* sizes = event.args.find("file_sizes"); sizes != nullptr) {
+    for (const auto& [path, size] : sizes->as_map())
+      if (!size.is_int() && !size.is_none())
+        refuse(name, "the size of '" + path + "' must be an integer or none");
+  }
+}
+
+}  // namespace
+
+std::string_view event_name(EventKind kind) noexcept {
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+std::optional<EventKind> event_kind(std::string_view name) noexcept {
+  for (std::size_t i = 0; i < kNames.size(); ++i)
+    if (kNames[i] == name) return static_cast<EventKind>(i);
+  return std::nullopt;
+}
+
+bool creates_node(EventKind kind) noexcept {
+  return kind == EventKind::create_trialkit || kind == EventKind::add_task ||
+         kind == EventKind::add_plugin || kind == EventKind::add_section;
+}
+
+std::string encode_event(const Event& event) {
+  json line = json::object();
+  line["event"] = event_name(event.kind);
+  line["node"] = event.node;
+  if (creates_node(event.kind)) line["child"] = event.child;
+  line["args"] = encode_map(event.args);
+  return line.dump(-1, ' ', false, json::error_handler_t::strict);
+}
+
+Event decode_event(std::string_view line) {
+  if (line.size() > kMaxFrameSize)
+    refuse("", "a frame of " + std::to_string(line.size()) + " bytes is over the limit of " +
+                   std::to_string(kMaxFrameSize) + " bytes");
+  // Nesting is counted before parsing, so a deep frame is refused by its depth.
+  int depth = 0;
+  bool in_text = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (in_text) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_text = false;
+    } else if (c == '"') {
+      in_text = true;
+    } else if (c == '[' || c == '{') {
+      // The frame itself and the args map take two levels above the values.
+      if (++depth > 2 * kMaxDepth + 4)
+        refuse("", "nested deeper than the limit at byte " + std::to_string(i));
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  json frame;
+  try {
+    frame = json::parse(line);
+  } catch (const json::parse_error& e) {
+    const std::string what = e.what();
+    const bool utf8 = what.find("UTF-8") != std::string::npos;
+    refuse("", std::string(utf8 ? "invalid UTF-8" : "not JSON") + " at byte " +
+                   std::to_string(e.byte) + " (" + what + ")");
+  }
+  if (!frame.is_object()) refuse("", "a frame must be a JSON object");
+  const auto name_it = frame.find("event");
+  if (name_it == frame.end() || !name_it->is_string()) refuse("", "missing the event name");
+  const std::string& name = name_it->get_ref<const std::string&>();
+  const std::optional<EventKind> kind = event_kind(name);
+  if (!kind) refuse(name, "unknown event");
+  for (const auto& [key, value] : frame.items())
+    if (key != "event" && key != "node" && key != "args" &&
+        !(key == "child" && creates_node(*kind)))
+      refuse(name, "unknown member '" + key + "'");
+  Event event{*kind, handle(frame, "node", name), 0, {}};
+  if (creates_node(*kind)) event.child = handle(frame, "child", name);
+  const auto args = frame.find("args");
+  if (args == frame.end()) refuse(name, "missing 'args'");
+  try {
+    event.args = decode_map(*args);
+  } catch (const ProtocolError& e) {
+    refuse(name, std::string("args: ") + e.what());
+  }
+  check_args(event, name);
+  return event;
+}
+
+}  // namespace morvi::service::protocol

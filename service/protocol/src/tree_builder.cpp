@@ -1,0 +1,221 @@
+#include "morvi/service/protocol/tree_builder.hpp"
+
+#include <string>
+#include <utility>
+
+#include "morvi/results.hpp"
+#include "morvi/utils/utils.hpp"
+
+namespace morvi::service::protocol {
+namespace {
+
+using reporter::trialkit::NodeKind;
+using reporter::trialkit::ReportObjectBase;
+using reporter::trialkit::TrialKit;
+
+[[noreturn]] void refuse(const Event& event, const std::string& reason) {
+  throw ProtocolError("event '" + std::string(event_name(event.kind)) + "' on node " +
+                      std::to_string(event.node) + " refused: " + reason);
+}
+
+const char* kind_label(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::TrialKit: return "trialkit";
+    case NodeKind::Task: return "task";
+    case NodeKind::Plugin: return "plugin";
+    case NodeKind::Section: return "section";
+    case NodeKind::Base: break;
+  }
+  return "node";
+}
+
+// The fields a runner's data may not set, or may set only with values the node accepts: the
+// node API would refuse them part way through an update.
+void check_data(const Event& event, const ReportObjectBase& node, const Map& data) {
+  for (const auto& [key, value] : data) {
+    if (key == "tasks" || key == "sections")
+      refuse(event, "'" + key + "' cannot be set: children are added by their own events");
+    if (key == "fullid") refuse(event, "'fullid' is derived and cannot be set");
+    if (key == "result" && node.node_kind() == NodeKind::TrialKit)
+      refuse(event, "a trialkit's result is derived from its tasks and cannot be set");
+    if (key == "extra" && !value.is_map())
+      refuse(event, std::string("'extra' must be a map, got ") + value.kind_name());
+    if ((key == "result" || key == "health_result") && !value.is_none() && !value.is_result())
+      refuse(event, "'" + key + "' must be a result value or none, got " + value.kind_name());
+  }
+}
+
+bool sets_start(const Map& data, bool current) {
+  const Value* start = data.find("starttime");
+  return start == nullptr ? current : !start->is_none();
+}
+
+}  // namespace
+
+std::size_t TreeBuilder::running() const {
+  std::size_t n = 0;
+  for (const auto& [handle, entry] : nodes_) n += entry.started && !entry.stopped;
+  return n;
+}
+
+TreeBuilder::Entry& TreeBuilder::find(const Event& event) {
+  const auto it = nodes_.find(event.node);
+  if (it == nodes_.end()) refuse(event, "no node has this handle");
+  return it->second;
+}
+
+void TreeBuilder::apply(const Event& event) {
+  try {
+    if (event.kind == EventKind::create_trialkit) {
+      if (trialkit_) refuse(event, "the trialkit exists already");
+      if (event.node != kTrialKitHandle) refuse(event, "the trialkit's handle is 0");
+      trialkit_ = TrialKit::create(event.args.at("id"), event.args.at("seq_num"),
+                                   event.args.find("type") ? event.args.at("type") : Value());
+      nodes_.emplace(kTrialKitHandle, Entry{trialkit_.get()});
+      order_.push_back(kTrialKitHandle);
+    } else {
+      Entry& entry = find(event);
+      if (creates_node(event.kind))
+        add(event, entry);
+      else
+        lifecycle(event, entry);
+    }
+  } catch (const ProtocolError&) {
+    throw;
+  } catch (const std::exception& e) {
+    refuse(event, e.what());
+  }
+  ++applied_;
+}
+
+void TreeBuilder::add(const Event& event, Entry& parent) {
+  if (event.child <= last_handle_ || nodes_.count(event.child))
+    refuse(event, "handle " + std::to_string(event.child) +
+                      " is not above every handle given before (" + std::to_string(last_handle_) +
+                      ")");
+  Value id = event.args.at("id");
+  Value seq_num = event.args.at("seq_num");
+  Value type = event.args.find("type") ? event.args.at("type") : Value();
+  ReportObjectBase& p = *parent.node;
+  ReportObjectBase* child = nullptr;
+  const NodeKind kind = p.node_kind();
+  switch (event.kind) {
+    case EventKind::add_task:
+      if (kind == NodeKind::TrialKit)
+        child = static_cast<TrialKit&>(p).add_task(std::move(id), std::move(seq_num), std::move(type)).get();
+      break;
+    case EventKind::add_plugin:
+      if (kind == NodeKind::TrialKit)
+        child = static_cast<TrialKit&>(p).add_plugin(std::move(id), std::move(seq_num), std::move(type)).get();
+      else if (kind == NodeKind::Task)
+        child = static_cast<reporter::trialkit::Task&>(p)
+                    .add_plugin(std::move(id), std::move(seq_num), std::move(type)).get();
+      break;
+    case EventKind::add_section:
+      if (kind == NodeKind::Task)
+        child = static_cast<reporter::trialkit::Task&>(p)
+                    .add_section(std::move(id), std::move(seq_num), std::move(type)).get();
+      else if (kind == NodeKind::Plugin)
+        child = static_cast<reporter::trialkit::Plugin&>(p)
+                    .add_section(std::move(id), std::move(seq_num), std::move(type)).get();
+      else if (kind == NodeKind::Section)
+        child = static_cast<reporter::trialkit::Section&>(p)
+                    .add_section(std::move(id), std::move(seq_num), std::move(type)).get();
+      break;
+    default: break;
+  }
+  if (child == nullptr)
+    refuse(event, std::string("a ") + kind_label(kind) + " cannot hold a " +
+                      std::string(event_name(event.kind)).substr(4));
+  nodes_.emplace(event.child, Entry{child});
+  order_.push_back(event.child);
+  last_handle_ = event.child;
+}
+
+void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
+  ReportObjectBase& node = *entry.node;
+  switch (event.kind) {
+    case EventKind::start:
+    case EventKind::stop: {
+      const bool start = event.kind == EventKind::start;
+      Map options = event.args.at("options").as_map();
+      check_data(event, node, options);
+      const Value* time = event.args.find("time");
+      const bool reads_clock = start || entry.started;
+      if (reads_clock && time == nullptr)
+        refuse(event, "the node reads its clock, but the event carries no time");
+      if (!start && node.node_kind() == NodeKind::TrialKit) {
+        const Value* planned = options.find("num_tasks");
+        if (planned != nullptr && !planned->is_number())
+          refuse(event, std::string("'num_tasks' must be a number, got ") + planned->kind_name());
+      }
+      const Value* sizes = event.args.find("file_sizes");
+      const Map no_sizes;
+      const Map& known = sizes ? sizes->as_map() : no_sizes;
+      std::optional<DateTime> at;
+      if (time != nullptr) at = time->as_datetime();
+      utils::ScopedClock clock([&] {
+        if (!at) throw ProtocolError("the node read its clock, but the event carries no time");
+        return *at;
+      });
+      utils::ScopedFileSize file_sizes([&](const std::string& path) -> std::optional<std::int64_t> {
+        const Value* size = known.find(path);
+        if (size == nullptr || !size->is_int()) return std::nullopt;
+        return size->as_int();
+      });
+      const bool started = start ? sets_start(options, true) : entry.started;
+      if (start)
+        node.start(std::move(options));
+      else
+        node.stop(std::move(options));
+      if (at) last_time_ = at;
+      entry.started = started;
+      if (!start) entry.stopped = true;
+      return;
+    }
+    case EventKind::update: {
+      const Map& data = event.args.at("data").as_map();
+      check_data(event, node, data);
+      node.update(data);
+      entry.started = sets_start(data, entry.started);
+      return;
+    }
+    case EventKind::update_extra:
+      node.update_extra(event.args.at("data").as_map(), event.args.at("list_extend").as_bool());
+      return;
+    case EventKind::add_detail: node.add_detail(event.args.at("detail")); return;
+    case EventKind::set_result: {
+      if (node.node_kind() != NodeKind::Task)
+        refuse(event, std::string("a ") + kind_label(node.node_kind()) +
+                          " has no result of its own to set");
+      const Value& result = event.args.at("result");
+      if (!result.is_none() && !result.is_result())
+        refuse(event, std::string("a result must be a result value or none, got ") +
+                          result.kind_name());
+      static_cast<reporter::trialkit::Task&>(node).set_result(result);
+      return;
+    }
+    case EventKind::roll_up: node.roll_up(); return;
+    default: break;
+  }
+  refuse(event, "not a node operation");
+}
+
+void TreeBuilder::close_running(std::string_view reason) {
+  const DateTime at = last_time_ ? *last_time_ : utils::get_time();
+  utils::ScopedClock clock([&] { return at; });
+  utils::ScopedFileSize sizes([](const std::string&) { return std::optional<std::int64_t>(); });
+  const results::TestResult errored(results::ResultCode::errored, std::string(reason));
+  for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+    Entry& entry = nodes_.at(*it);
+    if (!entry.started || entry.stopped) continue;
+    ReportObjectBase& node = *entry.node;
+    node.add_detail(Value(std::string(reason)));
+    reporter::trialkit::Options options;
+    if (node.node_kind() != NodeKind::TrialKit) options.set("result", Value(errored));
+    node.stop(std::move(options));
+    entry.stopped = true;
+  }
+}
+
+}  // namespace morvi::service::protocol

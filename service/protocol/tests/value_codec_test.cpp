@@ -1,0 +1,122 @@
+// The typed encoding against values of every kind, read back through a JSON text.
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "morvi/results.hpp"
+#include "morvi/service/protocol/value_codec.hpp"
+
+namespace morvi::service::protocol {
+namespace {
+
+using nlohmann::json;
+
+Value through_text(const Value& v) { return decode_value(json::parse(encode_value(v).dump())); }
+
+class Thing : public Object {
+ public:
+  std::string type_name() const override { return "Thing"; }
+  std::string repr() const override { return "<Thing 7>"; }
+};
+
+TEST(ValueCodec, EveryKindComesBackEqual) {
+  const results::TestResult failed(results::ResultCode::failed, "CRC errors",
+                                   Map{{"port", Value("Ethernet1/3")}, {"n", Value(4)}});
+  results::ResultCounter tally;
+  tally.set_count("failed", 3);
+  tally.set_count("custom", 2);
+  tally.set_weight(0.25);
+  const Value values[] = {
+      Value(),
+      Value(true),
+      Value(std::numeric_limits<std::int64_t>::max()),
+      Value(std::numeric_limits<std::int64_t>::min()),
+      Value((std::int64_t{1} << 53) + 1),
+      Value(0.1),
+      Value(1.0),
+      Value(1e300),
+      Value(5e-324),
+      Value("text with \"quotes\", \xc3\xa9 and \n"),
+      Value::list({Value(1), Value("a"), Value::list({})}),
+      Value::tuple({Value(1), Value::tuple({})}),
+      Value(Map{{"$", Value(1)}, {"b", Value(Map{{"c", Value(2.5)}})}}),
+      Value::attr_map(Map{{"x", Value(1)}}),
+      Value(DateTime(2024, 2, 29, 23, 59, 58, 123456, 330)),
+      Value(DateTime(2024, 1, 2, 3, 4, 5, 0, -600)),
+      Value(DateTime(1, 1, 1)),
+      Value(failed),
+      Value(results::Passed),
+      Value(tally),
+      Value::error("ValueError", {Value("bad"), Value(3)}),
+  };
+  for (const Value& v : values) {
+    const Value back = through_text(v);
+    EXPECT_EQ(back.kind(), v.kind()) << v.to_repr();
+    EXPECT_EQ(back, v) << v.to_repr();
+    EXPECT_EQ(back.to_repr(), v.to_repr());
+  }
+  EXPECT_EQ(through_text(Value(tally)).as_tally().weight(), 0.25);
+  EXPECT_FALSE(through_text(Value(DateTime(2024, 1, 2))).as_datetime().aware());
+}
+
+TEST(ValueCodec, FloatsKeepTheirBitsAndKind) {
+  const double specials[] = {-0.0, std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(), 2.0, -1e-310};
+  for (double x : specials) {
+    const Value back = through_text(Value(x));
+    ASSERT_TRUE(back.is_float()) << x;
+    EXPECT_EQ(std::signbit(back.as_number()), std::signbit(x));
+    EXPECT_EQ(back.as_number(), x);
+  }
+  EXPECT_TRUE(std::isnan(through_text(Value(std::nan(""))).as_number()));
+  EXPECT_TRUE(through_text(Value(3)).is_int());
+}
+
+TEST(ValueCodec, OpaqueObjectsTravelByNameAndRepresentation) {
+  const Value back = through_text(Value::opaque(std::make_shared<Thing>()));
+  ASSERT_TRUE(back.is_opaque());
+  EXPECT_EQ(back.as_object()->type_name(), "Thing");
+  EXPECT_EQ(back.as_object()->repr(), "<Thing 7>");
+}
+
+TEST(ValueCodec, DeepNestingIsRefusedBothWays) {
+  Value deep = Value::list({});
+  for (int i = 0; i < kMaxDepth + 5; ++i) deep = Value(List{deep});
+  EXPECT_THROW(encode_value(deep), SerializationError);
+  Value fine = Value::list({});
+  for (int i = 0; i < kMaxDepth - 1; ++i) fine = Value(List{fine});
+  EXPECT_EQ(through_text(fine), fine);
+
+  json nested = json::array();
+  for (int i = 0; i < kMaxDepth + 5; ++i) nested = json::array({nested});
+  EXPECT_THROW(decode_value(nested), ProtocolError);
+}
+
+TEST(ValueCodec, BadShapesNameWhereAndWhy) {
+  const char* bad[] = {
+      R"({"$": "datetime", "v": [2024, 13, 1, 0, 0, 0, 0]})",
+      R"({"$": "datetime", "v": [2024, 1, 1]})",
+      R"({"$": "datetime", "v": [2024, 1, 1, 0, 0, 0, 0], "offset": 1440})",
+      R"({"$": "result", "code": "splendid"})",
+      R"({"$": "float", "v": "huge"})",
+      R"({"$": "tally", "counts": [["a", 1.5]], "weight": 1.0})",
+      R"({"$": "martian"})",
+      R"({"$": "map", "v": [["a"]]})",
+      R"([1, {"$": 3}])",
+      R"(18446744073709551615)",
+  };
+  for (const char* text : bad) {
+    try {
+      decode_value(json::parse(text));
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find("value at '/"), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morvi::service::protocol
