@@ -33,4 +33,10 @@ void Subcommand::print_error(std::string_view message) const {
   *err_ << error_line(path.substr(0, path.find(' ')), message);
 }
 
+void Subcommand::print_warning(std::string_view message) const {
+  const std::string_view path = parser.prog();
+  out_->flush();
+  *err_ << path.substr(0, path.find(' ')) << ": warning: " << printable_text(message) << "\n";
+}
+
 }  // namespace morvi::cli

@@ -1,7 +1,5 @@
 // A job recorded to events and rebuilt by the tree builder against the same job built in
 // process; events the tree must refuse.
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,12 +10,12 @@
 #include "morvi/service/protocol/recording.hpp"
 #include "morvi/service/protocol/tree_builder.hpp"
 #include "morvi/testing/scratch_dir.hpp"
+#include "recorded_job.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace morvi::service::protocol {
 namespace {
 
-namespace fs = std::filesystem;
 using reporter::trialkit::TrialKit;
 
 // Encodes every event to its line and applies the decoded line, as a journal replay does.
@@ -31,68 +29,19 @@ class BuilderSink : public EventSink {
   std::vector<std::string> lines;
 };
 
-// A clock that advances one millisecond, with an offset, per reading.
-utils::ClockSource ticking_clock() {
-  auto ticks = std::make_shared<std::int64_t>(DateTime(2026, 3, 1, 8).ticks());
-  return [ticks] { return DateTime::from_ticks(*ticks += 1000, 60); };
-}
-
-void grow(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::app) << text; }
-
-// One job, driven alike through either kind of root: logs that grow while nodes run, siblings
-// that share an id, nested steps, results given and rolled up, details, extra data, a plugin
-// that ends in another log and a task whose result is set outright.
-template <class Root>
-void drive(Root& job, const fs::path& dir) {
-  const fs::path task_log = dir / "TaskLog.t1", plugin_log = dir / "plugin.log";
-  std::ofstream(task_log, std::ios::trunc).flush();
-  std::ofstream(plugin_log, std::ios::trunc).flush();
-  job.start(Options{{"suite_name", Value("suite")}, {"host", Value("h")}});
-  auto task = job.add_task(Value("t1"), Value(2));
-  task->start(Options{{"logfile", Value(task_log.string())}, {"description", Value("d")}});
-  auto plugin = task->add_plugin(Value("checks"), Value(3));
-  plugin->start(Options{{"logfile", Value(plugin_log.string())}});
-  auto testcase = task->add_section(Value("tc"), Value(4), Value("Testcase"));
-  testcase->start(Options{{"logfile", Value(task_log.string())}});
-  for (int i = 0; i < 3; ++i) {
-    auto step = testcase->add_section(Value("step"), Value(5 + i), Value("Step"));
-    step->start(Options{{"description", Value("loop " + std::to_string(i))}});
-    grow(task_log, "line " + std::to_string(i) + "\n");
-    step->update_extra(Map{{"tags", Value::list({Value(i)})}});
-    step->update_extra(Map{{"tags", Value::list({Value(i + 1)})}}, i % 2 == 0);
-    step->add_detail(Value("detail " + std::to_string(i)));
-    step->update(Map{{"custom", Value(Map{{"k", Value(i)}})}});
-    const results::TestResult result =
-        i == 1 ? results::TestResult(results::ResultCode::failed, "why", Map{{"n", Value(i)}})
-               : results::Passed;
-    step->stop(Options{{"result", Value(result)}});
-  }
-  auto never = testcase->add_section(Value("never_started"), Value(9), Value("Step"));
-  never->stop();
-  grow(plugin_log, "checked\n");
-  testcase->stop();
-  plugin->stop(Options{{"logfile", Value((dir / "other.log").string())}});
-  task->set_result(Value(results::Blocked));
-  task->stop();
-  auto job_plugin = job.add_plugin(Value("archiver"), Value(10));
-  job_plugin->start();
-  job_plugin->stop();
-  job.stop(Options{{"num_tasks", Value(2)}});
-}
-
 TEST(TreeBuilder, RecordedJobEqualsTheJobBuiltInProcess) {
   morvi::testing::ScratchDir scratch;
   std::shared_ptr<TrialKit> direct;
   {
-    utils::ScopedClock clock(ticking_clock());
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
     direct = TrialKit::create(Value("job"), Value(1));
-    drive(*direct, scratch.path());
+    testing_jobs::drive(*direct, scratch.path());
   }
   auto sink = std::make_shared<BuilderSink>();
   {
-    utils::ScopedClock clock(ticking_clock());
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
     auto recorded = RecordingTrialKit::create(sink, Value("job"), Value(1));
-    drive(*recorded, scratch.path());
+    testing_jobs::drive(*recorded, scratch.path());
   }
   ASSERT_TRUE(sink->builder.trialkit());
   EXPECT_EQ(sink->builder.applied(), sink->lines.size());

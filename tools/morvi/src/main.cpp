@@ -1,6 +1,7 @@
 // The morvi command line.
 #include "morvi/cli/program.hpp"
 #include "morvi/reporter/commands.hpp"
+#include "morvi/service/journal/replay_command.hpp"
 #include "show_results_file.hpp"
 
 int main(int argc, char** argv) {
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
       .add<morvi::tools::ShowResultsFile>();
   morvi.add_group("validate", "validate files", "Validates files against their formats.")
       .add<morvi::reporter::commands::ValidateResultsFile>();
+  morvi.add<morvi::service::journal::ReplayJournal>();
   return morvi.main(argc, argv);
 }

@@ -168,6 +168,7 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "commands:\n"
             "  show        show files in a readable form\n"
             "  validate    validate files\n"
+            "  replay      rebuild a job's results documents from its journal\n"
             "\n"
             "options:\n"
             "  -h, --help  show this help message and exit\n"
@@ -277,7 +278,7 @@ TEST_F(MorviTool, UsageErrorsNameTheWord) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "usage: morvi [-h] [--version] <command> ...\n"
-            "morvi: error: invalid command 'validat' (choose from show, validate)\n");
+            "morvi: error: invalid command 'validat' (choose from show, validate, replay)\n");
   const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
   EXPECT_EQ(option.status, 2);
   EXPECT_EQ(option.err,

@@ -70,6 +70,8 @@ class Subcommand {
   // the tool says otherwise), after flushing the output, for a command that goes on after an
   // error.
   void print_error(std::string_view message) const;
+  // The same line as a warning ("<tool>: warning: <message>"), for a command that goes on.
+  void print_warning(std::string_view message) const;
 
  private:
   std::ostream* out_;

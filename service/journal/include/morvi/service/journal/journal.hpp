@@ -1,0 +1,74 @@
+#pragma once
+// The journal: a file of event lines (JSON Lines) that holds everything needed to rebuild a
+// report tree. The first line is the header {"format": "morvi-events", "version": 1}; every
+// further line is one encoded event, in the order the events were applied.
+//
+// A crash can leave the last line torn or partial (or as zero bytes a file system left
+// behind); the reader drops it with one warning naming its byte offset. A bad line anywhere
+// else is an error naming the line.
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "morvi/service/protocol/recording.hpp"
+#include "morvi/service/protocol/tree_builder.hpp"
+
+namespace morvi::service::journal {
+
+// When the writer asks the operating system to put the lines on the disk: never (the file
+// system decides), batch (written out and synced at most every 100 ms of events, so at most
+// that much is at risk while events keep coming; an owner that goes idle calls flush), always
+// (every event, before append returns).
+enum class FsyncPolicy { never, batch, always };
+
+// Appends event lines to a journal file, writing the header when the file is new or empty.
+class JournalWriter : public protocol::EventSink {
+ public:
+  static constexpr std::chrono::milliseconds kBatchInterval{100};
+
+  // std::system_error naming the path when it cannot be opened.
+  JournalWriter(const std::string& path, FsyncPolicy policy);
+  ~JournalWriter() override;
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
+
+  void send(const protocol::Event& event) override { append(protocol::encode_event(event)); }
+  // Appends one encoded event line (without its newline).
+  void append(const std::string& line);
+  // Writes out what is held back and syncs it (unless the policy is never).
+  void flush() override;
+
+ private:
+  void write_out();
+
+  std::string path_;
+  FsyncPolicy policy_;
+  int fd_ = -1;
+  std::string pending_;
+  std::chrono::steady_clock::time_point last_sync_;
+};
+
+// The lines of a journal, read whole.
+struct JournalContents {
+  std::vector<protocol::Event> events;
+  // Set when the last line was torn: names its byte offset.
+  std::optional<std::string> warning;
+};
+
+// Reads and decodes the journal at `path`. std::system_error when it cannot be read;
+// protocol::ProtocolError naming the path and line for a missing or foreign header or a bad
+// line before the last.
+JournalContents read_journal(const std::string& path);
+
+struct Replay {
+  protocol::TreeBuilder builder;
+  std::optional<std::string> warning;
+};
+
+// Rebuilds the tree a journal holds. Also ProtocolError naming the line for an event the tree
+// refuses.
+Replay replay(const std::string& path);
+
+}  // namespace morvi::service::journal

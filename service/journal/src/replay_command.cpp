@@ -1,0 +1,92 @@
+#include "morvi/service/journal/replay_command.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <system_error>
+
+#include "morvi/reporter/markfolio.hpp"
+#include "morvi/service/journal/journal.hpp"
+
+namespace morvi::service::journal {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kEndedEarly =
+    "the job ended early: the journal ends before this node stopped";
+
+// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
+void write_whole(const fs::path& path, const std::string& text) {
+  const fs::path temporary = path.string() + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      throw std::system_error(std::make_error_code(std::errc::io_error),
+                              "cannot write '" + temporary.string() + "'");
+    }
+  }
+  fs::rename(temporary, path);
+}
+
+}  // namespace
+
+ReplayJournal::ReplayJournal(const cli::CommandSetup& setup) : Subcommand(setup) {
+  parser.add_argument("journal", "JOURNAL", Kind::Text, "the event journal to replay");
+  parser.add_argument("--output", "DIR", Kind::Text, "folder the four documents are written to")
+      .abbreviated("-o")
+      .mandatory();
+  parser.add_flag("--close", "stop the nodes still running, as errored");
+}
+
+cli::Status ReplayJournal::run(const cli::Arguments& args) {
+  const std::string& path = args["journal"].as_text();
+  const fs::path dir = args["output"].as_text();
+  Replay replayed;
+  try {
+    replayed = replay(path);
+  } catch (const protocol::ProtocolError& e) {
+    print_error(e.what());
+    return cli::ERROR;
+  } catch (const std::system_error& e) {
+    print_error(e.what());
+    return cli::IO_ERROR;
+  }
+  if (replayed.warning) print_warning(*replayed.warning);
+  const auto trialkit = replayed.builder.trialkit();
+  if (!trialkit) {
+    print_error(path + ": the journal holds no trialkit");
+    return cli::ERROR;
+  }
+  if (args["close"].as_bool()) replayed.builder.close_running(kEndedEarly);
+  std::string json;
+  std::string yaml;
+  try {
+    json = trialkit->dump_json();
+    yaml = trialkit->dump_yaml();
+  } catch (const std::exception& e) {
+    print_error(path + ": " + e.what());
+    return cli::ERROR;
+  }
+  try {
+    fs::create_directories(dir);
+    write_whole(dir / "results.json", json);
+    write_whole(dir / "results.yaml", yaml);
+    reporter::markfolio::MarkFolio(dir.string(), *trialkit).generate_xml({}, {});
+  } catch (const std::system_error& e) {
+    print_error(e.what());
+    return cli::IO_ERROR;
+  } catch (const std::exception& e) {
+    print_error(e.what());
+    return cli::ERROR;
+  }
+  out() << "replayed " << replayed.builder.applied() << " events into " << dir.string() << "\n";
+  return std::nullopt;
+}
+
+}  // namespace morvi::service::journal

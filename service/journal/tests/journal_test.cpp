@@ -1,0 +1,128 @@
+// Jobs recorded into journals and replayed, against the same job built in process; journals
+// cut short as a crash leaves them; journals that are not.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "../../protocol/tests/recorded_job.hpp"
+#include "morvi/reporter/markfolio.hpp"
+#include "morvi/reporter/schema/fast_check.hpp"
+#include "morvi/service/journal/journal.hpp"
+#include "morvi/testing/scratch_dir.hpp"
+
+namespace morvi::service::journal {
+namespace {
+
+namespace fs = std::filesystem;
+using reporter::trialkit::TrialKit;
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The four documents of a tree, by name.
+std::map<std::string, std::string> documents(const TrialKit& job, const fs::path& dir) {
+  fs::create_directories(dir);
+  reporter::markfolio::MarkFolio(dir.string(), job).generate_xml({}, {});
+  return {{"json", job.dump_json()},
+          {"yaml", job.dump_yaml()},
+          {"details", slurp(dir / "ResultsDetails.xml")},
+          {"summary", slurp(dir / "ResultsSummary.xml")}};
+}
+
+fs::path record(const fs::path& dir, FsyncPolicy policy) {
+  const fs::path journal = dir / "events.journal";
+  fs::remove(journal);
+  auto writer = std::make_shared<JournalWriter>(journal.string(), policy);
+  utils::ScopedClock clock(testing_jobs::ticking_clock());
+  auto job = protocol::RecordingTrialKit::create(writer, Value("job"), Value(1));
+  testing_jobs::drive(*job, dir);
+  return journal;
+}
+
+TEST(Journal, ReplayGivesTheDocumentsOfTheJobBuiltInProcess) {
+  morvi::testing::ScratchDir scratch;
+  std::shared_ptr<TrialKit> direct;
+  {
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
+    direct = TrialKit::create(Value("job"), Value(1));
+    testing_jobs::drive(*direct, scratch.path());
+  }
+  const auto expected = documents(*direct, scratch.path() / "direct");
+  for (FsyncPolicy policy : {FsyncPolicy::never, FsyncPolicy::batch, FsyncPolicy::always}) {
+    const fs::path journal = record(scratch.path(), policy);
+    const std::string first_line = slurp(journal).substr(0, slurp(journal).find('\n'));
+    const auto header = nlohmann::json::parse(first_line);
+    EXPECT_EQ(header["format"], "morvi-events");
+    EXPECT_EQ(header["version"], 1);
+    Replay replayed = replay(journal.string());
+    EXPECT_FALSE(replayed.warning);
+    EXPECT_EQ(documents(*replayed.builder.trialkit(), scratch.path() / "replayed"), expected);
+  }
+}
+
+TEST(Journal, CutAnywhereReplaysWithOneWarningAndValidDocuments) {
+  morvi::testing::ScratchDir scratch;
+  const std::string whole = slurp(record(scratch.path(), FsyncPolicy::never));
+  // Cuts fall after the line that creates the trialkit.
+  const std::size_t header_end = whole.find('\n', whole.find('\n') + 1) + 1;
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<std::size_t> offset(header_end + 1, whole.size() - 1);
+  const fs::path cut_path = scratch.path() / "cut.journal";
+  for (int round = 0; round < 40; ++round) {
+    const std::size_t at = round == 0 ? whole.size() - 1 : offset(random);
+    write_text(cut_path, whole.substr(0, at));
+    Replay replayed = replay(cut_path.string());
+    // A line that lost only its newline is whole.
+    const bool torn = whole[at - 1] != '\n' && whole[at] != '\n';
+    ASSERT_EQ(replayed.warning.has_value(), torn) << at;
+    if (torn) {
+      const std::size_t line_start = whole.rfind('\n', at - 1) + 1;
+      EXPECT_NE(replayed.warning->find("at byte " + std::to_string(line_start)),
+                std::string::npos) << *replayed.warning;
+    }
+    auto job = replayed.builder.trialkit();
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(reporter::schema::check_results_text(job->dump_json(), "cut").empty()) << at;
+    replayed.builder.close_running("the job ended early");
+    EXPECT_EQ(replayed.builder.running(), 0u);
+    EXPECT_TRUE(reporter::schema::check_results_text(job->dump_json(), "closed").empty()) << at;
+  }
+}
+
+TEST(Journal, BadJournalsNameTheLine) {
+  morvi::testing::ScratchDir scratch;
+  const std::string whole = slurp(record(scratch.path(), FsyncPolicy::never));
+  const fs::path path = scratch.path() / "bad.journal";
+  const std::size_t second = whole.find('\n') + 1;
+  const std::size_t third = whole.find('\n', second) + 1;
+  const auto expect_error = [&](const std::string& text, const std::string& where) {
+    write_text(path, text);
+    try {
+      replay(path.string());
+      ADD_FAILURE() << "replayed " << where;
+    } catch (const protocol::ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find(path.string() + ":" + where), std::string::npos)
+          << e.what();
+    }
+  };
+  expect_error(whole.substr(0, third) + "{\"event\": \"nonsense\"}\n" + whole.substr(third), "3");
+  expect_error("{\"format\": \"other\", \"version\": 1}\n" + whole.substr(second), "1");
+  expect_error("{\"format\": \"morvi-events\", \"version\": 2}\n" + whole.substr(second), "1");
+  // A well-formed event the tree refuses, before the end: a second trialkit.
+  expect_error(whole.substr(0, third) + whole.substr(second, third - second) + whole.substr(third),
+               "3");
+  EXPECT_THROW(replay((scratch.path() / "missing.journal").string()), std::system_error);
+}
+
+}  // namespace
+}  // namespace morvi::service::journal
