@@ -40,6 +40,8 @@ void check_data(const Event& event, const ReportObjectBase& node, const Map& dat
       refuse(event, "a trialkit's result is derived from its tasks and cannot be set");
     if (key == "extra" && !value.is_map())
       refuse(event, std::string("'extra' must be a map, got ") + value.kind_name());
+    if ((key == "starttime" || key == "stoptime") && !value.is_none() && !value.is_datetime())
+      refuse(event, "'" + key + "' must be a date-time or none, got " + value.kind_name());
     if ((key == "result" || key == "health_result") && !value.is_none() && !value.is_result())
       refuse(event, "'" + key + "' must be a result value or none, got " + value.kind_name());
   }
@@ -144,6 +146,11 @@ void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
       const bool reads_clock = start || entry.started;
       if (reads_clock && time == nullptr)
         refuse(event, "the node reads its clock, but the event carries no time");
+      // The run time is the stop time less the start time: one naive and one aware cannot be
+      // subtracted.
+      if (!start && time != nullptr && node.starttime().is_datetime() &&
+          node.starttime().as_datetime().aware() != time->as_datetime().aware())
+        refuse(event, "the stop time and the start time must both carry a UTC offset or neither");
       if (!start && node.node_kind() == NodeKind::TrialKit) {
         const Value* planned = options.find("num_tasks");
         if (planned != nullptr && !planned->is_number())
@@ -210,6 +217,12 @@ void TreeBuilder::close_running(std::string_view reason) {
     Entry& entry = nodes_.at(*it);
     if (!entry.started || entry.stopped) continue;
     ReportObjectBase& node = *entry.node;
+    // A node whose start time does not compare with the last reading stops at its start.
+    const Value& started = node.starttime();
+    const DateTime stop_at = started.is_datetime() && started.as_datetime().aware() != at.aware()
+                                 ? started.as_datetime()
+                                 : at;
+    utils::ScopedClock node_clock([&] { return stop_at; });
     node.add_detail(Value(std::string(reason)));
     reporter::trialkit::Options options;
     if (node.node_kind() != NodeKind::TrialKit) options.set("result", Value(errored));

@@ -79,6 +79,8 @@ TEST(TreeBuilder, RefusedEventsLeaveTheTreeAsItWas) {
        "'extra' must be a map"},
       {Event{EventKind::update, 0, 0, Map{{"data", Value(Map{{"result", Value()}})}}},
        "derived"},
+      {Event{EventKind::update, 1, 0, Map{{"data", Value(Map{{"starttime", Value("noon")}})}}},
+       "must be a date-time"},
       {Event{EventKind::set_result, 0, 0, Map{{"result", Value(results::Failed)}}},
        "no result of its own"},
       {Event{EventKind::stop, 0, 0, Map{{"options", Value(Map{{"num_tasks", Value("x")}})}}},
@@ -96,6 +98,26 @@ TEST(TreeBuilder, RefusedEventsLeaveTheTreeAsItWas) {
     EXPECT_EQ(builder.trialkit()->dump_json(), before) << encode_event(event);
   }
   EXPECT_EQ(builder.applied(), 2u);
+}
+
+TEST(TreeBuilder, NaiveAndAwareTimesOfOneNodeAreRefusedOrReconciled) {
+  TreeBuilder builder;
+  builder.apply(add(EventKind::create_trialkit, 0, 0));
+  builder.apply(add(EventKind::add_task, 0, 1));
+  builder.apply(add(EventKind::add_task, 0, 2));
+  const Map naive{{"options", Value(Map{})}, {"time", Value(DateTime(2026, 1, 1, 10))}};
+  const Map aware{{"options", Value(Map{})}, {"time", Value(DateTime(2026, 1, 1, 11, 0, 0, 0, 0))}};
+  builder.apply(Event{EventKind::start, 1, 0, naive});
+  builder.apply(Event{EventKind::start, 2, 0, aware});
+  const std::string before = builder.trialkit()->dump_json();
+  EXPECT_THROW(builder.apply(Event{EventKind::stop, 1, 0, aware}), ProtocolError);
+  EXPECT_EQ(builder.trialkit()->dump_json(), before);
+  // Closing stops the naive one at its own start, the aware one at the last reading.
+  builder.close_running("ended");
+  EXPECT_EQ(builder.running(), 0u);
+  const auto& tasks = builder.trialkit()->testscripts();
+  EXPECT_EQ(reporter::trialkit::node_of(tasks.at(0)).runtime().as_number(), 0.0);
+  EXPECT_TRUE(reporter::trialkit::node_of(tasks.at(1)).stoptime().as_datetime().aware());
 }
 
 TEST(TreeBuilder, CloseStopsRunningNodesAsErrored) {
