@@ -1,11 +1,11 @@
-#include "morvi/reporter/client/trialkit_client.hpp"
+#include "morvi/service/clients/trialkit_client.hpp"
 
 #include <gtest/gtest.h>
 
-namespace morvi::reporter::client {
+namespace morvi::service::clients {
 namespace {
 
-using trialkit::TrialKit;
+using reporter::trialkit::TrialKit;
 
 TEST(TrialKitClient, RecordsAreTheNodesDictionariesWithEveryChildReachable) {
   auto job = TrialKit::create("job", 1);
@@ -41,4 +41,4 @@ TEST(TrialKitClient, SeesTheTreeAsItIsAtEachRequest) {
 }
 
 }  // namespace
-}  // namespace morvi::reporter::client
+}  // namespace morvi::service::clients

@@ -1,13 +1,14 @@
-#include "morvi/reporter/client/trialkit_client.hpp"
+#include "morvi/service/clients/trialkit_client.hpp"
 
 #include <vector>
 
 #include "morvi/reporter/client/child_identifiers.hpp"
 
-namespace morvi::reporter::client {
+namespace morvi::service::clients {
 
-using trialkit::node_of;
-using trialkit::ReportObjectBase;
+using reporter::client::ChildIdentifiers;
+using reporter::trialkit::node_of;
+using reporter::trialkit::ReportObjectBase;
 
 namespace {
 
@@ -49,4 +50,4 @@ Value TrialKitClient::get_section(const List& id_list) {
   return record_of(*node);
 }
 
-}  // namespace morvi::reporter::client
+}  // namespace morvi::service::clients

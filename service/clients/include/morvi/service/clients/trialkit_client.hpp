@@ -5,12 +5,12 @@
 #include "morvi/reporter/client.hpp"
 #include "morvi/reporter/trialkit.hpp"
 
-namespace morvi::reporter::client {
+namespace morvi::service::clients {
 
-class TrialKitClient : public ReporterClient {
+class TrialKitClient : public reporter::client::ReporterClient {
  public:
   // `root` is the top node; usually the job's TrialKit.
-  explicit TrialKitClient(std::shared_ptr<trialkit::ReportObjectBase> root);
+  explicit TrialKitClient(std::shared_ptr<reporter::trialkit::ReportObjectBase> root);
 
   Value get_trialkit() override;
   // Follows the ids through each node's child list, taking the first child whose id equals
@@ -18,7 +18,7 @@ class TrialKitClient : public ReporterClient {
   Value get_section(const List& id_list) override;
 
  private:
-  std::shared_ptr<trialkit::ReportObjectBase> root_;
+  std::shared_ptr<reporter::trialkit::ReportObjectBase> root_;
 };
 
-}  // namespace morvi::reporter::client
+}  // namespace morvi::service::clients
