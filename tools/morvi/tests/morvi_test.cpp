@@ -1,6 +1,7 @@
 // The morvi executable as a user runs it: exit statuses, standard output and standard error.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -328,6 +329,34 @@ TEST_F(MorviTool, ProblemLinesAreEscaped) {
   EXPECT_EQ(r.out,
             "/report: Object contains a property that could not be validated using "
             "'properties' or 'additionalProperties' constraints: 'a\\nb: forged\\x1b[2J'.\n");
+}
+
+TEST_F(MorviTool, ReplayWritesTheDocumentsOfACutJournal) {
+  const std::string header = "{\"format\":\"morvi-events\",\"version\":1}\n";
+  const std::string events =
+      "{\"event\":\"create_trialkit\",\"node\":0,\"child\":0,\"args\":{\"id\":\"j\",\"seq_num\":1}}\n"
+      "{\"event\":\"start\",\"node\":0,\"args\":{\"options\":{},\"time\":{\"$\":\"datetime\","
+      "\"v\":[2026,1,1,0,0,0,0],\"offset\":0}}}\n";
+  const std::string journal = write("cut.journal", header + events + "{\"event\":\"add_ta");
+  const std::string out_dir = (dir_.path() / "out").string();
+  const Outcome replayed = morvi({"replay", journal, "-o", out_dir, "--close"});
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  EXPECT_EQ(replayed.err.rfind("morvi: warning: " + journal + ": the last line, at byte " +
+                                   std::to_string(header.size() + events.size()),
+                               0),
+            0u)
+      << replayed.err;
+  EXPECT_EQ(std::count(replayed.err.begin(), replayed.err.end(), '\n'), 1);
+  for (const char* name : {"results.json", "results.yaml", "ResultsDetails.xml", "ResultsSummary.xml"})
+    EXPECT_TRUE(fs::exists(fs::path(out_dir) / name)) << name;
+  EXPECT_EQ(morvi({"validate", "results", out_dir + "/results.json"}).status, 0);
+
+  EXPECT_EQ(morvi({"replay", journal}).status, 2);
+  EXPECT_EQ(morvi({"replay", (dir_.path() / "missing").string(), "-o", out_dir}).status, 3);
+  const std::string foreign = write("foreign.journal", "{\"format\":\"other\"}\n" + events);
+  const Outcome refused = morvi({"replay", foreign, "-o", out_dir});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find(foreign + ":1: not a journal"), std::string::npos) << refused.err;
 }
 
 }  // namespace
