@@ -1,6 +1,7 @@
 // The morvi command line.
 #include "morvi/cli/program.hpp"
 #include "morvi/reporter/commands.hpp"
+#include "morvi/service/junit/export_junit_command.hpp"
 #include "morvi/service/journal/replay_command.hpp"
 #include "show_results_file.hpp"
 
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
       .add<morvi::tools::ShowResultsFile>();
   morvi.add_group("validate", "validate files", "Validates files against their formats.")
       .add<morvi::reporter::commands::ValidateResultsFile>();
+  morvi.add_group("export", "write results files in other formats",
+                  "Writes results files in the formats other tools read.")
+      .add<morvi::service::junit::ExportJunit>();
   morvi.add<morvi::service::journal::ReplayJournal>();
   return morvi.main(argc, argv);
 }

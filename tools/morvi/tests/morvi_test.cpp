@@ -169,6 +169,7 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "commands:\n"
             "  show        show files in a readable form\n"
             "  validate    validate files\n"
+            "  export      write results files in other formats\n"
             "  replay      rebuild a job's results documents from its journal\n"
             "\n"
             "options:\n"

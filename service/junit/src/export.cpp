@@ -1,0 +1,520 @@
+// The results document is read as a stream of SAX events: a node's own fields are small and
+// are gathered whole, its child lists are never held, so memory stays bounded by one task's
+// XML however large the job is.
+#include "morvi/service/junit/export.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "morvi/errors.hpp"
+#include "xml_text.hpp"
+
+namespace morvi::service::junit {
+
+namespace {
+
+using json = nlohmann::json;
+
+enum class Role { TrialKit, Task, Plugin, Testcase, Step };
+enum class Outcome { Pass, Failure, Error, Skipped };
+
+struct CaseOutcome {
+  Outcome outcome = Outcome::Skipped;
+  std::string value;  // the result's name, "" when the node holds none
+};
+
+// passed and passx pass; failed fails; errored and aborted are errors; skipped and blocked are
+// skipped; a node without a result was never decided and counts as skipped.
+Outcome outcome_of(const std::string& value) {
+  if (value == "passed" || value == "passx") return Outcome::Pass;
+  if (value == "failed") return Outcome::Failure;
+  if (value == "errored" || value == "aborted") return Outcome::Error;
+  return Outcome::Skipped;
+}
+
+bool known_result(const std::string& value) {
+  for (const char* name : {"passed", "passx", "failed", "errored", "aborted", "blocked", "skipped"}) {
+    if (value == name) return true;
+  }
+  return false;
+}
+
+std::string text_of(const json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return {};
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string field_text(const json& fields, const char* name) {
+  const auto it = fields.find(name);
+  return it == fields.end() ? std::string() : text_of(*it);
+}
+
+std::string seconds(const json& fields) {
+  const auto it = fields.find("runtime");
+  double value = it != fields.end() && it->is_number() ? it->get<double>() : 0.0;
+  if (!std::isfinite(value) || value < 0) value = 0.0;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.3f", value);
+  return buffer;
+}
+
+// "2026-12-08 16:56:20.212182+00:00" as the xs:dateTime prefix junit-4 allows.
+std::string timestamp(const json& fields) {
+  std::string text = field_text(fields, "starttime");
+  if (text.size() < 19) return {};
+  text.resize(19);
+  text[10] = 'T';
+  return text;
+}
+
+void attribute(std::string& out, const char* name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  append_xml_text(out, value);
+  out += '"';
+}
+
+// Text kept up to a byte limit, counting what was cut.
+struct BoundedText {
+  std::string text;
+  std::size_t cut = 0;
+
+  void append(std::string_view more, std::size_t limit) {
+    if (cut > 0 || text.size() >= limit) {
+      cut += more.size();
+      return;
+    }
+    const std::size_t room = limit - text.size();
+    const std::size_t kept = utf8_cut(more, room);
+    text.append(more.substr(0, kept));
+    cut += more.size() - kept;
+  }
+  std::string finished() const {
+    if (cut == 0) return text;
+    return text + "\n[... " + std::to_string(cut) + " more bytes cut]";
+  }
+};
+
+struct Case {
+  std::string classname;
+  std::string name;
+  std::string time;
+  CaseOutcome result;
+  std::string reason;
+  BoundedText details;
+  BoundedText log;
+};
+
+struct Suite {
+  std::string name;
+  std::string time;
+  std::string timestamp;
+  std::string properties;
+  std::string body;
+  ExportCounts counts;
+};
+
+struct NodeFrame {
+  Role role;
+  std::size_t depth = 0;
+  json fields = json::object();
+  std::string pending_key;
+  bool children_begun = false;
+};
+
+class JunitWriter final : public nlohmann::json_sax<json> {
+ public:
+  JunitWriter(std::string input, std::FILE* out, const ExportOptions& options)
+      : input_(std::move(input)), out_(out), options_(options) {}
+
+  ExportCounts counts() const { return totals_; }
+  void finish() {
+    if (!seen_report_) fail("no \"report\" node");
+    if (version_ != "3.4") fail("format version \"" + version_ + "\", expected \"3.4\"");
+    emit("</testsuites>\n");
+  }
+
+  bool start_object(std::size_t) override {
+    if (!build_.empty() || building_field()) return begin_value(json::object());
+    if (!root_open_) {
+      root_open_ = true;
+      return true;
+    }
+    if (nodes_.empty()) {
+      if (root_key_ != "report") return begin_value(json::object());
+      seen_report_ = true;
+      emit("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+      nodes_.push_back(NodeFrame{Role::TrialKit, 0, json::object(), {}, false});
+      return true;
+    }
+    NodeFrame& parent = nodes_.back();
+    nodes_.push_back(NodeFrame{child_role(parent), parent.depth + 1, json::object(), {}, false});
+    return true;
+  }
+
+  bool end_object() override {
+    if (!build_.empty()) return end_value();
+    if (nodes_.empty()) return true;
+    end_node();
+    nodes_.pop_back();
+    return true;
+  }
+
+  bool start_array(std::size_t) override {
+    if (!build_.empty()) return begin_value(json::array());
+    if (nodes_.empty()) return begin_value(json::array());
+    NodeFrame& node = nodes_.back();
+    if (node.pending_key == "tasks" || node.pending_key == "sections") {
+      begin_children(node);
+      node.pending_key.clear();
+      return true;
+    }
+    return begin_value(json::array());
+  }
+
+  bool end_array() override {
+    if (!build_.empty()) return end_value();
+    return true;
+  }
+
+  bool key(string_t& k) override {
+    if (!build_.empty()) {
+      build_key_ = k;
+      return true;
+    }
+    if (nodes_.empty()) {
+      root_key_ = k;
+    } else {
+      nodes_.back().pending_key = k;
+    }
+    return true;
+  }
+
+  bool null() override { return scalar(nullptr); }
+  bool boolean(bool v) override { return scalar(v); }
+  bool number_integer(number_integer_t v) override { return scalar(v); }
+  bool number_unsigned(number_unsigned_t v) override { return scalar(v); }
+  bool number_float(number_float_t v, const string_t&) override { return scalar(v); }
+  bool string(string_t& v) override { return scalar(v); }
+  bool binary(binary_t&) override { return true; }
+
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& e) override {
+    std::string message = e.what();
+    // nlohmann's messages lead with their own error id; the reader wants only what happened.
+    if (const auto at = message.find("] "); at != std::string::npos) message.erase(0, at + 2);
+    throw ParseError(input_ + ": not a JSON document at byte " + std::to_string(position) + ": " +
+                     message);
+  }
+
+ private:
+  bool building_field() const {
+    return !nodes_.empty() && !nodes_.back().pending_key.empty();
+  }
+
+  // A child's role by its place; settle_role corrects it once the child's type is read.
+  static Role child_role(const NodeFrame& parent) {
+    switch (parent.role) {
+      case Role::TrialKit: return Role::Task;
+      case Role::Task: return Role::Testcase;
+      default: return Role::Step;
+    }
+  }
+
+  // A child's role by position, corrected by its type: plugins are their own suites.
+  void settle_role(NodeFrame& node) {
+    if ((node.role == Role::Task || node.role == Role::Testcase) &&
+        field_text(node.fields, "type") == "Plugin") {
+      node.role = Role::Plugin;
+    }
+  }
+
+  bool begin_value(json value) {
+    if (build_.empty()) {
+      NodeFrame* node = nodes_.empty() ? nullptr : &nodes_.back();
+      json& slot = node ? node->fields[node->pending_key] : scratch_;
+      if (node) node->pending_key.clear();
+      slot = std::move(value);
+      build_.push_back(&slot);
+      return true;
+    }
+    json& container = *build_.back();
+    json* slot = nullptr;
+    if (container.is_array()) {
+      container.push_back(std::move(value));
+      slot = &container.back();
+    } else {
+      slot = &(container[build_key_] = std::move(value));
+    }
+    build_.push_back(slot);
+    return true;
+  }
+
+  bool end_value() {
+    build_.pop_back();
+    return true;
+  }
+
+  bool scalar(json value) {
+    if (!build_.empty()) {
+      json& container = *build_.back();
+      if (container.is_array()) {
+        container.push_back(std::move(value));
+      } else {
+        container[build_key_] = std::move(value);
+      }
+      return true;
+    }
+    if (nodes_.empty()) {
+      if (root_key_ == "version") version_ = text_of(value);
+      return true;
+    }
+    NodeFrame& node = nodes_.back();
+    node.fields[node.pending_key] = std::move(value);
+    node.pending_key.clear();
+    return true;
+  }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw ParseError(input_ + ": not a results document: " + what);
+  }
+
+  std::string node_name(const NodeFrame& node) const {
+    const std::string fullid = field_text(node.fields, "fullid");
+    return fullid.empty() ? field_text(node.fields, "id") : fullid;
+  }
+
+  CaseOutcome result_of(const NodeFrame& node, std::string& reason) const {
+    CaseOutcome result;
+    const auto it = node.fields.find("result");
+    if (it == node.fields.end() || it->is_null()) return result;
+    if (!it->is_object() || !it->contains("value") || !(*it)["value"].is_string()) {
+      fail("node '" + node_name(node) + "': \"result\" is not a result object");
+    }
+    result.value = (*it)["value"].get<std::string>();
+    if (!known_result(result.value)) {
+      fail("node '" + node_name(node) + "': unknown result \"" + result.value + "\"");
+    }
+    result.outcome = outcome_of(result.value);
+    if (it->contains("reason")) reason = text_of((*it)["reason"]);
+    return result;
+  }
+
+  void begin_children(NodeFrame& node) {
+    if (node.children_begun) return;
+    node.children_begun = true;
+    settle_role(node);
+    switch (node.role) {
+      case Role::TrialKit:
+        hostname_ = field_text(node.fields, "host");
+        attribute(line_ = "<testsuites", "name", node_name(node));
+        emit(line_ + ">\n");
+        break;
+      case Role::Task: open_suite(node); break;
+      case Role::Plugin: open_suite(node); open_case(node); break;
+      case Role::Testcase: open_case(node); break;
+      case Role::Step: log_step(node); break;
+    }
+  }
+
+  void end_node() {
+    NodeFrame& node = nodes_.back();
+    begin_children(node);
+    switch (node.role) {
+      case Role::TrialKit: break;
+      case Role::Task: close_suite(); break;
+      case Role::Plugin: close_case(); close_suite(); break;
+      case Role::Testcase: close_case(); break;
+      case Role::Step: break;
+    }
+  }
+
+  void open_suite(const NodeFrame& node) {
+    Suite suite;
+    suite.name = node_name(node);
+    suite.time = seconds(node.fields);
+    suite.timestamp = timestamp(node.fields);
+    if (const auto it = node.fields.find("extra"); it != node.fields.end() && it->is_object()) {
+      for (const auto& [key, value] : it->items()) {
+        if (value.is_structured()) continue;
+        suite.properties += "      <property";
+        attribute(suite.properties, "name", key);
+        attribute(suite.properties, "value", text_of(value));
+        suite.properties += "/>\n";
+      }
+    }
+    suites_.push_back(std::move(suite));
+  }
+
+  void close_suite() {
+    Suite& suite = suites_.back();
+    std::string head = "  <testsuite";
+    attribute(head, "name", suite.name);
+    attribute(head, "tests", std::to_string(suite.counts.tests));
+    attribute(head, "failures", std::to_string(suite.counts.failures));
+    attribute(head, "errors", std::to_string(suite.counts.errors));
+    attribute(head, "skipped", std::to_string(suite.counts.skipped));
+    attribute(head, "time", suite.time);
+    if (!suite.timestamp.empty()) attribute(head, "timestamp", suite.timestamp);
+    attribute(head, "hostname", hostname_.empty() ? "localhost" : hostname_);
+    head += ">\n";
+    if (!suite.properties.empty()) head += "    <properties>\n" + suite.properties + "    </properties>\n";
+    emit(head);
+    emit(suite.body);
+    emit("  </testsuite>\n");
+    totals_.suites += 1;
+    suites_.pop_back();
+  }
+
+  void open_case(const NodeFrame& node) {
+    Case c;
+    std::vector<std::string> ids;
+    if (const auto it = node.fields.find("idlist"); it != node.fields.end() && it->is_array()) {
+      for (const auto& id : *it) ids.push_back(text_of(id));
+    }
+    if (ids.size() > 1) ids.pop_back();
+    for (std::size_t i = 0; i < ids.size(); ++i) c.classname += (i ? "." : "") + ids[i];
+    if (c.classname.empty()) c.classname = node_name(node);
+    c.name = field_text(node.fields, "name");
+    if (c.name.empty()) c.name = field_text(node.fields, "id");
+    c.time = seconds(node.fields);
+    c.result = result_of(node, c.reason);
+    if (const auto it = node.fields.find("details"); it != node.fields.end() && it->is_array()) {
+      for (const auto& detail : *it) {
+        if (!c.details.text.empty()) c.details.append("\n", options_.max_output_bytes);
+        c.details.append(text_of(detail), options_.max_output_bytes);
+      }
+    }
+    case_depth_ = node.depth;
+    case_ = std::make_unique<Case>(std::move(c));
+  }
+
+  void log_step(const NodeFrame& node) {
+    if (!case_) return;
+    std::string reason;
+    const CaseOutcome result = result_of(node, reason);
+    const std::string indent(2 * (node.depth - case_depth_ - 1), ' ');
+    std::string line = indent + "- " + field_text(node.fields, "name") + ": " +
+                       (result.value.empty() ? "no result" : result.value);
+    if (!reason.empty()) line += " (" + reason + ")";
+    line += " [" + seconds(node.fields) + " s]\n";
+    if (const auto it = node.fields.find("details"); it != node.fields.end() && it->is_array()) {
+      for (const auto& detail : *it) line += indent + "    " + text_of(detail) + "\n";
+    }
+    case_->log.append(line, options_.max_output_bytes);
+  }
+
+  void close_case() {
+    const Case& c = *case_;
+    Suite& suite = suites_.back();
+    std::string& out = suite.body;
+    out += "    <testcase";
+    attribute(out, "classname", c.classname);
+    attribute(out, "name", c.name);
+    attribute(out, "time", c.time);
+    out += ">\n";
+    const char* element = nullptr;
+    switch (c.result.outcome) {
+      case Outcome::Pass: break;
+      case Outcome::Failure: element = "failure"; suite.counts.failures += 1; break;
+      case Outcome::Error: element = "error"; suite.counts.errors += 1; break;
+      case Outcome::Skipped: element = "skipped"; suite.counts.skipped += 1; break;
+    }
+    if (element) {
+      out += "      <";
+      out += element;
+      const std::string message = !c.reason.empty()       ? c.reason
+                                  : c.result.value.empty() ? std::string("no result recorded")
+                                                           : c.result.value;
+      attribute(out, "message", message);
+      if (!c.result.value.empty()) attribute(out, "type", c.result.value);
+      const std::string details = c.details.finished();
+      if (details.empty()) {
+        out += "/>\n";
+      } else {
+        out += '>';
+        append_xml_text(out, details);
+        out += "</";
+        out += element;
+        out += ">\n";
+      }
+    }
+    const std::string log = c.log.finished();
+    if (!log.empty()) {
+      out += "      <system-out>";
+      append_xml_text(out, log);
+      out += "</system-out>\n";
+    }
+    out += "    </testcase>\n";
+    suite.counts.tests += 1;
+    totals_.tests += 1;
+    totals_.failures += c.result.outcome == Outcome::Failure;
+    totals_.errors += c.result.outcome == Outcome::Error;
+    totals_.skipped += c.result.outcome == Outcome::Skipped;
+    case_.reset();
+  }
+
+  void emit(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
+      throw std::system_error(errno, std::generic_category(), "writing the JUnit file");
+    }
+  }
+
+  std::string input_;
+  std::FILE* out_;
+  ExportOptions options_;
+  std::vector<NodeFrame> nodes_;
+  std::vector<json*> build_;
+  std::string build_key_;
+  json scratch_;
+  std::string root_key_;
+  std::string version_;
+  bool root_open_ = false;
+  bool seen_report_ = false;
+  std::string hostname_;
+  std::string line_;
+  std::vector<Suite> suites_;
+  std::unique_ptr<Case> case_;
+  std::size_t case_depth_ = 0;
+  ExportCounts totals_;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+ExportCounts export_junit(const std::string& input, const std::string& output,
+                          const ExportOptions& options) {
+  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(input.c_str(), "rb"));
+  if (!in) throw std::system_error(errno, std::generic_category(), input);
+  const std::string temporary = output + ".part";
+  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
+  if (!out) throw std::system_error(errno, std::generic_category(), output);
+  try {
+    JunitWriter writer(input, out.get(), options);
+    nlohmann::json::sax_parse(in.get(), &writer);
+    writer.finish();
+    if (std::fclose(out.release()) != 0) {
+      throw std::system_error(errno, std::generic_category(), output);
+    }
+    std::filesystem::rename(temporary, output);
+    return writer.counts();
+  } catch (...) {
+    out.reset();
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw;
+  }
+}
+
+}  // namespace morvi::service::junit

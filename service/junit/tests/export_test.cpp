@@ -1,0 +1,198 @@
+// The JUnit export read back by independent readers: libxml2 against the junit-4 schema, and
+// python3-junitparser, the reader CI tooling uses, whose counts must match the document's.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/xmlschemas.h>
+#include <nlohmann/json.hpp>
+
+#include "morvi/errors.hpp"
+#include "morvi/service/junit/export.hpp"
+#include "morvi/testing/scratch_dir.hpp"
+#include "sample_tree.hpp"
+
+namespace {
+
+using morvi::service::junit::export_junit;
+using morvi::service::junit::ExportOptions;
+using json = nlohmann::ordered_json;
+
+std::string read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// libxml2's verdict on `file` against docs/schemas/junit-4.xsd: "" when it is valid.
+std::string schema_errors(const std::filesystem::path& file) {
+  const std::string xsd = (morvi::testing::source_dir() / "docs/schemas/junit-4.xsd").string();
+  xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(xsd.c_str());
+  xmlSchemaPtr schema = xmlSchemaParse(parser);
+  xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(schema);
+  std::string errors;
+  xmlSchemaSetValidStructuredErrors(
+      context,
+      [](void* sink, xmlError* error) {
+        static_cast<std::string*>(sink)->append(error->message);
+      },
+      &errors);
+  const int status = xmlSchemaValidateFile(context, file.c_str(), 0);
+  if (status != 0 && errors.empty()) errors = "not valid (" + std::to_string(status) + ")";
+  xmlSchemaFreeValidCtxt(context);
+  xmlSchemaFree(schema);
+  xmlSchemaFreeParserCtxt(parser);
+  return errors;
+}
+
+// A results document in the package's own form, written by the package itself.
+class JunitExport : public ::testing::Test {
+ protected:
+  morvi::testing::ScratchDir scratch;
+  std::filesystem::path results = scratch.path() / "results.json";
+  std::filesystem::path junit = scratch.path() / "junit.xml";
+
+  void SetUp() override { write(results, morvi::examples::build_sample_job(scratch.path() / "logs")->dump_json()); }
+};
+
+TEST_F(JunitExport, ValidAgainstTheSchemaAndReadByJunitparserWithTheDocumentsCounts) {
+  const auto counts = export_junit(results.string(), junit.string());
+  EXPECT_EQ(schema_errors(junit), "");
+
+  // Per task: the task's summary; per plugin one testcase. junitparser prints what it read.
+  const json document = json::parse(read(results));
+  std::string expected;
+  for (const json& child : document["report"]["tasks"]) {
+    if (child["type"] == "Plugin") {
+      expected += child["fullid"].get<std::string>() + " 1\n";
+      continue;
+    }
+    for (const json& section : child["sections"]) {
+      if (section["type"] == "Plugin") expected += section["fullid"].get<std::string>() + " 1\n";
+    }
+    const json& summary = child["summary"];
+    expected += child["fullid"].get<std::string>() + " " + std::to_string(summary["total"].get<int>()) +
+                " failures=" + std::to_string(summary["failed"].get<int>()) + "\n";
+  }
+  const std::filesystem::path script = scratch.path() / "read.py";
+  write(script,
+        "import sys\n"
+        "from junitparser import JUnitXml, Failure\n"
+        "for suite in JUnitXml.fromfile(sys.argv[1]):\n"
+        "    cases = list(suite)\n"
+        "    assert len(cases) == suite.tests, (suite.name, len(cases), suite.tests)\n"
+        "    failed = sum(1 for c in cases for r in c.result if isinstance(r, Failure))\n"
+        "    assert failed == suite.failures\n"
+        "    if suite.name.endswith('health_check') or suite.name == 'archiver':\n"
+        "        print(suite.name, suite.tests)\n"
+        "    else:\n"
+        "        print(suite.name, suite.tests, 'failures=%d' % suite.failures)\n");
+  const std::filesystem::path printed = scratch.path() / "printed.txt";
+  const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + junit.string() + "' > '" +
+                              printed.string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read(printed), expected);
+  EXPECT_EQ(counts.failures, 1u);
+}
+
+TEST_F(JunitExport, StepsFoldIntoTheTestcaseOutputAndTheFailureCarriesTheReason) {
+  export_junit(results.string(), junit.string());
+  xmlDocPtr doc = xmlReadFile(junit.c_str(), nullptr, XML_PARSE_NONET);
+  ASSERT_NE(doc, nullptr);
+  std::string failure_message;
+  std::string log_of_ping;
+  // Walk testsuites > testsuite > testcase.
+  for (xmlNodePtr suite = xmlDocGetRootElement(doc)->children; suite; suite = suite->next) {
+    for (xmlNodePtr tc = suite->children; tc; tc = tc->next) {
+      if (tc->type != XML_ELEMENT_NODE || std::string(reinterpret_cast<const char*>(tc->name)) != "testcase") continue;
+      xmlChar* name = xmlGetProp(tc, BAD_CAST "name");
+      const std::string case_name = reinterpret_cast<const char*>(name);
+      xmlFree(name);
+      for (xmlNodePtr part = tc->children; part; part = part->next) {
+        if (part->type != XML_ELEMENT_NODE) continue;
+        const std::string element = reinterpret_cast<const char*>(part->name);
+        xmlChar* content = xmlNodeGetContent(part);
+        if (element == "failure") {
+          xmlChar* message = xmlGetProp(part, BAD_CAST "message");
+          failure_message = case_name + ": " + reinterpret_cast<const char*>(message);
+          xmlFree(message);
+        }
+        if (element == "system-out" && case_name == "ping_neighbors") log_of_ping = reinterpret_cast<const char*>(content);
+        xmlFree(content);
+      }
+    }
+  }
+  xmlFreeDoc(doc);
+  EXPECT_EQ(failure_message, "interface_counters: CRC errors on Ethernet1/3");
+  // Nested steps are indented under their section, each with its result.
+  EXPECT_NE(log_of_ping.find("- ping: passed"), std::string::npos) << log_of_ping;
+  EXPECT_NE(log_of_ping.find("  - ping_r1: passed"), std::string::npos) << log_of_ping;
+  EXPECT_NE(log_of_ping.find("    - resolve_r1: passed"), std::string::npos) << log_of_ping;
+}
+
+// A hand-made job with one testcase whose texts hold what XML cannot carry.
+std::string job_with_testcase(const json& testcase) {
+  json task = {{"type", "Task"}, {"id", "t"}, {"fullid", "t"}, {"idlist", {"t"}}, {"name", "t"},
+               {"sections", json::array({testcase})}};
+  json report = {{"type", "TrialKit"}, {"id", "job"}, {"tasks", json::array({task})}};
+  return json{{"version", "3.4"}, {"report", report}}.dump();
+}
+
+TEST_F(JunitExport, UnsafeTextIsEscapedVisiblyAndLongOutputIsCutOnACharacter) {
+  json steps = json::array();
+  for (int i = 0; i < 50; ++i) {
+    steps.push_back({{"type", "Step"}, {"id", "s"}, {"name", "step \u00e9\u00e9\u00e9 " + std::to_string(i)},
+                     {"result", {{"value", "passed"}}}});
+  }
+  const json testcase = {{"type", "Testcase"}, {"id", "tc"}, {"idlist", {"t", "tc"}}, {"name", "tc"},
+                         {"result", {{"value", "errored"}, {"reason", "bell\a and \x7f"}}},
+                         {"details", {"line\x01one"}}, {"sections", steps}};
+  std::string text = job_with_testcase(testcase);
+  write(results, text);
+  ExportOptions options;
+  options.max_output_bytes = 200;
+  export_junit(results.string(), junit.string(), options);
+  const std::string xml = read(junit);
+  EXPECT_EQ(schema_errors(junit), "");
+  EXPECT_NE(xml.find("message=\"bell\\x07 and \\x7f\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("line\\x01one"), std::string::npos) << xml;
+  const auto out_begin = xml.find("<system-out>") + 12;
+  const std::string log = xml.substr(out_begin, xml.find("</system-out>") - out_begin);
+  EXPECT_NE(log.find(" more bytes cut]"), std::string::npos);
+  EXPECT_LT(log.size(), 260u);
+}
+
+TEST_F(JunitExport, InputThatIsNoResultsDocumentNamesTheFileAndWritesNothing) {
+  write(junit, "kept");
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const json bad_result = {{"type", "Testcase"}, {"id", "tc"}, {"fullid", "t.tc"}, {"result", {{"value", "great"}}}};
+  for (const Case& c : {Case{"{\"version\": \"3.4\", \"report\": {\"tasks\": [", "at byte"},
+                        Case{"[1, 2]", "no \"report\" node"},
+                        Case{json{{"version", "2.0"}, {"report", json::object()}}.dump(), "format version \"2.0\""},
+                        Case{job_with_testcase(bad_result), "node 't.tc': unknown result \"great\""}}) {
+    write(results, c.text);
+    try {
+      export_junit(results.string(), junit.string());
+      ADD_FAILURE() << "accepted " << c.text;
+    } catch (const morvi::ParseError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.rfind(results.string() + ": ", 0), 0u) << message;
+      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+    }
+    EXPECT_EQ(read(junit), "kept");
+    EXPECT_FALSE(std::filesystem::exists(junit.string() + ".part"));
+  }
+}
+
+}  // namespace
