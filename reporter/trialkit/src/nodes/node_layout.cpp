@@ -8,91 +8,106 @@ namespace morvi::reporter::trialkit {
 namespace {
 
 using F = FieldId;
-using D = NodeLayout::Default;
 
-constexpr std::string_view kBaseOrder[] = {"type", "id", "fullid", "idlist", "name",
-                                           "starttime", "stoptime", "runtime", "details",
-                                           "extra"};
+template <std::size_t N>
+constexpr std::array<std::string_view, N> names_of(const FieldId (&order)[N]) {
+  std::array<std::string_view, N> names{};
+  for (std::size_t i = 0; i < N; ++i) names[i] = entry_of(order[i]).name;
+  return names;
+}
 
-constexpr std::string_view kTrialKitOrder[] = {
-    "job_type", "suite_name", "type", "id", "fullid", "idlist", "name", "starttime",
-    "stoptime", "runtime", "cli", "jobfile", "jobfile_hash", "xref", "morvipath",
-    "morviversion", "host", "submitter", "user", "archivefile", "summary", "pluginsummary",
-    "result", "details", "extra", "totaltasks", "tasks", "health_result", "health_summary",
-    "source_id"};
+constexpr F kBaseOrder[] = {F::type,      F::id,       F::fullid,  F::idlist,  F::name,
+                            F::starttime, F::stoptime, F::runtime, F::details, F::extra};
 
-constexpr std::string_view kTaskOrder[] = {
-    "type", "id", "fullid", "idlist", "name", "script_type", "starttime", "stoptime",
-    "runtime", "description", "logfile", "testscript", "testscript_hash", "datafile",
-    "datafile_hash", "xref", "parameters", "summary", "pluginsummary", "result", "details",
-    "extra", "sections", "health_result", "health_summary"};
+constexpr F kTrialKitOrder[] = {
+    F::job_type,    F::suite_name,     F::type,          F::id,           F::fullid,
+    F::idlist,      F::name,           F::starttime,     F::stoptime,     F::runtime,
+    F::cli,         F::jobfile,        F::jobfile_hash,  F::xref,         F::morvipath,
+    F::morviversion, F::host,          F::submitter,     F::user,         F::archivefile,
+    F::summary,     F::pluginsummary,  F::result,        F::details,      F::extra,
+    F::totaltasks,  F::tasks,          F::health_result, F::health_summary, F::source_id};
 
-constexpr std::string_view kPluginOrder[] = {
-    "type", "id", "fullid", "idlist", "name", "starttime", "stoptime", "runtime",
-    "description", "logfile", "logs", "summary", "result", "details", "extra", "sections",
-    "health_result"};
+constexpr F kTaskOrder[] = {
+    F::type,          F::id,          F::fullid,       F::idlist,          F::name,
+    F::script_type,   F::starttime,   F::stoptime,     F::runtime,         F::description,
+    F::logfile,       F::testscript,  F::testscript_hash, F::datafile,     F::datafile_hash,
+    F::xref,          F::parameters,  F::summary,      F::pluginsummary,   F::result,
+    F::details,       F::extra,       F::sections,     F::health_result,   F::health_summary};
 
-constexpr std::string_view kSectionOrder[] = {
-    "type", "id", "fullid", "idlist", "lumo_uid", "name", "testcase_type",
-    "testcase_signature", "data_hash", "starttime", "stoptime", "runtime", "description",
-    "xref", "logs", "parameters", "result", "details", "extra", "sections", "health_result",
-    "health_summary"};
+constexpr F kPluginOrder[] = {
+    F::type,     F::id,      F::fullid,  F::idlist,  F::name,    F::starttime,
+    F::stoptime, F::runtime, F::description, F::logfile, F::logs, F::summary,
+    F::result,   F::details, F::extra,   F::sections, F::health_result};
 
-// Most results are Passed and most roll-up flags true: a slot holds these without room.
+constexpr F kSectionOrder[] = {
+    F::type,        F::id,        F::fullid,     F::idlist,          F::lumo_uid,
+    F::name,        F::testcase_type, F::testcase_signature, F::data_hash, F::starttime,
+    F::stoptime,    F::runtime,   F::description, F::xref,           F::logs,
+    F::parameters,  F::result,    F::details,    F::extra,           F::sections,
+    F::health_result, F::health_summary};
+
+// The writers take the lists as names.
+constexpr auto kBaseNames = names_of(kBaseOrder);
+constexpr auto kTrialKitNames = names_of(kTrialKitOrder);
+constexpr auto kTaskNames = names_of(kTaskOrder);
+constexpr auto kPluginNames = names_of(kPluginOrder);
+constexpr auto kSectionNames = names_of(kSectionOrder);
+
 const Value kPassed{results::TestResult(results::ResultCode::passed)};
 const Value kTrue{true};
 
 constexpr const Value* constant_for(F field) {
-  if (field == F::result || field == F::health_result) return &kPassed;
-  if (field == F::result_rollup) return &kTrue;
+  switch (entry_of(field).constant) {
+    case FieldConstant::passed: return &kPassed;
+    case FieldConstant::yes: return &kTrue;
+    case FieldConstant::nothing: break;
+  }
   return nullptr;
 }
 
-constexpr FieldId named(std::string_view name) {
-  for (int i = 0; i < kFieldCount; ++i)
-    if (kFieldNames[static_cast<std::size_t>(i)] == name) return static_cast<FieldId>(i);
-  return FieldId::unknown;
-}
+// What the kind's new nodes hold besides the fields every node starts with.
+struct KindFields {
+  std::span<const F> order = {};
+  std::span<const std::string_view> names = {};
+  std::initializer_list<F> derived = {};        // computed on read: no slot
+  std::initializer_list<F> hidden = {};         // stored but outside the list
+  std::initializer_list<F> constructed = {};    // on a new node, holding the table's default
+  std::initializer_list<F> starting_none = {};  // on a new node, holding none
+  F children = F::unknown;
+};
 
 // Slots follow the list, skipping the fields computed on read, then seq_num, result_rollup
 // and the kind's other hidden fields.
-constexpr NodeLayout make_layout(NodeKind kind, std::span<const std::string_view> order,
-                                 std::initializer_list<F> derived,
-                                 std::initializer_list<F> hidden,
-                                 std::initializer_list<std::pair<F, D>> constructed,
-                                 F children) {
+constexpr NodeLayout make_layout(NodeKind kind, const KindFields& fields) {
   NodeLayout l;
   l.kind = kind;
-  l.arg_order = order;
+  l.arg_order = fields.names;
   l.slot_of.fill(-1);
   int next = 0;
   auto add_slot = [&](F f) {
     l.constants[static_cast<std::size_t>(next)] = constant_for(f);
     l.slot_of[static_cast<std::size_t>(index_of(f))] = static_cast<std::int8_t>(next++);
   };
-  for (std::string_view name : order) {
-    const F f = named(name);
+  for (F f : fields.order) {
     l.listed |= bit_of(f);
     bool computed = false;
-    for (F d : derived) computed = computed || d == f;
+    for (F d : fields.derived) computed = computed || d == f;
     if (!computed) add_slot(f);
   }
   add_slot(F::seq_num);
   add_slot(F::result_rollup);
-  for (F f : hidden) add_slot(f);
-  const std::pair<F, D> common[] = {
-      {F::type, D::class_name},  {F::id, D::none},           {F::seq_num, D::none},
-      {F::name, D::same_as_id},  {F::starttime, D::none},    {F::stoptime, D::none},
-      {F::runtime, D::none},     {F::result_rollup, D::none}, {F::details, D::empty_list},
-      {F::extra, D::empty_map}};
-  auto construct = [&](const std::pair<F, D>& field) {
-    const int slot = l.slot(field.first);
+  for (F f : fields.hidden) add_slot(f);
+  auto construct = [&](F f, FieldDefault initial) {
+    const int slot = l.slot(f);
     l.constructed |= 1u << slot;
-    l.defaults[static_cast<std::size_t>(slot)] = field.second;
+    l.defaults[static_cast<std::size_t>(slot)] = initial;
   };
-  for (const auto& field : common) construct(field);
-  for (const auto& field : constructed) construct(field);
-  l.children_slot = l.slot(children);
+  for (F f : {F::type, F::id, F::seq_num, F::name, F::starttime, F::stoptime, F::runtime,
+              F::result_rollup, F::details, F::extra})
+    construct(f, entry_of(f).initial);
+  for (F f : fields.constructed) construct(f, entry_of(f).initial);
+  for (F f : fields.starting_none) construct(f, FieldDefault::none);
+  l.children_slot = l.slot(fields.children);
   if (next > NodeLayout::kMaxSlots) throw "too many fields for the slot masks";
   return l;
 }
@@ -100,39 +115,40 @@ constexpr NodeLayout make_layout(NodeKind kind, std::span<const std::string_view
 }  // namespace
 
 constexpr std::array<NodeLayout, 5> kNodeLayouts = {
-    make_layout(NodeKind::Base, kBaseOrder, {F::fullid, F::idlist}, {}, {}, F::unknown),
-    make_layout(NodeKind::TrialKit, kTrialKitOrder, {F::fullid, F::idlist, F::result}, {},
-                {{F::summary, D::fresh_tally},
-                 {F::pluginsummary, D::fresh_tally},
-                 {F::health_result, D::none},
-                 {F::health_summary, D::fresh_tally},
-                 {F::totaltasks, D::none},
-                 {F::tasks, D::empty_list}},
-                F::tasks),
-    make_layout(NodeKind::Task, kTaskOrder, {F::fullid, F::idlist, F::result}, {},
-                {{F::logfile, D::none},
-                 {F::summary, D::fresh_tally},
-                 {F::pluginsummary, D::fresh_tally},
-                 {F::health_result, D::none},
-                 {F::health_summary, D::fresh_tally},
-                 {F::sections, D::empty_list}},
-                F::sections),
-    make_layout(NodeKind::Plugin, kPluginOrder, {F::fullid, F::idlist}, {F::health_summary},
-                {{F::sections, D::empty_list},
-                 {F::result, D::none},
-                 {F::summary, D::none},
-                 {F::health_result, D::none},
-                 {F::health_summary, D::fresh_tally},
-                 {F::logs, D::empty_map}},
-                F::sections),
-    make_layout(NodeKind::Section, kSectionOrder, {F::fullid, F::idlist}, {F::logfile},
-                {{F::result, D::none},
-                 {F::health_result, D::none},
-                 {F::health_summary, D::fresh_tally},
-                 {F::sections, D::empty_list},
-                 {F::logfile, D::none},
-                 {F::logs, D::empty_map}},
-                F::sections),
+    make_layout(NodeKind::Base,
+                {.order = kBaseOrder, .names = kBaseNames, .derived = {F::fullid, F::idlist}}),
+    make_layout(NodeKind::TrialKit,
+                {.order = kTrialKitOrder,
+                 .names = kTrialKitNames,
+                 .derived = {F::fullid, F::idlist, F::result},
+                 .constructed = {F::summary, F::pluginsummary, F::health_result,
+                                 F::health_summary, F::totaltasks, F::tasks},
+                 .children = F::tasks}),
+    make_layout(NodeKind::Task,
+                {.order = kTaskOrder,
+                 .names = kTaskNames,
+                 .derived = {F::fullid, F::idlist, F::result},
+                 .constructed = {F::logfile, F::summary, F::pluginsummary, F::health_result,
+                                 F::health_summary, F::sections},
+                 .children = F::sections}),
+    // A plugin's summary stays none until it starts under the trialkit or rolls up.
+    make_layout(NodeKind::Plugin,
+                {.order = kPluginOrder,
+                 .names = kPluginNames,
+                 .derived = {F::fullid, F::idlist},
+                 .hidden = {F::health_summary},
+                 .constructed = {F::sections, F::result, F::health_result, F::health_summary,
+                                 F::logs},
+                 .starting_none = {F::summary},
+                 .children = F::sections}),
+    make_layout(NodeKind::Section,
+                {.order = kSectionOrder,
+                 .names = kSectionNames,
+                 .derived = {F::fullid, F::idlist},
+                 .hidden = {F::logfile},
+                 .constructed = {F::result, F::health_result, F::health_summary, F::sections,
+                                 F::logfile, F::logs},
+                 .children = F::sections}),
 };
 
 const Value& class_name(NodeKind kind) noexcept {

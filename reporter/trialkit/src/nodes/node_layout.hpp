@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "field_ids.hpp"
+#include "field_table.hpp"
 #include "morvi/reporter/trialkit.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -16,15 +16,11 @@ namespace morvi::reporter::trialkit {
 struct NodeLayout {
   static constexpr int kMaxSlots = 32;  // a node's slot sets are 32-bit masks
 
-  // What a field holds from construction until the node first writes it. Shared constants
-  // stand in for these, so a fresh node allocates nothing for them.
-  enum class Default : std::uint8_t { none, class_name, same_as_id, empty_list, empty_map, fresh_tally };
-
   NodeKind kind = NodeKind::Base;
   std::span<const std::string_view> arg_order;
   std::uint64_t listed = 0;          // bit per FieldId: named in arg_order
   std::array<std::int8_t, kFieldCount> slot_of{};  // -1: the kind does not store the field
-  std::array<Default, kMaxSlots> defaults{};
+  std::array<FieldDefault, kMaxSlots> defaults{};
   // The common value a slot may hold without room: a result Passed, a result_rollup true.
   // Null for the slots that have none.
   std::array<const Value*, kMaxSlots> constants{};

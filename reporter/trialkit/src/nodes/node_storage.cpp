@@ -52,7 +52,7 @@ void check_child(const ReportObjectBase& node, std::string_view list_name, const
 }
 
 const Value& ReportObjectBase::default_value(int slot) const noexcept {
-  using D = NodeLayout::Default;
+  using D = FieldDefault;
   static const Value empty_list{List{}};
   static const Value empty_map{Map{}};
   static const Value fresh_tally{results::ResultCounter{}};
@@ -105,7 +105,8 @@ void ReportObjectBase::put(int slot, Value value) {
   if (constant != nullptr && value.kind() == constant->kind() && value == *constant) {
     present_ |= bit;
     constant_ |= bit;
-  } else if (value.is_none() && l.defaults[static_cast<std::size_t>(slot)] == NodeLayout::Default::none) {
+  } else if (value.is_none() &&
+             l.defaults[static_cast<std::size_t>(slot)] == FieldDefault::none) {
     present_ |= bit;  // none needs no room
     constant_ &= ~bit;
   } else {

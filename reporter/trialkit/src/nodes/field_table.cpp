@@ -1,4 +1,4 @@
-#include "field_ids.hpp"
+#include "field_table.hpp"
 
 #include <array>
 #include <cstddef>
@@ -6,14 +6,13 @@
 namespace morvi::reporter::trialkit {
 namespace {
 
-
 // Open addressing over a table four times the number of names: update looks up every key it
 // is given, so this stays a hash and one comparison.
 class NameIndex {
  public:
   NameIndex() {
     for (int i = 0; i < kFieldCount; ++i) {
-      std::size_t at = hash(kFieldNames[static_cast<std::size_t>(i)]) & kMask;
+      std::size_t at = hash(kFields[static_cast<std::size_t>(i)].name) & kMask;
       while (table_[at] != 0) at = (at + 1) & kMask;
       table_[at] = static_cast<std::uint8_t>(i + 1);
     }
@@ -23,7 +22,7 @@ class NameIndex {
     for (std::size_t at = hash(name) & kMask;; at = (at + 1) & kMask) {
       const std::uint8_t entry = table_[at];
       if (entry == 0) return FieldId::unknown;
-      if (kFieldNames[entry - 1u] == name) return static_cast<FieldId>(entry - 1);
+      if (kFields[entry - 1u].name == name) return static_cast<FieldId>(entry - 1);
     }
   }
 
@@ -50,7 +49,7 @@ FieldId field_id(std::string_view name) noexcept {
 
 std::string_view field_name(FieldId field) noexcept {
   return field == FieldId::unknown ? std::string_view("?")
-                                   : kFieldNames[static_cast<std::size_t>(index_of(field))];
+                                   : entry_of(field).name;
 }
 
 }  // namespace morvi::reporter::trialkit
