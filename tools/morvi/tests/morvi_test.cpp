@@ -280,7 +280,7 @@ TEST_F(MorviTool, UsageErrorsNameTheWord) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "usage: morvi [-h] [--version] <command> ...\n"
-            "morvi: error: invalid command 'validat' (choose from show, validate, replay)\n");
+            "morvi: error: invalid command 'validat' (choose from show, validate, export, replay)\n");
   const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
   EXPECT_EQ(option.status, 2);
   EXPECT_EQ(option.err,
