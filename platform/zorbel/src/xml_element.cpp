@@ -4,6 +4,7 @@
 #include <string>
 
 #include "morvi/errors.hpp"
+#include "morvi/utils/xml_chars.hpp"
 #include "morvi/zorbel/xml.hpp"
 
 namespace morvi::zorbel::xml {
@@ -11,11 +12,14 @@ namespace {
 
 const xmlChar* chars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 
-void refuse_nul(std::string_view text, std::string_view where, std::string_view tag) {
-  if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
-    throw ArgumentError("XML cannot carry a NUL byte: found in " + std::string(where) + " of <" +
-                        std::string(tag) + ">");
-  }
+// Every text reaches the tree through here, so no value can make the document unreadable:
+// what XML cannot carry (NUL, other control characters, bytes that are not UTF-8) is written
+// in the notation the escaping of report values uses. The scan leaves valid text untouched
+// and uncopied.
+std::string_view carried(std::string_view text, std::string& storage) {
+  if (utils::is_xml_safe(text)) return text;
+  storage = utils::escape_xml_unsafe(text);
+  return storage;
 }
 
 // Texts up to this length are kept once in the document's dictionary: reports repeat the same
@@ -55,8 +59,9 @@ Element Element::append_child(const char* tag) const {
   return Element(child, depth_ + 1, size_);
 }
 
-void Element::set_text(std::string_view text) const {
-  refuse_nul(text, "the text", tag());
+void Element::set_text(std::string_view given) const {
+  std::string storage;
+  const std::string_view text = carried(given, storage);
   if (text.empty()) return;
   *size_ += text.size();
   xmlNode* node = new_text(node_->doc, text);
@@ -66,8 +71,9 @@ void Element::set_text(std::string_view text) const {
   }
 }
 
-void Element::set_attribute(const char* name, std::string_view value) const {
-  refuse_nul(value, std::string("attribute ") + name, tag());
+void Element::set_attribute(const char* name, std::string_view given) const {
+  std::string storage;
+  const std::string_view value = carried(given, storage);
   *size_ += std::strlen(name) + value.size() + 4;  // space, name, ="value"
   if (xmlHasProp(node_, chars(name)) != nullptr) {
     xmlSetProp(node_, chars(name), chars(std::string(value).c_str()));

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
 #include <string>
 #include <system_error>
 
@@ -111,50 +114,122 @@ TEST_F(GenerateXmlTest, JobWithoutHostsOrArchiveGetsEmptyHostAndAttributes) {
   EXPECT_EQ(test::schema_errors(dir / "ResultsDetails.xml", "ResultsDetails.xsd").substr(0, 500), "");
 }
 
-// Text copied unescaped (here a step description with a vertical tab) cannot be parsed back:
-// the raw bytes are kept, the error reaches the caller, and earlier reports stay untouched.
-TEST_F(GenerateXmlTest, UnparseableDetailsGoToTheRoughFileAndTheErrorIsRaised) {
-  auto job = sample_job();
-  MarkFolio folio(dir.str(), *job);
-  folio.generate_xml(Value(), Value());
-  const std::string previous = test::read_file(dir / "ResultsDetails.xml");
-  fs::remove(dir / "ResultsSummary.xml");
-
-  auto child = [](const trialkit::ReportObjectBase& node, std::size_t i) -> auto& {
-    return trialkit::node_of(node.children().at(i));
-  };
-  auto& step = child(child(child(child(*job, 0), 1), 0), 0);
-  step.update(Map{{"description", "broken\vtext"}});
-  EXPECT_THROW(folio.generate_xml(Value(), Value()), ParseError);
-
-  const std::string rough =
-      zorbel::xml::to_bytes(folio.zorbel.generate_dom());
-  EXPECT_EQ(test::read_file(dir / "xml_rough_string"), rough);
-  EXPECT_NE(rough.find("broken\vtext"), std::string::npos);
-  EXPECT_EQ(test::read_file(dir / "ResultsDetails.xml"), previous);
-  EXPECT_FALSE(fs::exists(dir / "ResultsSummary.xml"));
+// Every character data and attribute value of a parsed document, in document order.
+std::string all_texts(const fs::path& file) {
+  std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
+      xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR), xmlFreeDoc);
+  if (!doc) return "(unparseable)";
+  std::string texts;
+  std::vector<const xmlNode*> pending{xmlDocGetRootElement(doc.get())};
+  while (!pending.empty()) {
+    const xmlNode* node = pending.back();
+    pending.pop_back();
+    if (node->type == XML_TEXT_NODE) texts += reinterpret_cast<const char*>(node->content);
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+      xmlChar* value = xmlNodeGetContent(reinterpret_cast<const xmlNode*>(a));
+      texts += reinterpret_cast<const char*>(value);
+      texts += '|';
+      xmlFree(value);
+    }
+    for (const xmlNode* c = node->last; c != nullptr; c = c->prev) pending.push_back(c);
+  }
+  return texts;
 }
 
-TEST_F(GenerateXmlTest, InvalidUtf8InAnUnescapedNameTakesTheFallbackPath) {
-  auto job = trialkit::TrialKit::create("job3", 1);
+// A text XML cannot carry, put into fields the mapping copies without escaping.
+struct BadTextCase {
+  const char* where;
+  std::function<std::shared_ptr<trialkit::TrialKit>(const std::string& bad)> job;
+};
+void PrintTo(const BadTextCase& c, std::ostream* os) { *os << c.where; }
+
+class BadTextTest : public ::testing::TestWithParam<BadTextCase> {
+ protected:
+  test::TickingClock clock;
+  test::TempDir dir;
+};
+
+// A job whose one step starts with `step_fields`.
+std::shared_ptr<trialkit::TrialKit> job_with_step(const Map& step_fields,
+                                                  const std::string& step_id = "s1") {
+  auto job = trialkit::TrialKit::create("job1", 1);
   job->start();
-  job->add_task("t\xff", 1)->start();
-  MarkFolio folio(dir.str(), *job);
-  EXPECT_THROW(folio.generate_xml(Value(), Value()), ParseError);
-  EXPECT_TRUE(fs::exists(dir / "xml_rough_string"));
-  EXPECT_FALSE(fs::exists(dir / "ResultsDetails.xml"));
+  auto task = job->add_task("t1", 1);
+  task->start();
+  auto section = task->add_section("tc1", 1, "TestCase")->add_section("test", 1, "TestSection");
+  section->add_section(step_id, 1, "Step")->start(step_fields);
+  return job;
 }
 
-// Found by fuzzing: a NUL byte in a text copied unescaped cannot be held by the element tree,
-// so the job is refused while mapping and no file at all is written.
-TEST_F(GenerateXmlTest, NulInAnUnescapedIdIsRefusedBeforeAnyFile) {
-  auto job = trialkit::TrialKit::create("job4", 1);
-  job->start();
-  job->add_task(std::string("t\0", 2), 1)->start();
-  MarkFolio folio(dir.str(), *job);
-  EXPECT_THROW(folio.generate_xml(Value(), Value()), ArgumentError);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 0);
+// No value loses the details report: whatever a field holds, both documents parse and carry
+// the character in its visible notation, and nothing goes to the fallback file.
+TEST_P(BadTextTest, DetailsParseAndShowTheCharacterInItsNotation) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> bad_texts[] = {
+      {"a\vb", "a\\x0bb"}, {"a\0b"s, "a\\x00b"}, {"a\xff" "b", "a\\xffb"},
+      {"a\xed\xa0\x80" "b", "a\\ud800b"}, {"a\xef\xbf\xbe" "b", "a\\ufffeb"}};
+  for (const auto& [bad, shown] : bad_texts) {
+    SCOPED_TRACE(shown);
+    for (const char* name : {"ResultsDetails.xml", "ResultsSummary.xml"}) fs::remove(dir / name);
+    auto job = GetParam().job(bad);
+    MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
+    EXPECT_FALSE(fs::exists(dir / "xml_rough_string"));
+    EXPECT_NE(all_texts(dir / "ResultsDetails.xml").find(shown), std::string::npos)
+        << test::read_file(dir / "ResultsDetails.xml");
+    EXPECT_NE(all_texts(dir / "ResultsSummary.xml"), "(unparseable)");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, BadTextTest,
+    ::testing::Values(
+        BadTextCase{"step_description",
+                    [](const std::string& bad) { return job_with_step(Map{{"description", bad}}); }},
+        BadTextCase{"step_id", [](const std::string& bad) { return job_with_step(Map{}, bad); }},
+        BadTextCase{"section_names",
+                    [](const std::string& bad) {
+                      auto job = trialkit::TrialKit::create("job1", 1);
+                      job->start();
+                      auto task = job->add_task("t1", 1);
+                      task->start();
+                      task->add_section("tc1", 1, "TestCase")->start({{"name", bad}});
+                      auto setup = task->add_section("setup", 2, "CommonSetup");
+                      setup->add_section("sub", 1, "SubSection")->start({{"name", bad}});
+                      return job;
+                    }},
+        BadTextCase{"step_log_path",
+                    [](const std::string& bad) {
+                      return job_with_step(Map{{"logs", Map{{"file", bad}, {"begin", 0}}}});
+                    }},
+        BadTextCase{"step_xref_file",
+                    [](const std::string& bad) {
+                      return job_with_step(Map{{"xref", Map{{"file", bad}, {"line", 1}}}});
+                    }},
+        BadTextCase{"result_text",
+                    [](const std::string& bad) { return job_with_step(Map{{"result", bad}}); }},
+        BadTextCase{"task_log_path",
+                    [](const std::string& bad) {
+                      auto job = trialkit::TrialKit::create("job1", 1);
+                      job->start();
+                      job->add_task("t1", 1)->start({{"logfile", "/logs/" + bad}});
+                      return job;
+                    }},
+        BadTextCase{"job_fields",
+                    [](const std::string& bad) {
+                      auto job = trialkit::TrialKit::create(bad, 1);
+                      job->start({{"name", bad}, {"submitter", bad}, {"host", bad},
+                                  {"archivefile", bad}, {"testbed", bad}});
+                      return job;
+                    }},
+        BadTextCase{"lumo_values",
+                    [](const std::string& bad) {
+                      auto job = trialkit::TrialKit::create("job1", 1);
+                      job->start({{"lumo", Map{{"dnsname", bad},
+                                               {"attributes", List{bad}},
+                                               {"error", bad}}}});
+                      return job;
+                    }}),
+    [](const auto& info) { return std::string(info.param.where); });
 
 TEST_F(GenerateXmlTest, UnwritableDetailsPathKeepsTheRoughBytesAndRaises) {
   auto job = sample_job();

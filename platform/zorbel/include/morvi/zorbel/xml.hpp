@@ -25,12 +25,13 @@ class Element {
 
   // A new last child element. ArgumentError when it would nest deeper than kMaxDepth.
   Element append_child(const char* tag) const;
-  // Adds a text node. Text is stored as given (no checks beyond this): characters XML does not
-  // allow reach the compact form unchanged, and a parser then refuses them. ArgumentError for
-  // a NUL byte, which libxml2 cannot hold.
+  // Adds a text node. Characters XML 1.0 cannot carry (NUL and the other control characters
+  // but tab, line feed and carriage return, lone surrogates, U+FFFE, U+FFFF, bytes that are
+  // not UTF-8) are stored in the notation of morvi/utils/xml_chars.hpp, so every tree
+  // serialises to a well-formed document; other text is stored as given.
   void set_text(std::string_view text) const;
-  // Sets an attribute (attributes keep the order they were first set in); the same rules as
-  // set_text apply to the value.
+  // Sets an attribute (attributes keep the order they were first set in); the value is stored
+  // as set_text stores a text.
   void set_attribute(const char* name, std::string_view value) const;
 
   std::string_view tag() const noexcept;

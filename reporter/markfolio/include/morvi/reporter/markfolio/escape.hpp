@@ -8,9 +8,7 @@
 //   - a byte that is not part of valid UTF-8: "\x" and its two digits, e.g. "\xff".
 // Tab, line feed, carriage return, DEL and all other characters are kept. Escaping is not
 // reversible: a text already holding "\x00" and one holding NUL escape alike.
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,8 +16,7 @@
 
 namespace morvi::reporter::markfolio {
 
-// What escape() looks for: a class for every byte value, built once at compile time, plus the
-// UTF-8 rules for multi-byte sequences.
+// What escape() looks for: every character XML 1.0 cannot carry (morvi/utils/xml_chars.hpp).
 class EscapeSequence {
  public:
   // One place in a text that needs escaping.
@@ -28,28 +25,9 @@ class EscapeSequence {
     std::string_view text;  // a control byte, a stray byte, an encoded surrogate or noncharacter
   };
 
-  constexpr EscapeSequence();
-
   // The first match at or after `from`; a match whose `pos` is npos when there is none.
   Match search(std::string_view text, std::size_t from = 0) const noexcept;
-
- private:
-  enum class ByteClass : std::uint8_t { keep, control, lead2, lead3, lead4, stray };
-  std::array<ByteClass, 256> classes_{};
 };
-
-constexpr EscapeSequence::EscapeSequence() {
-  for (int b = 0; b < 256; ++b) {
-    ByteClass c = ByteClass::keep;
-    if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') c = ByteClass::control;
-    else if (b >= 0x80 && b < 0xC2) c = ByteClass::stray;  // continuation or overlong lead
-    else if (b >= 0xC2 && b < 0xE0) c = ByteClass::lead2;
-    else if (b >= 0xE0 && b < 0xF0) c = ByteClass::lead3;
-    else if (b >= 0xF0 && b < 0xF5) c = ByteClass::lead4;
-    else if (b >= 0xF5) c = ByteClass::stray;
-    classes_[static_cast<std::size_t>(b)] = c;
-  }
-}
 
 inline constexpr EscapeSequence ESCAPE_SEQUENCE{};
 
