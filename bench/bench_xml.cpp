@@ -3,8 +3,11 @@
 // same rough details bytes handed to bench_xml.py (Python's xml.dom.minidom parsing and
 // pretty-printing them, the second half of the same pipeline) and the ratio of the medians.
 //
-//   bench_xml [--runs N] [--python-runs N] [--tasks N] [--testcases N] [--sections N]
-//             [--steps N]
+//   bench_xml [--runs N] [--python-runs N] [--keep DIR] [--tasks N] [--testcases N]
+//             [--sections N] [--steps N]
+//
+// --keep writes the reports into DIR and leaves them there (bench/run hands the details to
+// xmllint).
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -45,11 +48,16 @@ int main(int argc, char** argv) {
   morvi::bench::JobShape shape;
   int runs = 5;
   int python_runs = 3;
+  fs::path keep;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     if (i + 1 >= argc) {
       std::fprintf(stderr, "bench_xml: %s needs a value\n", flag.c_str());
       return 2;
+    }
+    if (flag == "--keep") {
+      keep = argv[++i];
+      continue;
     }
     const int n = parse_count("bench_xml", argv[i], argv[i + 1]);
     ++i;
@@ -62,11 +70,12 @@ int main(int argc, char** argv) {
   }
 
   char folder_template[] = "/tmp/bench_xml.XXXXXX";
-  if (mkdtemp(folder_template) == nullptr) {
+  if (keep.empty() && mkdtemp(folder_template) == nullptr) {
     std::perror("bench_xml: mkdtemp");
     return 1;
   }
-  const fs::path folder = folder_template;
+  const fs::path folder = keep.empty() ? fs::path(folder_template) : keep;
+  fs::create_directories(folder);
   const auto job = morvi::bench::generate_job(shape);
   std::printf("job: %zu nodes\n", morvi::bench::node_count(shape));
 
@@ -128,13 +137,17 @@ int main(int argc, char** argv) {
     }
     if (peer == nullptr || pclose(peer) != 0 || python_median <= 0) {
       std::fprintf(stderr, "bench_xml: the Python peer failed: %s\n", command.c_str());
-      fs::remove_all(folder);
+      if (keep.empty()) fs::remove_all(folder);
       return 1;
     }
     std::printf("ratio: generate_xml is %.1fx faster than minidom's parse and pretty-print "
                 "alone (%.1fx in CPU time)\n",
                 python_median / ours, python_cpu / ours_cpu);
   }
-  fs::remove_all(folder);
+  if (keep.empty()) {
+    fs::remove_all(folder);
+  } else {
+    fs::remove(folder / "rough_details.xml");
+  }
   return 0;
 }
