@@ -20,7 +20,7 @@ const ChildIdentifiers::Seen* ChildIdentifiers::seen(const Value& id) const {
 Value ChildIdentifiers::identifier(std::size_t position) const {
   const Value& id = ids_.at(position);
   if (!seen(id)->shared) return id;
-  return Value(Map{{"id", id}, {"index", Value(static_cast<long long>(position))}});
+  return Value(Map{{"id", id}, {"index", Value(position)}});
 }
 
 List ChildIdentifiers::identifiers(std::size_t first, std::size_t count) const {

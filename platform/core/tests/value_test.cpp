@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 #include "morvi/datastructures/attrdict.hpp"
 #include "morvi/errors.hpp"
@@ -134,6 +136,17 @@ TEST(ValueTest, TypedAccessNamesBothKinds) {
   } catch (const TypeError& e) {
     EXPECT_STREQ(e.what(), "expected a text value, got int");
   }
+}
+
+TEST(ValueTest, TakesEveryIntegerTypeAndRefusesUnsignedPastTheIntRange) {
+  const std::vector<int> three(3);
+  EXPECT_EQ(Value(three.size()), Value(3));
+  EXPECT_EQ(Value(static_cast<unsigned char>(200)).as_int(), 200);
+  EXPECT_EQ(Value(static_cast<short>(-7)).as_int(), -7);
+  EXPECT_EQ(Value(std::uint64_t{INT64_MAX}).as_int(), INT64_MAX);
+  EXPECT_THROW(Value(std::uint64_t{INT64_MAX} + 1), ArgumentError);
+  EXPECT_EQ(Value(true).kind(), Kind::Bool);
+  static_assert(!std::is_constructible_v<Value, char32_t>, "a character is not a number");
 }
 
 TEST(ValueTest, DeeplyNestedValueIsDestroyedWithoutRecursion) {

@@ -3,12 +3,14 @@
 // records and documents all hold Values. A Value is 16 bytes: a kind tag and either an inline
 // scalar or an owning pointer; copying deep-copies containers, while report nodes and foreign
 // objects are shared (copying a list of children copies pointers, never nodes).
+#include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -65,10 +67,14 @@ class Value {
   Value() noexcept : kind_(Kind::None), i_(0) {}
   Value(std::nullptr_t) noexcept : Value() {}
   Value(bool b) noexcept : kind_(Kind::Bool), b_(b) {}
-  Value(int i) noexcept : kind_(Kind::Int), i_(i) {}
-  Value(long i) noexcept : kind_(Kind::Int), i_(i) {}
-  Value(long long i) noexcept : kind_(Kind::Int), i_(i) {}
-  Value(unsigned i) noexcept : kind_(Kind::Int), i_(i) {}
+  // Any integer type, so that `Value(list.size())` needs no cast. Characters and bool are kept
+  // apart: a char is text to a reader, and bool has its own kind.
+  template <std::integral I>
+    requires(!std::same_as<I, bool> && !std::same_as<I, char> && !std::same_as<I, wchar_t> &&
+             !std::same_as<I, char8_t> && !std::same_as<I, char16_t> &&
+             !std::same_as<I, char32_t>)
+  Value(I i) noexcept(std::is_signed_v<I> || sizeof(I) < sizeof(std::int64_t))
+      : kind_(Kind::Int), i_(checked_int(i)) {}
   Value(double f) noexcept : kind_(Kind::Float), f_(f) {}
   Value(const char* s);
   Value(std::string_view s);
@@ -160,6 +166,15 @@ class Value {
   void release() noexcept;
   void copy_from(const Value& other);
   [[noreturn]] void wrong_kind(const char* expected) const;
+  [[noreturn]] static void unsigned_out_of_range(unsigned long long i);
+
+  template <class I>
+  static std::int64_t checked_int(I i) {
+    if constexpr (std::is_unsigned_v<I> && sizeof(I) >= sizeof(std::int64_t)) {
+      if (i > static_cast<I>(INT64_MAX)) unsigned_out_of_range(i);
+    }
+    return static_cast<std::int64_t>(i);
+  }
 
   Kind kind_;
   union {

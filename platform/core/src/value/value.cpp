@@ -36,6 +36,10 @@ const char* kind_name(Kind kind) noexcept {
   return "unknown";
 }
 
+void Value::unsigned_out_of_range(unsigned long long i) {
+  throw ArgumentError("the integer " + std::to_string(i) + " is past the largest int (2**63 - 1)");
+}
+
 Value::Value(const char* s) : kind_(Kind::Text), s_(new std::string(s)) {}
 Value::Value(std::string_view s) : kind_(Kind::Text), s_(new std::string(s)) {}
 Value::Value(std::string s) : kind_(Kind::Text), s_(new std::string(std::move(s))) {}
