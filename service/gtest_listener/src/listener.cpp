@@ -1,0 +1,411 @@
+#include "morvi/service/gtest_listener/listener.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <exception>
+#include <ostream>
+#include <utility>
+#include <vector>
+
+#include "documents.hpp"
+#include "failure_text.hpp"
+#include "morvi/results.hpp"
+#include "morvi/service/journal/journal.hpp"
+#include "morvi/service/protocol/recording.hpp"
+#include "morvi/service/protocol/tree_builder.hpp"
+
+namespace morvi::service::gtest_listener {
+namespace {
+
+namespace fs = std::filesystem;
+using protocol::Options;
+using protocol::RecordingSection;
+using protocol::RecordingTask;
+using protocol::RecordingTrialKit;
+using results::ResultCode;
+using results::TestResult;
+
+constexpr std::string_view kPrefix = "morvi gtest listener: ";
+
+// Gives every event to the tree builder, and to the journal while the journal can be written.
+class ReportSink : public protocol::EventSink {
+ public:
+  ReportSink(std::unique_ptr<journal::JournalWriter> journal, std::ostream& errors)
+      : journal_(std::move(journal)), errors_(errors) {}
+
+  void send(const protocol::Event& event) override {
+    builder.apply(event);
+    if (journal_) on_journal([&] { journal_->send(event); });
+  }
+  void flush() override {
+    if (journal_) on_journal([&] { journal_->flush(); });
+  }
+
+  protocol::TreeBuilder builder;
+
+ private:
+  // A journal that fails is given up; the report itself goes on.
+  template <class Write>
+  void on_journal(Write&& write) {
+    try {
+      write();
+    } catch (const std::exception& e) {
+      errors_ << kPrefix << e.what() << "; the journal ends here\n";
+      journal_.reset();
+    }
+  }
+
+  std::unique_ptr<journal::JournalWriter> journal_;
+  std::ostream& errors_;
+};
+
+// The journal named by the configuration, started afresh; null when none is asked for.
+// Anything but a regular file is refused: opening a pipe with no reader would block.
+std::unique_ptr<journal::JournalWriter> open_journal(const Config& config) {
+  if (!config.journal) return nullptr;
+  const fs::path& path = *config.journal;
+  const fs::file_status status = fs::symlink_status(path);
+  if (fs::exists(status)) {
+    if (!fs::is_regular_file(status)) {
+      throw std::runtime_error("the journal '" + path.string() + "' is not a regular file");
+    }
+    fs::remove(path);
+  }
+  return std::make_unique<journal::JournalWriter>(path.string(), journal::FsyncPolicy::never);
+}
+
+std::optional<std::string> host_name() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return std::nullopt;
+  return std::string(name);
+}
+
+std::string text_or(const char* text, std::string_view fallback) {
+  return text && *text ? std::string(text) : std::string(fallback);
+}
+
+Value place_of(const char* file, int line) {
+  Map place{{"file", Value(text_or(file, "unknown file"))}};
+  if (line >= 0) place.set("line", Value(line));
+  return Value(std::move(place));
+}
+
+std::string place_text(const char* file, int line) {
+  std::string text = text_or(file, "unknown file");
+  if (line >= 0) text += ":" + std::to_string(line);
+  return text;
+}
+
+// What a suite or test is parameterised by, as GoogleTest prints it.
+Map parameters_of(const char* type_param, const char* value_param) {
+  Map parameters;
+  if (type_param) parameters.set("type_param", Value(type_param));
+  if (value_param) parameters.set("value_param", Value(value_param));
+  return parameters;
+}
+
+}  // namespace
+
+// The nodes of the run that are still open, and the counts that name new ones.
+struct ReportListener::Run {
+  std::shared_ptr<ReportSink> sink;
+  std::shared_ptr<RecordingTrialKit> job;
+  long seq = 0;
+  int tasks = 0;
+  int iteration = 0;
+  bool repeated = false;
+
+  // The running suite, or the task that holds faults outside any suite.
+  std::shared_ptr<RecordingTask> task;
+  bool suite_task = false;
+  bool task_ran_test = false;
+  bool iteration_ran_suite = false;
+
+  // The running test, or the common setup or cleanup section that holds faults outside tests.
+  std::shared_ptr<RecordingSection> holder;
+  bool holder_is_phase = false;
+  int failures = 0;
+  std::optional<std::string> first_failure;
+  std::optional<std::string> skip_reason;
+  // The SCOPED_TRACE steps open in the holder, outermost first.
+  std::vector<std::pair<TraceScope, std::shared_ptr<RecordingSection>>> scopes;
+
+  Value next_seq() { return Value(++seq); }
+
+  std::shared_ptr<RecordingTask> add_task(const std::string& id, Map parameters,
+                                          const char* script) {
+    auto added = job->add_task(Value(id), next_seq());
+    ++tasks;
+    if (repeated) parameters.set("iteration", Value(iteration));
+    Options options;
+    if (script) options.set("testscript", Value(script));
+    if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
+    added->start(std::move(options));
+    return added;
+  }
+
+  void close_scopes(std::size_t keep) {
+    while (scopes.size() > keep) {
+      scopes.back().second->stop();
+      scopes.pop_back();
+    }
+  }
+
+  // The section a fault belongs to: the running test, else a common setup or cleanup section
+  // of the running suite (or of a task for the environment's faults), made on first need.
+  RecordingSection& fault_holder() {
+    if (holder) return *holder;
+    if (!task) {
+      task = add_task("environment", {}, nullptr);
+      suite_task = false;
+      task_ran_test = iteration_ran_suite;
+    }
+    const bool cleanup = task_ran_test;
+    holder = task->add_section(Value(cleanup ? "common_cleanup" : "common_setup"), next_seq(),
+                               Value(cleanup ? "CommonCleanup" : "CommonSetup"));
+    holder->start();
+    holder_is_phase = true;
+    return *holder;
+  }
+
+  // The innermost of the scope steps `wanted`, opened below the holder as far as the steps
+  // open now differ from them.
+  RecordingSection& enter_scopes(RecordingSection& base, const std::vector<TraceScope>& wanted) {
+    std::size_t same = 0;
+    while (same < scopes.size() && same < wanted.size() && scopes[same].first == wanted[same]) {
+      ++same;
+    }
+    close_scopes(same);
+    for (std::size_t i = same; i < wanted.size(); ++i) {
+      const TraceScope& scope = wanted[i];
+      RecordingSection& parent = scopes.empty() ? base : *scopes.back().second;
+      auto step = parent.add_section(Value(scope.message.empty() ? "scope" : scope.message),
+                                     next_seq(), Value("Step"));
+      step->start(Options{{"description", Value("SCOPED_TRACE(\"" + scope.message + "\")")},
+                          {"xref", Value(Map{{"file", Value(scope.file)},
+                                             {"line", Value(scope.line)}})}});
+      scopes.emplace_back(scope, std::move(step));
+    }
+    return scopes.empty() ? base : *scopes.back().second;
+  }
+
+  void failure(const ::testing::TestPartResult& part) {
+    RecordingSection& base = fault_holder();
+    const FailureText text = split_failure(part.summary());
+    RecordingSection& parent = enter_scopes(base, text.scopes);
+    ++failures;
+    auto step = parent.add_section(Value("failure_" + std::to_string(failures)), next_seq(),
+                                   Value("Step"));
+    step->start(Options{{"description", Value(text.message)},
+                        {"xref", place_of(part.file_name(), part.line_number())},
+                        {"fatal", Value(part.fatally_failed())}});
+    step->add_detail(Value(text.message));
+    step->stop(Options{{"result", Value(TestResult(ResultCode::failed, text.message))}});
+    base.add_detail(Value(place_text(part.file_name(), part.line_number()) + ": " +
+                          std::string(part.summary())));
+    if (!first_failure) first_failure = text.message;
+  }
+
+  void skip(const ::testing::TestPartResult& part) {
+    RecordingSection& base = fault_holder();
+    const std::string message = part.message();
+    if (!message.empty()) base.add_detail(Value(message));
+    if (!skip_reason) skip_reason = message;
+  }
+
+  // The result that the holder's own faults give it.
+  TestResult fault_result() const {
+    if (first_failure) return TestResult(ResultCode::failed, *first_failure);
+    if (skip_reason) return TestResult(ResultCode::skipped, *skip_reason);
+    return TestResult(ResultCode::passed);
+  }
+
+  void close_holder(TestResult result, Options options = {}) {
+    close_scopes(0);
+    options.set("result", Value(std::move(result)));
+    holder->stop(std::move(options));
+    holder.reset();
+    holder_is_phase = false;
+    failures = 0;
+    first_failure.reset();
+    skip_reason.reset();
+  }
+
+  void close_phase() {
+    if (holder && holder_is_phase) close_holder(fault_result());
+  }
+
+  void close_task() {
+    close_phase();
+    if (!task) return;
+    task->stop();
+    task.reset();
+    suite_task = false;
+  }
+
+  // Tests GoogleTest lists but does not run: skipped, never started.
+  void add_disabled(RecordingTask& owner, const ::testing::TestSuite& suite) {
+    for (int i = 0; i < suite.total_test_count(); ++i) {
+      const ::testing::TestInfo& info = *suite.GetTestInfo(i);
+      if (info.should_run() || !info.is_reportable()) continue;
+      auto section = owner.add_section(Value(info.name()), next_seq(), Value("Testcase"));
+      section->add_detail(Value("disabled"));
+      section->stop(Options{{"result", Value(TestResult(ResultCode::skipped, "disabled"))},
+                            {"xref", place_of(info.file(), info.line())}});
+    }
+  }
+};
+
+ReportListener::ReportListener(Config config, std::ostream& errors)
+    : config_(std::move(config)), errors_(errors), owner_(::getpid()) {}
+
+ReportListener::~ReportListener() = default;
+
+template <class Step>
+void ReportListener::guarded(const char* what, Step&& step) noexcept {
+  if (!run_ || ::getpid() != owner_) return;
+  try {
+    step(*run_);
+    run_->sink->flush();
+  } catch (const std::exception& e) {
+    errors_ << kPrefix << what << ": " << e.what() << "; the run is no longer reported\n";
+    run_.reset();
+  } catch (...) {
+    errors_ << kPrefix << what << ": an unknown fault; the run is no longer reported\n";
+    run_.reset();
+  }
+}
+
+void ReportListener::OnTestProgramStart(const ::testing::UnitTest& unit_test) {
+  if (::getpid() != owner_ || run_) return;
+  std::unique_ptr<journal::JournalWriter> journal;
+  try {
+    journal = open_journal(config_);
+  } catch (const std::exception& e) {
+    errors_ << kPrefix << e.what() << "; no journal is written\n";
+  }
+  run_ = std::make_unique<Run>();
+  run_->sink = std::make_shared<ReportSink>(std::move(journal), errors_);
+  guarded("starting the job", [&](Run& run) {
+    const std::string id = config_.job_id.empty() ? "gtest" : config_.job_id;
+    run.job = RecordingTrialKit::create(run.sink, Value(id), run.next_seq());
+    Options options{{"job_type", Value("gtest")}, {"suite_name", Value(id)}};
+    if (const auto host = host_name()) options.set("host", Value(*host));
+    if (const char* user = std::getenv("USER")) options.set("user", Value(user));
+    Map gtest{{"random_seed", Value(unit_test.random_seed())}};
+    options.set("gtest", Value(std::move(gtest)));
+    run.job->start(std::move(options));
+  });
+}
+
+void ReportListener::OnTestIterationStart(const ::testing::UnitTest&, int iteration) {
+  guarded("starting an iteration", [&](Run& run) {
+    run.iteration = iteration;
+    run.repeated = run.repeated || iteration > 0 || GTEST_FLAG_GET(repeat) != 1;
+    run.iteration_ran_suite = false;
+  });
+}
+
+void ReportListener::OnTestSuiteStart(const ::testing::TestSuite& test_suite) {
+  guarded("starting a test suite", [&](Run& run) {
+    run.close_task();
+    const char* script = test_suite.total_test_count() > 0
+                             ? test_suite.GetTestInfo(0)->file()
+                             : nullptr;
+    run.task = run.add_task(test_suite.name(), parameters_of(test_suite.type_param(), nullptr),
+                            script);
+    run.suite_task = true;
+    run.task_ran_test = false;
+    run.iteration_ran_suite = true;
+  });
+}
+
+void ReportListener::OnTestStart(const ::testing::TestInfo& test_info) {
+  guarded("starting a test", [&](Run& run) {
+    run.close_phase();
+    run.task_ran_test = true;
+    if (!run.task) return;
+    run.holder = run.task->add_section(Value(test_info.name()), run.next_seq(), Value("Testcase"));
+    Options options{{"xref", place_of(test_info.file(), test_info.line())}};
+    Map parameters = parameters_of(test_info.type_param(), test_info.value_param());
+    if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
+    run.holder->start(std::move(options));
+  });
+}
+
+void ReportListener::OnTestPartResult(const ::testing::TestPartResult& result) {
+  guarded("recording a test's result", [&](Run& run) {
+    if (result.skipped()) {
+      run.skip(result);
+    } else if (result.failed()) {
+      run.failure(result);
+    }
+  });
+}
+
+void ReportListener::OnTestEnd(const ::testing::TestInfo& test_info) {
+  guarded("ending a test", [&](Run& run) {
+    if (!run.holder || run.holder_is_phase) return;
+    const ::testing::TestResult& outcome = *test_info.result();
+    TestResult result(ResultCode::passed);
+    if (outcome.Failed()) {
+      result = TestResult(ResultCode::failed, run.first_failure.value_or("failed"));
+    } else if (outcome.Skipped()) {
+      result = TestResult(ResultCode::skipped, run.skip_reason.value_or("skipped"));
+    }
+    Options options;
+    if (outcome.test_property_count() > 0) {
+      Map properties;
+      for (int i = 0; i < outcome.test_property_count(); ++i) {
+        const ::testing::TestProperty& property = outcome.GetTestProperty(i);
+        properties.set(property.key(), Value(property.value()));
+      }
+      options.set("properties", Value(std::move(properties)));
+    }
+    run.close_holder(std::move(result), std::move(options));
+  });
+}
+
+void ReportListener::OnTestSuiteEnd(const ::testing::TestSuite& test_suite) {
+  guarded("ending a test suite", [&](Run& run) {
+    run.close_phase();
+    if (run.task && run.suite_task) run.add_disabled(*run.task, test_suite);
+    run.close_task();
+    run.task_ran_test = false;
+  });
+}
+
+void ReportListener::OnTestIterationEnd(const ::testing::UnitTest& unit_test, int) {
+  guarded("ending an iteration", [&](Run& run) {
+    run.close_task();
+    // Suites whose tests are all disabled never start, yet GoogleTest lists them.
+    for (int i = 0; i < unit_test.total_test_suite_count(); ++i) {
+      const ::testing::TestSuite& suite = *unit_test.GetTestSuite(i);
+      if (suite.should_run() || suite.reportable_disabled_test_count() == 0) continue;
+      auto task = run.add_task(suite.name(), parameters_of(suite.type_param(), nullptr), nullptr);
+      run.add_disabled(*task, suite);
+      task->stop();
+    }
+  });
+}
+
+void ReportListener::OnTestProgramEnd(const ::testing::UnitTest&) {
+  guarded("ending the job", [&](Run& run) {
+    run.close_task();
+    run.job->stop(Options{{"num_tasks", Value(run.tasks)}});
+  });
+  if (run_ && ::getpid() == owner_) write_documents();
+}
+
+void ReportListener::write_documents() {
+  const auto trialkit = run_->sink->builder.trialkit();
+  if (trialkit) write_all(config_.output_dir, *trialkit, errors_);
+}
+
+std::shared_ptr<const reporter::trialkit::TrialKit> ReportListener::trialkit() const {
+  if (!run_) return nullptr;
+  return run_->sink->builder.trialkit();
+}
+
+}  // namespace morvi::service::gtest_listener
