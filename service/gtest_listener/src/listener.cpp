@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -264,6 +267,7 @@ ReportListener::~ReportListener() = default;
 
 template <class Step>
 void ReportListener::guarded(const char* what, Step&& step) noexcept {
+  const std::lock_guard lock(mutex_);
   if (!run_ || ::getpid() != owner_) return;
   try {
     step(*run_);
@@ -278,15 +282,18 @@ void ReportListener::guarded(const char* what, Step&& step) noexcept {
 }
 
 void ReportListener::OnTestProgramStart(const ::testing::UnitTest& unit_test) {
-  if (::getpid() != owner_ || run_) return;
-  std::unique_ptr<journal::JournalWriter> journal;
-  try {
-    journal = open_journal(config_);
-  } catch (const std::exception& e) {
-    errors_ << kPrefix << e.what() << "; no journal is written\n";
+  {
+    const std::lock_guard lock(mutex_);
+    if (::getpid() != owner_ || run_) return;
+    std::unique_ptr<journal::JournalWriter> journal;
+    try {
+      journal = open_journal(config_);
+    } catch (const std::exception& e) {
+      errors_ << kPrefix << e.what() << "; no journal is written\n";
+    }
+    run_ = std::make_unique<Run>();
+    run_->sink = std::make_shared<ReportSink>(std::move(journal), errors_);
   }
-  run_ = std::make_unique<Run>();
-  run_->sink = std::make_shared<ReportSink>(std::move(journal), errors_);
   guarded("starting the job", [&](Run& run) {
     const std::string id = config_.job_id.empty() ? "gtest" : config_.job_id;
     run.job = RecordingTrialKit::create(run.sink, Value(id), run.next_seq());
@@ -395,17 +402,13 @@ void ReportListener::OnTestProgramEnd(const ::testing::UnitTest&) {
     run.close_task();
     run.job->stop(Options{{"num_tasks", Value(run.tasks)}});
   });
+  const std::lock_guard lock(mutex_);
   if (run_ && ::getpid() == owner_) write_documents();
 }
 
 void ReportListener::write_documents() {
   const auto trialkit = run_->sink->builder.trialkit();
   if (trialkit) write_all(config_.output_dir, *trialkit, errors_);
-}
-
-std::shared_ptr<const reporter::trialkit::TrialKit> ReportListener::trialkit() const {
-  if (!run_) return nullptr;
-  return run_->sink->builder.trialkit();
 }
 
 }  // namespace morvi::service::gtest_listener

@@ -35,6 +35,8 @@ struct SplitCase {
   std::string summary;
   std::string message;
   std::vector<TraceScope> scopes;
+
+  friend void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SplitFailure : public ::testing::TestWithParam<SplitCase> {};

@@ -19,13 +19,12 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
-
-#include "morvi/reporter/trialkit.hpp"
 
 namespace morvi::service::gtest_listener {
 
@@ -64,14 +63,11 @@ class ReportListener : public ::testing::EmptyTestEventListener {
   void OnTestIterationEnd(const ::testing::UnitTest& unit_test, int iteration) override;
   void OnTestProgramEnd(const ::testing::UnitTest& unit_test) override;
 
-  // The report tree built so far; null before the program starts or once reporting stopped.
-  std::shared_ptr<const reporter::trialkit::TrialKit> trialkit() const;
-
  private:
   struct Run;
-  // Runs one step of the report, turning any fault into a line on the error stream and the
-  // end of reporting. Steps in a process other than the one that installed the listener (a
-  // death test's child) do nothing.
+  // Runs one step of the report, one at a time (an assertion may fail on another thread),
+  // turning any fault into a line on the error stream and the end of reporting. Steps in a
+  // process other than the one that installed the listener (a death test's child) do nothing.
   template <class Step>
   void guarded(const char* what, Step&& step) noexcept;
   void write_documents();
@@ -79,6 +75,7 @@ class ReportListener : public ::testing::EmptyTestEventListener {
   Config config_;
   std::ostream& errors_;
   pid_t owner_;
+  std::mutex mutex_;
   std::unique_ptr<Run> run_;
 };
 
