@@ -25,7 +25,8 @@ std::string read_file(const std::string& path) {
   return text;
 }
 
-void check_header(std::string_view line, const std::string& path) {
+// The header's number of the first event (1 when it names none).
+std::uint64_t check_header(std::string_view line, const std::string& path) {
   nlohmann::json header;
   try {
     header = nlohmann::json::parse(line);
@@ -41,6 +42,12 @@ void check_header(std::string_view line, const std::string& path) {
     throw ProtocolError(path + ":1: journal version " + (version == header.end() ? "none" : version->dump()) +
                             " is not the version this program reads (" +
                             std::to_string(protocol::kVersion) + ")", 1);
+  const auto first = header.find("first");
+  if (first == header.end()) return 1;
+  if (!first->is_number_unsigned() || first->get<std::uint64_t>() == 0)
+    throw ProtocolError(path + ":1: the header's 'first' must be a whole number of 1 or more, "
+                        "got " + first->dump(), 1);
+  return first->get<std::uint64_t>();
 }
 
 }  // namespace
@@ -62,7 +69,7 @@ JournalContents read_journal(const std::string& path) {
         contents.warning = path + ": the header line at byte 0 is torn; the journal is empty";
         return contents;
       }
-      check_header(line, path);
+      contents.first = check_header(line, path);
     } else {
       try {
         contents.events.push_back(protocol::decode_event(line));
@@ -80,16 +87,32 @@ JournalContents read_journal(const std::string& path) {
   return contents;
 }
 
-Replay replay(const std::string& path) {
-  JournalContents contents = read_journal(path);
+Replay replay(const std::string& path) { return replay(std::vector<std::string>{path}); }
+
+Replay replay(const std::vector<std::string>& paths) {
   Replay out;
-  out.warning = std::move(contents.warning);
-  for (std::size_t i = 0; i < contents.events.size(); ++i) {
-    try {
-      out.builder.apply(contents.events[i]);
-    } catch (const ProtocolError& e) {
-      // Line 1 is the header.
-      throw ProtocolError(path + ":" + std::to_string(i + 2) + ": " + e.what(), i + 2);
+  // The job's events applied so far, over every journal read.
+  std::uint64_t held = 0;
+  for (const std::string& path : paths) {
+    JournalContents contents = read_journal(path);
+    if (contents.warning) out.warnings.push_back(std::move(*contents.warning));
+    if (contents.first > held + 1) {
+      throw ProtocolError(
+          path + ":1: the journal starts at event " + std::to_string(contents.first) +
+          (held == 0 ? " of its job; give the journals holding the events before it first"
+                     : " but the journals before it end at event " + std::to_string(held) +
+                           "; the events between them are missing"),
+          1);
+    }
+    const std::uint64_t skip = held + 1 - contents.first;
+    for (std::size_t i = skip; i < contents.events.size(); ++i) {
+      try {
+        out.builder.apply(contents.events[i]);
+      } catch (const ProtocolError& e) {
+        // Line 1 is the header.
+        throw ProtocolError(path + ":" + std::to_string(i + 2) + ": " + e.what(), i + 2);
+      }
+      ++held;
     }
   }
   return out;

@@ -20,7 +20,8 @@ constexpr std::size_t kHoldBack = 1 << 16;
 
 }  // namespace
 
-JournalWriter::JournalWriter(const std::string& path, FsyncPolicy policy)
+JournalWriter::JournalWriter(const std::string& path, FsyncPolicy policy,
+                             std::uint64_t first_event)
     : path_(path), policy_(policy), last_sync_(std::chrono::steady_clock::now()) {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) fail("cannot open the journal", path);
@@ -31,7 +32,9 @@ JournalWriter::JournalWriter(const std::string& path, FsyncPolicy policy)
   }
   if (info.st_size == 0) {
     pending_ = std::string("{\"format\":\"") + std::string(protocol::kFormat) +
-               "\",\"version\":" + std::to_string(protocol::kVersion) + "}\n";
+               "\",\"version\":" + std::to_string(protocol::kVersion) +
+               (first_event == 1 ? std::string() : ",\"first\":" + std::to_string(first_event)) +
+               "}\n";
     write_out();
     if (policy_ != FsyncPolicy::never) ::fsync(fd_);
   }

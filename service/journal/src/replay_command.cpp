@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/service/journal/journal.hpp"
@@ -37,7 +38,9 @@ void write_whole(const fs::path& path, const std::string& text) {
 }  // namespace
 
 ReplayJournal::ReplayJournal(const cli::CommandSetup& setup) : Subcommand(setup) {
-  parser.add_argument("journal", "JOURNAL", Kind::Text, "the event journal to replay");
+  parser.add_argument("journal", "JOURNAL", Kind::Text,
+                      "the event journal to replay; several journals of one job, in order")
+      .one_or_more();
   parser.add_argument("--output", "DIR", Kind::Text, "folder the four documents are written to")
       .abbreviated("-o")
       .mandatory();
@@ -45,11 +48,13 @@ ReplayJournal::ReplayJournal(const cli::CommandSetup& setup) : Subcommand(setup)
 }
 
 cli::Status ReplayJournal::run(const cli::Arguments& args) {
-  const std::string& path = args["journal"].as_text();
+  std::vector<std::string> paths;
+  for (const Value& journal : args["journal"].as_list()) paths.push_back(journal.as_text());
+  const std::string& path = paths.back();
   const fs::path dir = args["output"].as_text();
   Replay replayed;
   try {
-    replayed = replay(path);
+    replayed = replay(paths);
   } catch (const protocol::ProtocolError& e) {
     print_error(e.what());
     return cli::ERROR;
@@ -57,10 +62,11 @@ cli::Status ReplayJournal::run(const cli::Arguments& args) {
     print_error(e.what());
     return cli::IO_ERROR;
   }
-  if (replayed.warning) print_warning(*replayed.warning);
+  for (const std::string& warning : replayed.warnings) print_warning(warning);
   const auto trialkit = replayed.builder.trialkit();
   if (!trialkit) {
-    print_error(path + ": the journal holds no trialkit");
+    print_error(paths.size() == 1 ? path + ": the journal holds no trialkit"
+                                  : std::string("the journals hold no trialkit"));
     return cli::ERROR;
   }
   if (args["close"].as_bool()) replayed.builder.close_running(kEndedEarly);

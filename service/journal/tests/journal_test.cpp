@@ -5,6 +5,8 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -65,7 +67,7 @@ TEST(Journal, ReplayGivesTheDocumentsOfTheJobBuiltInProcess) {
     EXPECT_EQ(header["format"], "morvi-events");
     EXPECT_EQ(header["version"], 1);
     Replay replayed = replay(journal.string());
-    EXPECT_FALSE(replayed.warning);
+    EXPECT_TRUE(replayed.warnings.empty());
     EXPECT_EQ(documents(*replayed.builder.trialkit(), scratch.path() / "replayed"), expected);
   }
 }
@@ -84,11 +86,11 @@ TEST(Journal, CutAnywhereReplaysWithOneWarningAndValidDocuments) {
     Replay replayed = replay(cut_path.string());
     // A line that lost only its newline is whole.
     const bool torn = whole[at - 1] != '\n' && whole[at] != '\n';
-    ASSERT_EQ(replayed.warning.has_value(), torn) << at;
+    ASSERT_EQ(replayed.warnings.size(), torn ? 1u : 0u) << at;
     if (torn) {
       const std::size_t line_start = whole.rfind('\n', at - 1) + 1;
-      EXPECT_NE(replayed.warning->find("at byte " + std::to_string(line_start)),
-                std::string::npos) << *replayed.warning;
+      EXPECT_NE(replayed.warnings[0].find("at byte " + std::to_string(line_start)),
+                std::string::npos) << replayed.warnings[0];
     }
     auto job = replayed.builder.trialkit();
     ASSERT_TRUE(job);
@@ -122,6 +124,94 @@ TEST(Journal, BadJournalsNameTheLine) {
   expect_error(whole.substr(0, third) + whole.substr(second, third - second) + whole.substr(third),
                "3");
   EXPECT_THROW(replay((scratch.path() / "missing.journal").string()), std::system_error);
+}
+
+
+// The lines of a journal after its header.
+std::vector<std::string> event_lines(const std::string& journal) {
+  std::vector<std::string> lines;
+  std::size_t begin = journal.find('\n') + 1;
+  while (begin < journal.size()) {
+    const std::size_t end = journal.find('\n', begin);
+    lines.push_back(journal.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return lines;
+}
+
+// A job split over two journals, as a runner leaves it when its server goes away: the second
+// names its first event and may repeat events the first holds.
+TEST(Journal, JournalsOfOneJobReplayAsOneWhateverTheyShare) {
+  morvi::testing::ScratchDir scratch;
+  const fs::path whole_path = record(scratch.path(), FsyncPolicy::never);
+  const auto expected =
+      documents(*replay(whole_path.string()).builder.trialkit(), scratch.path() / "whole");
+  const std::vector<std::string> lines = event_lines(slurp(whole_path));
+  const auto write_part = [&](const fs::path& path, std::size_t from, std::size_t to) {
+    fs::remove(path);
+    JournalWriter writer(path.string(), FsyncPolicy::never, from + 1);
+    for (std::size_t i = from; i < to; ++i) writer.append(lines[i]);
+  };
+  const fs::path first = scratch.path() / "server.journal";
+  const fs::path second = scratch.path() / "fallback.journal";
+  const fs::path third = scratch.path() / "third.journal";
+  const std::size_t n = lines.size();
+  // (end of the first, start of the second): adjoining, overlapping, the second holding all.
+  for (const auto& [end, start] : std::vector<std::pair<std::size_t, std::size_t>>{
+           {1, 1}, {n / 2, n / 2}, {n / 2, n / 3}, {n - 1, 0}, {n, n - 1}, {n, n}}) {
+    write_part(first, 0, end);
+    write_part(second, start, n);
+    Replay replayed = replay(std::vector<std::string>{first.string(), second.string()});
+    ASSERT_TRUE(replayed.builder.trialkit()) << end << " " << start;
+    EXPECT_EQ(replayed.builder.applied(), n);
+    EXPECT_EQ(documents(*replayed.builder.trialkit(), scratch.path() / "parts"), expected)
+        << end << " " << start;
+  }
+  // Three journals, the middle one wholly inside the first.
+  write_part(first, 0, n / 2);
+  write_part(second, n / 4, n / 3);
+  write_part(third, n / 2, n);
+  EXPECT_EQ(documents(*replay(std::vector<std::string>{first.string(), second.string(),
+                                                       third.string()})
+                           .builder.trialkit(),
+                      scratch.path() / "three"),
+            expected);
+
+  const auto expect_gap = [&](const std::vector<std::string>& paths, const std::string& what) {
+    try {
+      replay(paths);
+      ADD_FAILURE() << "replayed over a gap: " << what;
+    } catch (const protocol::ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find(paths.back() + ":1: the journal starts at event"),
+                std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
+    }
+  };
+  write_part(first, 0, n / 2);
+  write_part(second, n / 2 + 1, n);
+  expect_gap({first.string(), second.string()},
+             "end at event " + std::to_string(n / 2) + "; the events between them are missing");
+  expect_gap({second.string()}, "give the journals holding the events before it first");
+}
+
+TEST(Journal, HeaderNumberingItsFirstEventMustBeAPositiveWholeNumber) {
+  morvi::testing::ScratchDir scratch;
+  const std::string whole = slurp(record(scratch.path(), FsyncPolicy::never));
+  const std::string events = whole.substr(whole.find('\n') + 1);
+  const fs::path path = scratch.path() / "numbered.journal";
+  for (const char* first : {"0", "-3", "1.5", "\"2\"", "null"}) {
+    write_text(path, std::string("{\"format\":\"morvi-events\",\"version\":1,\"first\":") +
+                         first + "}\n" + events);
+    try {
+      replay(path.string());
+      ADD_FAILURE() << "accepted first " << first;
+    } catch (const protocol::ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find(path.string() + ":1: the header's 'first'"),
+                std::string::npos) << e.what();
+    }
+  }
+  write_text(path, "{\"format\":\"morvi-events\",\"version\":1,\"first\":1}\n" + events);
+  EXPECT_TRUE(replay(path.string()).builder.trialkit());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // else is an error naming the line.
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,12 +25,18 @@ namespace morvi::service::journal {
 enum class FsyncPolicy { never, batch, always };
 
 // Appends event lines to a journal file, writing the header when the file is new or empty.
+//
+// A job's events may be spread over several journals (a runner whose server went away goes on
+// in a journal of its own): the header of a journal that does not start with the job's first
+// event names the number of its first event, {"format": ..., "version": 1, "first": N}, counted
+// over the job's journaled events from 1.
 class JournalWriter : public protocol::EventSink {
  public:
   static constexpr std::chrono::milliseconds kBatchInterval{100};
 
-  // std::system_error naming the path when it cannot be opened.
-  JournalWriter(const std::string& path, FsyncPolicy policy);
+  // std::system_error naming the path when it cannot be opened. `first_event` goes into the
+  // header of a new journal.
+  JournalWriter(const std::string& path, FsyncPolicy policy, std::uint64_t first_event = 1);
   ~JournalWriter() override;
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
@@ -52,6 +59,8 @@ class JournalWriter : public protocol::EventSink {
 
 // The lines of a journal, read whole.
 struct JournalContents {
+  // The number of the first event, counted over the job's journaled events from 1.
+  std::uint64_t first = 1;
   std::vector<protocol::Event> events;
   // Set when the last line was torn: names its byte offset.
   std::optional<std::string> warning;
@@ -64,11 +73,17 @@ JournalContents read_journal(const std::string& path);
 
 struct Replay {
   protocol::TreeBuilder builder;
-  std::optional<std::string> warning;
+  // One per torn last line.
+  std::vector<std::string> warnings;
 };
 
 // Rebuilds the tree a journal holds. Also ProtocolError naming the line for an event the tree
-// refuses.
+// refuses, and for a journal that does not start with the job's first event.
 Replay replay(const std::string& path);
+
+// Rebuilds the tree of one job from its journals, in order: each journal's events that the
+// ones before it already held are skipped. ProtocolError naming the journal for a gap (a
+// journal starting past the event after the last one held so far).
+Replay replay(const std::vector<std::string>& paths);
 
 }  // namespace morvi::service::journal
