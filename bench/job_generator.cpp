@@ -7,14 +7,13 @@
 #include "morvi/datetime.hpp"
 #include "morvi/results.hpp"
 #include "morvi/utils/utils.hpp"
+#include "morvi/service/protocol/recording.hpp"
 
 namespace morvi::bench {
 namespace {
 
-using reporter::trialkit::ReportObjectBase;
-using reporter::trialkit::Section;
-using reporter::trialkit::Task;
 using reporter::trialkit::TrialKit;
+using service::protocol::RecordingTrialKit;
 
 void put_all(Map&) {}
 
@@ -37,33 +36,34 @@ Map map_of(Args&&... args) {
 Value numbered(const char* prefix, int n) { return Value(prefix + std::to_string(n)); }
 
 // Drives one job depth first, as the runner does: a child runs while its parent is running.
+// The nodes are in-process ones or recording ones, after the root's kind.
+template <class Root>
 class JobRunner {
  public:
   explicit JobRunner(const JobShape& shape) : shape_(shape) {}
 
-  std::shared_ptr<TrialKit> run() {
-    auto job = TrialKit::create(Value("bench-job"), next_seq());
-    job->start(map_of("job_type", Value("bench"), "host", Value("bench-host"), "submitter",
-                      Value("bench")));
-    auto monitor = job->add_plugin(Value("monitor"), next_seq());
+  void run(Root& job) {
+    job.start(map_of("job_type", Value("bench"), "host", Value("bench-host"), "submitter",
+                     Value("bench")));
+    auto monitor = job.add_plugin(Value("monitor"), next_seq());
     monitor->start();
-    for (int t = 0; t < shape_.tasks; ++t) run_task(*job, t);
+    for (int t = 0; t < shape_.tasks; ++t) run_task(job, t);
     monitor->stop();
-    job->stop(map_of("num_tasks", Value(shape_.tasks)));
-    return job;
+    job.stop(map_of("num_tasks", Value(shape_.tasks)));
   }
 
  private:
   Value next_seq() { return Value(++seq_); }
 
   // What every section gets while it runs: a description, a detail and a small extra.
-  static void open(ReportObjectBase& node, const char* description, int index) {
+  template <class Node>
+  static void open(Node& node, const char* description, int index) {
     node.start(map_of("description", Value(description)));
     node.add_detail(Value("checked"));
     node.update(map_of("index", Value(index)));
   }
 
-  void run_task(TrialKit& job, int t) {
+  void run_task(Root& job, int t) {
     auto task = job.add_task(numbered("task", t), next_seq());
     task->start(map_of("description", Value("synthetic script"), "testscript",
                        Value("scripts/synthetic.py")));
@@ -84,6 +84,7 @@ class JobRunner {
     task->stop();
   }
 
+  template <class Task>
   void run_testcase(Task& task, int c) {
     auto testcase = task.add_section(numbered("tc", c), next_seq(), Value("Testcase"));
     open(*testcase, "testcase", c);
@@ -96,6 +97,7 @@ class JobRunner {
     testcase->stop();
   }
 
+  template <class Section>
   void run_step(Section& section, int p) {
     auto step = section.add_section(numbered("step", p), next_seq(), Value("Step"));
     open(*step, "step", p);
@@ -110,7 +112,7 @@ class JobRunner {
   }
 
   const JobShape& shape_;
-  long seq_ = 0;
+  long seq_ = kJobSeqNum;
   long steps_ = 0;
 };
 
@@ -122,12 +124,27 @@ std::size_t node_count(const JobShape& shape) {
   return 2 + static_cast<std::size_t>(shape.tasks) * per_task;
 }
 
-std::shared_ptr<TrialKit> generate_job(const JobShape& shape) {
+namespace {
+
+template <class Root>
+void drive(Root& job, const JobShape& shape) {
   const std::int64_t epoch = DateTime(2024, 1, 1, 8).ticks();
   std::int64_t readings = 0;
   const utils::ScopedClock clock(
       [&] { return DateTime::from_ticks(epoch + 1000 * ++readings, 0); });
-  return JobRunner(shape).run();
+  JobRunner<Root>(shape).run(job);
+}
+
+}  // namespace
+
+void drive_job(TrialKit& job, const JobShape& shape) { drive(job, shape); }
+
+void drive_job(RecordingTrialKit& job, const JobShape& shape) { drive(job, shape); }
+
+std::shared_ptr<TrialKit> generate_job(const JobShape& shape) {
+  auto job = TrialKit::create(Value(kJobId), Value(kJobSeqNum));
+  drive_job(*job, shape);
+  return job;
 }
 
 }  // namespace morvi::bench

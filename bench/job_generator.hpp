@@ -8,8 +8,13 @@
 #include <memory>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/service/protocol/recording.hpp"
 
 namespace morvi::bench {
+
+// The root of a generated job is made with this id and seq_num.
+inline constexpr const char* kJobId = "bench-job";
+inline constexpr long kJobSeqNum = 1;
 
 struct JobShape {
   int tasks = 10;
@@ -27,5 +32,10 @@ std::size_t node_count(const JobShape& shape);
 
 // Runs a whole job of this shape and returns its stopped trialkit.
 std::shared_ptr<reporter::trialkit::TrialKit> generate_job(const JobShape& shape);
+
+// Runs a whole job of this shape through a root just made (in-process or recording) with the
+// id and seq_num above, on the same clock, so every way of building it gives equal documents.
+void drive_job(reporter::trialkit::TrialKit& job, const JobShape& shape);
+void drive_job(service::protocol::RecordingTrialKit& job, const JobShape& shape);
 
 }  // namespace morvi::bench

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "morvi/results.hpp"
+#include "morvi/service/protocol/recording.hpp"
 
 namespace morvi::examples {
 namespace {
@@ -101,15 +102,16 @@ void log_line(const fs::path& file, const std::string& line) {
 // Starts a log file empty, so that a second run in the same folder measures its own growth.
 void fresh_log(const fs::path& file) { std::ofstream(file, std::ios::trunc).flush(); }
 
+// Drives the job through either kind of root: the in-process trialkit or a recording one.
+template <class Root>
 class SampleRunner {
  public:
   explicit SampleRunner(fs::path dir) : dir_(std::move(dir)) {}
 
-  std::shared_ptr<TrialKit> run() {
+  void run(Root& job) {
     fs::create_directories(dir_);
     const std::vector<TaskPlan> plan = sample_plan();
-    auto job = TrialKit::create(Value("nightly_sanity"), next_seq());
-    job->start(Options{{"job_type", Value("sample")},
+    job.start(Options{{"job_type", Value("sample")},
                        {"suite_name", Value("nightly_sanity")},
                        {"jobfile", Value("jobs/nightly_sanity.py")},
                        {"host", Value("sample-host")},
@@ -117,22 +119,21 @@ class SampleRunner {
     // A job-level plugin keeps no share of its log: only its name is recorded.
     const fs::path archive_log = dir_ / "archiver.log";
     fresh_log(archive_log);
-    auto archiver = job->add_plugin(Value("archiver"), next_seq());
+    auto archiver = job.add_plugin(Value("archiver"), next_seq());
     archiver->start(Options{{"description", Value("Archives the run's logs")},
                             {"logfile", Value(archive_log.string())}});
     for (const TaskPlan& task : plan) {
-      run_task(*job, task);
+      run_task(job, task);
       log_line(archive_log, "archived " + task.id);
     }
     archiver->stop();
-    job->stop(Options{{"num_tasks", Value(static_cast<int>(plan.size()))}});
-    return job;
+    job.stop(Options{{"num_tasks", Value(static_cast<int>(plan.size()))}});
   }
 
  private:
   Value next_seq() { return Value(++seq_); }
 
-  void run_task(TrialKit& job, const TaskPlan& plan) {
+  void run_task(Root& job, const TaskPlan& plan) {
     task_log_ = dir_ / ("TaskLog." + plan.id);
     checks_log_ = dir_ / (plan.id + ".health.log");
     fresh_log(task_log_);
@@ -146,25 +147,26 @@ class SampleRunner {
     auto checks = task->add_plugin(Value("health_check"), next_seq());
     checks->start(Options{{"description", Value("Device health checks")},
                           {"logfile", Value(checks_log_.string())}});
-    for (const SectionPlan& section : plan.sections) run_section(*task, section);
+    for (const SectionPlan& section : plan.sections) run_section(*task, plan.id, section);
     checks->stop();
     log_line(task_log_, "task " + plan.id + " done");
     task->stop();
   }
 
+  // `parent_name` is the parent's full id: a recording node cannot tell its own.
   template <class Parent>
-  void run_section(Parent& parent, const SectionPlan& plan) {
+  void run_section(Parent& parent, const std::string& parent_name, const SectionPlan& plan) {
     auto section = parent.add_section(Value(plan.id), next_seq(), Value(plan.type));
     section->start(Options{{"description", Value(plan.description)},
                            {"logfile", Value(task_log_.string())}});
-    const std::string name = section->fullid().to_text();
+    const std::string name = parent_name + "." + plan.id;
     log_line(task_log_, "+++ " + plan.type + " " + name + ": " + plan.description);
     for (const std::string& detail : plan.details) section->add_detail(Value(detail));
     if (!plan.health.empty()) {
       section->update(Map{{"health", Value(plan.health)}});
       log_line(checks_log_, "checked the devices during " + name);
     }
-    for (const SectionPlan& child : plan.sections) run_section(*section, child);
+    for (const SectionPlan& child : plan.sections) run_section(*section, name, child);
     Options stop;
     if (plan.result) {
       stop.set("result", Value(*plan.result));
@@ -176,13 +178,23 @@ class SampleRunner {
   fs::path dir_;
   fs::path task_log_;
   fs::path checks_log_;
-  long seq_ = 0;
+  long seq_ = kSampleJobSeqNum;
 };
 
 }  // namespace
 
+void run_sample_job(TrialKit& job, const std::filesystem::path& dir) {
+  SampleRunner<TrialKit>(dir).run(job);
+}
+
+void run_sample_job(service::protocol::RecordingTrialKit& job, const std::filesystem::path& dir) {
+  SampleRunner<service::protocol::RecordingTrialKit>(dir).run(job);
+}
+
 std::shared_ptr<TrialKit> build_sample_job(const std::filesystem::path& dir) {
-  return SampleRunner(dir).run();
+  auto job = TrialKit::create(Value(kSampleJobId), Value(kSampleJobSeqNum));
+  run_sample_job(*job, dir);
+  return job;
 }
 
 }  // namespace morvi::examples

@@ -8,8 +8,18 @@
 #include <memory>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/service/protocol/recording.hpp"
 
 namespace morvi::examples {
+
+// The root of the sample job is made with this id and seq_num.
+inline constexpr const char* kSampleJobId = "nightly_sanity";
+inline constexpr long kSampleJobSeqNum = 1;
+
+// Runs the sample job through a root just made (TrialKit::create, or RecordingTrialKit::create
+// and its like, with the id and seq_num above), writing its log files into `dir`.
+void run_sample_job(reporter::trialkit::TrialKit& job, const std::filesystem::path& dir);
+void run_sample_job(service::protocol::RecordingTrialKit& job, const std::filesystem::path& dir);
 
 // Runs the sample job, writing its log files into `dir` (created when missing), and returns
 // the stopped trialkit.
