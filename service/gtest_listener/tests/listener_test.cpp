@@ -204,7 +204,7 @@ TEST_F(ProbeRun, TheJournalReplaysToTheSameResultsDocument) {
   run_reported();
   const journal::Replay replayed = journal::replay(journal.string());
   ASSERT_TRUE(replayed.builder.trialkit());
-  EXPECT_FALSE(replayed.warning);
+  EXPECT_TRUE(replayed.warnings.empty());
   EXPECT_EQ(replayed.builder.running(), 0u);
   EXPECT_EQ(replayed.builder.trialkit()->dump_json(), read_file(out / "results.json"));
 }
