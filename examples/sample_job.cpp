@@ -17,24 +17,13 @@
 #include <vector>
 
 #include "morvi/reporter/markfolio.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "sample_tree.hpp"
 #include "tree_printer.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
-void write_whole(const fs::path& path, const std::string& text) {
-  const fs::path temporary = path.string() + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + temporary.string());
-  }
-  fs::rename(temporary, path);
-}
 
 // `word` as a shell reads it back: quoted when it holds anything but plain characters.
 std::string shell_word(const std::string& word) {
@@ -82,8 +71,8 @@ int main(int argc, char** argv) {
     std::cout << '\n';
     morvi::examples::print_tallies(std::cout, *job);
 
-    write_whole(out / "results.json", job->dump_json());
-    write_whole(out / "results.yaml", job->dump_yaml());
+    morvi::utils::write_file_atomically(out / "results.json", job->dump_json());
+    morvi::utils::write_file_atomically(out / "results.yaml", job->dump_yaml());
     morvi::reporter::markfolio::MarkFolio(out.string(), *job).generate_xml({}, {});
   } catch (const std::exception& e) {
     std::cerr << "sample_job: " << e.what() << '\n';

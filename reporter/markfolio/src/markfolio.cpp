@@ -2,12 +2,14 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 #include <utility>
 
+#include "morvi/errors.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "morvi/zorbel/text_form.hpp"
 #include "morvi/zorbel/xml.hpp"
 #include "pretty_print.hpp"
-#include "xml_files.hpp"
 
 namespace morvi::reporter::markfolio {
 namespace {
@@ -22,20 +24,46 @@ std::string text_or_empty(const Value& value) {
   return value.truthy() ? zorbel::xml_text(value) : std::string();
 }
 
+// What a system error says before the text of its code.
+std::string without_code_text(const std::system_error& error) {
+  std::string text = error.what();
+  const std::string tail = ": " + error.code().message();
+  if (text.ends_with(tail)) text.resize(text.size() - tail.size());
+  return text;
+}
+
+// Keeps the raw details bytes when the details report could not be written, then raises
+// `failure` again; when they cannot be kept either, one error names both failures. The
+// fallback replaces a link at its name rather than writing through it.
+[[noreturn]] void keep_rough_bytes(const std::string& path, std::string_view rough,
+                                   const std::exception& failure) {
+  try {
+    utils::write_file_atomically(path, rough, utils::LinkTarget::replace);
+  } catch (const std::system_error& also) {
+    throw std::system_error(also.code(), std::string(failure.what()) +
+                                             "; the raw details could not be kept either: " +
+                                             without_code_text(also));
+  }
+  throw;
+}
+
 }  // namespace
 
 MarkFolio::MarkFolio(std::string logsdir, const trialkit::TrialKit& trialkit)
     : logsdir(std::move(logsdir)), _trialkit(trialkit) {}
 
 void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
+  // The names are appended to logsdir as they stand: an empty one would write into "/".
+  if (logsdir.empty()) {
+    throw ArgumentError("generate_xml: logsdir is empty; give the folder the reports go to");
+  }
   zorbel.trialkit = std::make_unique<zorbel::TrialKit>();
   _handle_trialkit(*zorbel.trialkit, _trialkit);
   const std::string rough = zorbel::xml::to_bytes(zorbel.generate_dom());
   try {
-    xml_files::write_whole(logsdir + "/ResultsDetails.xml", pretty(rough, "details"));
-  } catch (const std::exception&) {
-    xml_files::write_direct(logsdir + "/xml_rough_string", rough);
-    throw;
+    utils::write_file_atomically(logsdir + "/ResultsDetails.xml", pretty(rough, "details"));
+  } catch (const std::exception& failure) {
+    keep_rough_bytes(logsdir + "/xml_rough_string", rough, failure);
   }
 
   const zorbel::TrialKit& legacy = *zorbel.trialkit;
@@ -58,7 +86,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   } else {
     root.append_child("host");
   }
-  xml_files::write_whole(logsdir + "/ResultsSummary.xml",
+  utils::write_file_atomically(logsdir + "/ResultsSummary.xml",
                          pretty(zorbel::xml::to_bytes(summary), "summary"));
 }
 

@@ -1,7 +1,6 @@
 #include "morvi/service/journal/replay_command.hpp"
 
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -9,6 +8,7 @@
 
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/service/journal/journal.hpp"
+#include "morvi/utils/atomic_file.hpp"
 
 namespace morvi::service::journal {
 namespace {
@@ -17,23 +17,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kEndedEarly =
     "the job ended early: the journal ends before this node stopped";
-
-// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
-void write_whole(const fs::path& path, const std::string& text) {
-  const fs::path temporary = path.string() + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw std::system_error(std::make_error_code(std::errc::io_error),
-                              "cannot write '" + temporary.string() + "'");
-    }
-  }
-  fs::rename(temporary, path);
-}
 
 }  // namespace
 
@@ -81,8 +64,8 @@ cli::Status ReplayJournal::run(const cli::Arguments& args) {
   }
   try {
     fs::create_directories(dir);
-    write_whole(dir / "results.json", json);
-    write_whole(dir / "results.yaml", yaml);
+    utils::write_file_atomically(dir / "results.json", json);
+    utils::write_file_atomically(dir / "results.yaml", yaml);
     reporter::markfolio::MarkFolio(dir.string(), *trialkit).generate_xml({}, {});
   } catch (const std::system_error& e) {
     print_error(e.what());

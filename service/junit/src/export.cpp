@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -13,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/errors.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "xml_text.hpp"
 
 namespace morvi::service::junit {
@@ -497,24 +497,12 @@ ExportCounts export_junit(const std::string& input, const std::string& output,
                           const ExportOptions& options) {
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(input.c_str(), "rb"));
   if (!in) throw std::system_error(errno, std::generic_category(), input);
-  const std::string temporary = output + ".part";
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
-  if (!out) throw std::system_error(errno, std::generic_category(), output);
-  try {
-    JunitWriter writer(input, out.get(), options);
-    nlohmann::json::sax_parse(in.get(), &writer);
-    writer.finish();
-    if (std::fclose(out.release()) != 0) {
-      throw std::system_error(errno, std::generic_category(), output);
-    }
-    std::filesystem::rename(temporary, output);
-    return writer.counts();
-  } catch (...) {
-    out.reset();
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw;
-  }
+  utils::AtomicFile out(output);
+  JunitWriter writer(input, out.stream(), options);
+  nlohmann::json::sax_parse(in.get(), &writer);
+  writer.finish();
+  out.commit();
+  return writer.counts();
 }
 
 }  // namespace morvi::service::junit

@@ -1,5 +1,7 @@
 #include "xml_text.hpp"
 
+#include "morvi/utils/utf8.hpp"
+
 namespace morvi::service::junit {
 
 namespace {
@@ -11,26 +13,12 @@ void append_hex(std::string& out, unsigned char byte) {
   out += digits[byte & 0xF];
 }
 
-// Length of the well-formed UTF-8 sequence at `text[i]`, or 0 when there is none.
+// Length of the well-formed UTF-8 sequence at `text[i]` that XML can hold, or 0 when there is
+// none.
 std::size_t sequence_length(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = 0;
-  char32_t code = 0;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; }
-  else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; }
-  else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; }
-  else return 0;
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3F);
-  }
-  static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  if (code == 0xFFFE || code == 0xFFFF) return 0;
-  return length;
+  const utils::utf8::CodePoint c = utils::utf8::decode(text, i);
+  if (!c.valid || c.value == 0xFFFE || c.value == 0xFFFF) return 0;
+  return c.size;
 }
 
 }  // namespace

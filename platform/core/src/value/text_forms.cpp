@@ -8,6 +8,7 @@
 
 #include "morvi/printable.hpp"
 #include "morvi/results.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi {
@@ -96,29 +97,10 @@ void append_hex(std::string& out, char prefix, std::uint32_t v, int width) {
 
 // Length of the valid UTF-8 sequence at s[i], its code point in `cp`; 0 when invalid.
 std::size_t utf8_sequence(std::string_view s, std::size_t i, std::uint32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t len;
-  std::uint32_t min;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  } else if ((b0 & 0xe0) == 0xc0) {
-    len = 2, cp = b0 & 0x1f, min = 0x80;
-  } else if ((b0 & 0xf0) == 0xe0) {
-    len = 3, cp = b0 & 0x0f, min = 0x800;
-  } else if ((b0 & 0xf8) == 0xf0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xc0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3f);
-  }
-  if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return 0;
-  return len;
+  const utils::utf8::CodePoint c = utils::utf8::decode(s, i);
+  if (!c.valid) return 0;
+  cp = c.value;
+  return c.size;
 }
 
 // Characters a representation shows escaped although they are valid: format and separator

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "../text/datetime_text.hpp"
-#include "../text/utf8.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit/document_buffer.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -116,7 +116,7 @@ class JsonWriter {
         escape_ascii(c);
         ++i;
       } else {
-        const utf8::CodePoint cp = utf8::decode(s, i);
+        const utils::utf8::CodePoint cp = utils::utf8::decode(s, i);
         if (cp.value >= 0x10000) {
           const char32_t v = cp.value - 0x10000;
           escape_unit(0xD800 + (v >> 10));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../text/utf8.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
@@ -116,11 +116,11 @@ void YAMLDumper::represent_mapping(std::string_view tag, const Map& mapping) {
   // Keys sort as the text a reader sees, so bytes that are not UTF-8 sort as U+FFFD.
   std::vector<std::string> cleaned;
   for (const auto& [key, value] : mapping) {
-    if (utf8::is_valid(key)) {
+    if (utils::utf8::is_valid(key)) {
       pairs.emplace_back(key, &value);
     } else {
       if (cleaned.empty()) cleaned.reserve(mapping.size());
-      pairs.emplace_back(cleaned.emplace_back(utf8::sanitized(key)), &value);
+      pairs.emplace_back(cleaned.emplace_back(utils::utf8::sanitized(key)), &value);
     }
   }
   std::stable_sort(pairs.begin(), pairs.end(),

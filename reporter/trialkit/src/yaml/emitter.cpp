@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "../text/utf8.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "scalar_analysis.hpp"
 
@@ -346,7 +346,7 @@ void YAMLEmitter::write_single_quoted(std::string_view text, bool split) {
 void YAMLEmitter::write_double_quoted(std::string_view text, bool split) {
   wide_.clear();
   for (std::size_t i = 0; i < text.size();) {
-    const utf8::CodePoint cp = utf8::decode(text, i);
+    const utils::utf8::CodePoint cp = utils::utf8::decode(text, i);
     wide_.push_back(cp.value);
     i += cp.size;
   }

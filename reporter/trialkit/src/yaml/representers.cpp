@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../text/utf8.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/results.hpp"
@@ -34,7 +34,7 @@ std::size_t without_trailing_whitespace(std::string_view line) {
     }
     std::size_t start = end - 1;
     while (start > 0 && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) --start;
-    if (!is_wide_whitespace(utf8::decode(line, start).value)) break;
+    if (!is_wide_whitespace(utils::utf8::decode(line, start).value)) break;
     end = start;
   }
   return end;
@@ -107,7 +107,7 @@ void YAMLDumper::represent_str(std::string_view text) {
     return;
   }
   std::string cleaned;
-  if (!utf8::is_valid(text)) text = cleaned = utf8::sanitized(text);
+  if (!utils::utf8::is_valid(text)) text = cleaned = utils::utf8::sanitized(text);
   stripped_.clear();
   for (std::size_t begin = 0;;) {
     const std::size_t end = std::min(text.find('\n', begin), text.size());

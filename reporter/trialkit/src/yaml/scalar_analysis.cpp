@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "../text/utf8.hpp"
+#include "morvi/utils/utf8.hpp"
 
 namespace morvi::reporter::trialkit::yaml_detail {
 namespace {
@@ -23,7 +23,7 @@ constexpr bool is_leading_indicator(char c) {
 ScalarAnalysis analyze_wide(std::string_view text) {
   ScalarAnalysis a;
   for (std::size_t i = 0; i < text.size();) {
-    const utf8::CodePoint cp = utf8::decode(text, i);
+    const utils::utf8::CodePoint cp = utils::utf8::decode(text, i);
     if (cp.value == '\n' || cp.value == 0x85 || cp.value == 0x2028 || cp.value == 0x2029)
       a.multiline = true;
     ++a.length;
