@@ -69,7 +69,7 @@ TEST_F(GenerateXmlTest, WritesBothFilesValidAgainstTheirSchemas) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 2);
 
   const std::string details = test::read_file(dir / "ResultsDetails.xml");
-  EXPECT_EQ(details.rfind("<?xml version=\"1.0\"?>\n<trialKit>\n  <initInfo>\n", 0), 0u);
+  EXPECT_EQ(details.rfind("<?xml version=\"1.0\"?>\n<trialKit formatVersion=\"1.0\">\n  <initInfo>\n", 0), 0u);
   // Escaped on the way in, written as character data on the way out.
   EXPECT_NE(details.find("<description>first\\x0bcase</description>"), std::string::npos);
   EXPECT_NE(details.find("<diag>connected &lt;ok&gt; &amp; \"fine\"</diag>"),
@@ -251,6 +251,30 @@ TEST_F(GenerateXmlTest, MissingFolderReportsTheFallbackFailure) {
   } catch (const std::system_error& e) {
     EXPECT_NE(std::string(e.what()).find("xml_rough_string"), std::string::npos) << e.what();
   }
+}
+
+// Past 256 levels, or with a text over 10 MB, a report needs libxml2's huge option to be read:
+// refused without it, read with the options the documentation gives.
+TEST_F(GenerateXmlTest, DeepOrLargeReportsAreReadWithTheHugeOption) {
+  auto read = [](const fs::path& file, int options) {
+    xmlDoc* doc = xmlReadFile(file.c_str(), nullptr, options | XML_PARSE_NOERROR);
+    const bool read = doc != nullptr;
+    xmlFreeDoc(doc);
+    return read;
+  };
+  auto deep = trialkit::TrialKit::create("deep", 1);
+  auto step = deep->add_task("t", 1)->add_section("tc", 1, "TestCase")->add_section("s", 1)->add_section(
+      "step", 1, "Step");
+  for (int level = 1; level < 260; ++level) step = step->add_section("step", 1, "Step");
+  MarkFolio(dir.str(), *deep).generate_xml(Value(), Value());
+  EXPECT_FALSE(read(dir / "ResultsDetails.xml", XML_PARSE_NONET));
+  EXPECT_TRUE(read(dir / "ResultsDetails.xml", XML_PARSE_NONET | XML_PARSE_HUGE));
+
+  auto large = trialkit::TrialKit::create("large", 1);
+  large->add_task("t", 1)->start({{"description", std::string(10'000'001, 'x')}});
+  MarkFolio(dir.str(), *large).generate_xml(Value(), Value());
+  EXPECT_FALSE(read(dir / "ResultsDetails.xml", XML_PARSE_NONET));
+  EXPECT_TRUE(read(dir / "ResultsDetails.xml", XML_PARSE_NONET | XML_PARSE_HUGE));
 }
 
 // Steps nest as deep as the element tree allows; one level more is refused before any file

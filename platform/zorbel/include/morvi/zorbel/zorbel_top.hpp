@@ -8,9 +8,13 @@
 
 namespace morvi::zorbel {
 
+// The layout of the details document, on its root as `formatVersion`: a reader checks it to
+// tell a layout it knows from a changed one.
+inline constexpr const char* kDetailsFormatVersion = "1.0";
+
 class Zorbel {
  public:
-  // The details document: root `trialKit`, then the job execution with every test script and
+  // The details document: root `trialKit` with its format version, then the job execution with every test script and
   // everything below it. ArgumentError when no trialkit is set or the tree nests deeper than
   // xml::kMaxDepth.
   xml::Document generate_dom() const;
