@@ -115,6 +115,12 @@ ArgumentParser::Argument& ArgumentParser::Argument::mandatory() {
   return *this;
 }
 
+ArgumentParser::Argument& ArgumentParser::Argument::may_be_left_out() {
+  if (!positional() || repeated) throw ArgumentError("argument " + name + ": only single positional ones may be left out");
+  omissible = true;
+  return *this;
+}
+
 std::string ArgumentParser::format_usage() const {
   if (!usage_.empty()) return "usage: " + usage_;
   std::string usage = "usage: " + prog_ + " [-h]";

@@ -137,7 +137,7 @@ struct Dispatch {
       if (argument.flag()) {
         args.set(argument.dest, Value(given));
       } else if (!given) {
-        if (argument.positional() || argument.required) {
+        if ((argument.positional() && !argument.omissible) || argument.required) {
           missing += (missing.empty() ? "" : ", ") +
                      (argument.positional() ? argument.metavar : argument.name);
         }

@@ -63,7 +63,7 @@ void JournalWriter::write_out() {
   pending_.clear();
 }
 
-void JournalWriter::append(const std::string& line) {
+void JournalWriter::append(std::string_view line) {
   pending_ += line;
   pending_ += '\n';
   switch (policy_) {

@@ -60,28 +60,104 @@ std::size_t TreeBuilder::running() const {
   return n;
 }
 
-TreeBuilder::Entry& TreeBuilder::find(const Event& event) {
+ReportObjectBase* TreeBuilder::node(Handle handle) const {
+  const auto it = nodes_.find(handle);
+  return it == nodes_.end() ? nullptr : it->second.node;
+}
+
+bool TreeBuilder::started(Handle handle) const {
+  const auto it = nodes_.find(handle);
+  return it != nodes_.end() && it->second.started;
+}
+
+bool TreeBuilder::stopped(Handle handle) const {
+  const auto it = nodes_.find(handle);
+  return it != nodes_.end() && it->second.stopped;
+}
+
+const TreeBuilder::Entry& TreeBuilder::find(const Event& event) const {
   const auto it = nodes_.find(event.node);
   if (it == nodes_.end()) refuse(event, "no node has this handle");
   return it->second;
 }
 
-void TreeBuilder::apply(const Event& event) {
-  try {
-    if (event.kind == EventKind::create_trialkit) {
-      if (trialkit_) refuse(event, "the trialkit exists already");
-      if (event.node != kTrialKitHandle) refuse(event, "the trialkit's handle is 0");
-      trialkit_ = TrialKit::create(event.args.at("id"), event.args.at("seq_num"),
-                                   event.args.find("type") ? event.args.at("type") : Value());
-      nodes_.emplace(kTrialKitHandle, Entry{trialkit_.get()});
-      order_.push_back(kTrialKitHandle);
-    } else {
-      Entry& entry = find(event);
-      if (creates_node(event.kind))
-        add(event, entry);
-      else
-        lifecycle(event, entry);
+void TreeBuilder::check(const Event& event) const {
+  if (event.kind == EventKind::create_trialkit) {
+    if (trialkit_) refuse(event, "the trialkit exists already");
+    if (event.node != kTrialKitHandle) refuse(event, "the trialkit's handle is 0");
+    return;
+  }
+  const Entry& entry = find(event);
+  if (creates_node(event.kind))
+    check_add(event, entry);
+  else
+    check_lifecycle(event, entry);
+}
+
+void TreeBuilder::check_add(const Event& event, const Entry& parent) const {
+  if (event.child <= last_handle_ || nodes_.count(event.child))
+    refuse(event, "handle " + std::to_string(event.child) +
+                      " is not above every handle given before (" + std::to_string(last_handle_) +
+                      ")");
+  const NodeKind kind = parent.node->node_kind();
+  const bool holds = event.kind == EventKind::add_task      ? kind == NodeKind::TrialKit
+                     : event.kind == EventKind::add_plugin ? kind == NodeKind::TrialKit ||
+                                                                 kind == NodeKind::Task
+                     : event.kind == EventKind::add_section
+                         ? kind == NodeKind::Task || kind == NodeKind::Plugin ||
+                               kind == NodeKind::Section
+                         : false;
+  if (!holds)
+    refuse(event, std::string("a ") + kind_label(kind) + " cannot hold a " +
+                      std::string(event_name(event.kind)).substr(4));
+}
+
+void TreeBuilder::check_lifecycle(const Event& event, const Entry& entry) const {
+  const ReportObjectBase& node = *entry.node;
+  switch (event.kind) {
+    case EventKind::start:
+    case EventKind::stop: {
+      const bool start = event.kind == EventKind::start;
+      const Map& options = event.args.at("options").as_map();
+      check_data(event, node, options);
+      const Value* time = event.args.find("time");
+      if ((start || entry.started) && time == nullptr)
+        refuse(event, "the node reads its clock, but the event carries no time");
+      // The run time is the stop time less the start time: one naive and one aware cannot be
+      // subtracted.
+      if (!start && time != nullptr && node.starttime().is_datetime() &&
+          node.starttime().as_datetime().aware() != time->as_datetime().aware())
+        refuse(event, "the stop time and the start time must both carry a UTC offset or neither");
+      if (!start && node.node_kind() == NodeKind::TrialKit) {
+        const Value* planned = options.find("num_tasks");
+        if (planned != nullptr && !planned->is_number())
+          refuse(event, std::string("'num_tasks' must be a number, got ") + planned->kind_name());
+      }
+      return;
     }
+    case EventKind::update: check_data(event, node, event.args.at("data").as_map()); return;
+    case EventKind::set_result: {
+      if (node.node_kind() != NodeKind::Task)
+        refuse(event, std::string("a ") + kind_label(node.node_kind()) +
+                          " has no result of its own to set");
+      const Value& result = event.args.at("result");
+      if (!result.is_none() && !result.is_result())
+        refuse(event, std::string("a result must be a result value or none, got ") +
+                          result.kind_name());
+      return;
+    }
+    case EventKind::update_extra:
+    case EventKind::add_detail:
+    case EventKind::roll_up: return;
+    default: break;
+  }
+  refuse(event, "not a node operation");
+}
+
+void TreeBuilder::apply(const Event& event) {
+  check(event);
+  try {
+    perform(event);
   } catch (const ProtocolError&) {
     throw;
   } catch (const std::exception& e) {
@@ -90,11 +166,22 @@ void TreeBuilder::apply(const Event& event) {
   ++applied_;
 }
 
+void TreeBuilder::perform(const Event& event) {
+  if (event.kind == EventKind::create_trialkit) {
+    trialkit_ = TrialKit::create(event.args.at("id"), event.args.at("seq_num"),
+                                 event.args.find("type") ? event.args.at("type") : Value());
+    nodes_.emplace(kTrialKitHandle, Entry{trialkit_.get()});
+    order_.push_back(kTrialKitHandle);
+    return;
+  }
+  Entry& entry = nodes_.at(event.node);
+  if (creates_node(event.kind))
+    add(event, entry);
+  else
+    lifecycle(event, entry);
+}
+
 void TreeBuilder::add(const Event& event, Entry& parent) {
-  if (event.child <= last_handle_ || nodes_.count(event.child))
-    refuse(event, "handle " + std::to_string(event.child) +
-                      " is not above every handle given before (" + std::to_string(last_handle_) +
-                      ")");
   Value id = event.args.at("id");
   Value seq_num = event.args.at("seq_num");
   Value type = event.args.find("type") ? event.args.at("type") : Value();
@@ -103,13 +190,12 @@ void TreeBuilder::add(const Event& event, Entry& parent) {
   const NodeKind kind = p.node_kind();
   switch (event.kind) {
     case EventKind::add_task:
-      if (kind == NodeKind::TrialKit)
-        child = static_cast<TrialKit&>(p).add_task(std::move(id), std::move(seq_num), std::move(type)).get();
+      child = static_cast<TrialKit&>(p).add_task(std::move(id), std::move(seq_num), std::move(type)).get();
       break;
     case EventKind::add_plugin:
       if (kind == NodeKind::TrialKit)
         child = static_cast<TrialKit&>(p).add_plugin(std::move(id), std::move(seq_num), std::move(type)).get();
-      else if (kind == NodeKind::Task)
+      else
         child = static_cast<reporter::trialkit::Task&>(p)
                     .add_plugin(std::move(id), std::move(seq_num), std::move(type)).get();
       break;
@@ -120,15 +206,12 @@ void TreeBuilder::add(const Event& event, Entry& parent) {
       else if (kind == NodeKind::Plugin)
         child = static_cast<reporter::trialkit::Plugin&>(p)
                     .add_section(std::move(id), std::move(seq_num), std::move(type)).get();
-      else if (kind == NodeKind::Section)
+      else
         child = static_cast<reporter::trialkit::Section&>(p)
                     .add_section(std::move(id), std::move(seq_num), std::move(type)).get();
       break;
     default: break;
   }
-  if (child == nullptr)
-    refuse(event, std::string("a ") + kind_label(kind) + " cannot hold a " +
-                      std::string(event_name(event.kind)).substr(4));
   nodes_.emplace(event.child, Entry{child});
   order_.push_back(event.child);
   last_handle_ = event.child;
@@ -141,21 +224,7 @@ void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
     case EventKind::stop: {
       const bool start = event.kind == EventKind::start;
       Map options = event.args.at("options").as_map();
-      check_data(event, node, options);
       const Value* time = event.args.find("time");
-      const bool reads_clock = start || entry.started;
-      if (reads_clock && time == nullptr)
-        refuse(event, "the node reads its clock, but the event carries no time");
-      // The run time is the stop time less the start time: one naive and one aware cannot be
-      // subtracted.
-      if (!start && time != nullptr && node.starttime().is_datetime() &&
-          node.starttime().as_datetime().aware() != time->as_datetime().aware())
-        refuse(event, "the stop time and the start time must both carry a UTC offset or neither");
-      if (!start && node.node_kind() == NodeKind::TrialKit) {
-        const Value* planned = options.find("num_tasks");
-        if (planned != nullptr && !planned->is_number())
-          refuse(event, std::string("'num_tasks' must be a number, got ") + planned->kind_name());
-      }
       const Value* sizes = event.args.find("file_sizes");
       const Map no_sizes;
       const Map& known = sizes ? sizes->as_map() : no_sizes;
@@ -182,7 +251,6 @@ void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
     }
     case EventKind::update: {
       const Map& data = event.args.at("data").as_map();
-      check_data(event, node, data);
       node.update(data);
       entry.started = sets_start(data, entry.started);
       return;
@@ -191,21 +259,12 @@ void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
       node.update_extra(event.args.at("data").as_map(), event.args.at("list_extend").as_bool());
       return;
     case EventKind::add_detail: node.add_detail(event.args.at("detail")); return;
-    case EventKind::set_result: {
-      if (node.node_kind() != NodeKind::Task)
-        refuse(event, std::string("a ") + kind_label(node.node_kind()) +
-                          " has no result of its own to set");
-      const Value& result = event.args.at("result");
-      if (!result.is_none() && !result.is_result())
-        refuse(event, std::string("a result must be a result value or none, got ") +
-                          result.kind_name());
-      static_cast<reporter::trialkit::Task&>(node).set_result(result);
+    case EventKind::set_result:
+      static_cast<reporter::trialkit::Task&>(node).set_result(event.args.at("result"));
       return;
-    }
     case EventKind::roll_up: node.roll_up(); return;
-    default: break;
+    default: return;
   }
-  refuse(event, "not a node operation");
 }
 
 void TreeBuilder::close_running(std::string_view reason) {

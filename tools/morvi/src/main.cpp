@@ -3,7 +3,9 @@
 #include "morvi/reporter/commands.hpp"
 #include "morvi/service/junit/export_junit_command.hpp"
 #include "morvi/service/journal/replay_command.hpp"
+#include "morvi/service/server/serve_command.hpp"
 #include "show_results_file.hpp"
+#include "watch_job.hpp"
 
 int main(int argc, char** argv) {
   morvi::cli::Program morvi("morvi", "The morvi command line: checks and shows results files.");
@@ -16,5 +18,7 @@ int main(int argc, char** argv) {
                   "Writes results files in the formats other tools read.")
       .add<morvi::service::junit::ExportJunit>();
   morvi.add<morvi::service::journal::ReplayJournal>();
+  morvi.add<morvi::service::server::Serve>();
+  morvi.add<morvi::tools::WatchJob>();
   return morvi.main(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include "morvi/errors.hpp"
 #include "morvi/reporter/client/results_file_client.hpp"
 #include "morvi/reporter/explorer.hpp"
+#include "morvi/service/clients/socket_client.hpp"
 
 namespace morvi::tools {
 
@@ -37,7 +38,8 @@ void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
   const Value runtime = node.field("runtime");
   out << std::string(2 * depth, ' ') << (fullid.is_none() ? text("id") : fullid.to_text())
       << "  " << text("type") << "  "
-      << (result.is_map() && result.as_map().contains("value")
+      << (result.is_result() ? result.to_text()
+          : result.is_map() && result.as_map().contains("value")
               ? result.as_map().at("value").to_text()
               : std::string("-"))
       << "  " << (runtime.is_number() ? seconds_text(runtime.as_number()) : std::string("-"));
@@ -51,7 +53,11 @@ std::size_t child_count(const Explorer& node) {
 }  // namespace
 
 ShowResultsFile::ShowResultsFile(const cli::CommandSetup& setup) : Subcommand(setup) {
-  parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to show");
+  parser.add_argument("file", "[file]", Kind::Text, "Results JSON file to show")
+      .may_be_left_out();
+  parser.add_argument("--socket", "PATH", Kind::Text,
+                      "show the job a reporter server (morvi serve) holds at PATH instead, as "
+                      "it stands");
   parser.add_argument("--depth", "N", Kind::Int,
                       "show nodes down to N levels below the top (0: the top alone); every "
                       "level when left out")
@@ -59,10 +65,24 @@ ShowResultsFile::ShowResultsFile(const cli::CommandSetup& setup) : Subcommand(se
 }
 
 cli::Status ShowResultsFile::run(const cli::Arguments& args) {
-  const std::string& path = args["file"].as_text();
+  const Value& file = args["file"];
+  const Value& socket = args["socket"];
+  if (file.is_none() == socket.is_none()) {
+    print_error("give either a results file or --socket PATH");
+    return cli::USAGE_ERROR;
+  }
   const Value& depth_limit = args["depth"];
-  const Explorer top(std::make_shared<reporter::client::ResultsFileClient>(path));
-  if (!top) throw LookupError(path + " holds no report");
+  std::shared_ptr<reporter::client::ReporterClient> client;
+  if (socket.is_none())
+    client = std::make_shared<reporter::client::ResultsFileClient>(file.as_text());
+  else
+    client = std::make_shared<service::clients::SocketReporterClient>(socket.as_text());
+  const Explorer top(client);
+  if (!top) {
+    if (socket.is_none()) throw LookupError(file.as_text() + " holds no report");
+    print_error("the reporter server at '" + socket.as_text() + "' holds no job yet");
+    return cli::ERROR;
+  }
 
   // Children still to show, one entry per child list on the way down; an explicit stack, as
   // reports nest as deep as their writer let them.

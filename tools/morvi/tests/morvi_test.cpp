@@ -171,6 +171,8 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "  validate    validate files\n"
             "  export      write results files in other formats\n"
             "  replay      rebuild a job's results documents from its journal\n"
+            "  serve       run a reporter server for one job\n"
+            "  watch       show the progress of a running job\n"
             "\n"
             "options:\n"
             "  -h, --help  show this help message and exit\n"
@@ -243,7 +245,7 @@ TEST_F(MorviTool, ShowPrintsTheTree) {
   const Outcome negative = morvi({"show", "results", path, "--depth=-1"});
   EXPECT_EQ(negative.status, 2);
   EXPECT_EQ(negative.err,
-            "usage: morvi show results [--depth N] [file]\n"
+            "usage: morvi show results [--depth N] (file | --socket PATH)\n"
             "morvi show results: error: argument --depth N: must be 0 or more, not -1\n");
 }
 
@@ -280,7 +282,7 @@ TEST_F(MorviTool, UsageErrorsNameTheWord) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "usage: morvi [-h] [--version] <command> ...\n"
-            "morvi: error: invalid command 'validat' (choose from show, validate, export, replay)\n");
+            "morvi: error: invalid command 'validat' (choose from show, validate, export, replay, serve, watch)\n");
   const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
   EXPECT_EQ(option.status, 2);
   EXPECT_EQ(option.err,

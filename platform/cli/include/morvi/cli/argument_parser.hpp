@@ -39,6 +39,7 @@ class ArgumentParser {
     std::optional<std::int64_t> minimum;  // the smallest int allowed
     std::string short_name;             // "-o" beside "--output", or empty
     bool required = false;              // an option that must be given
+    bool omissible = false;             // a positional argument that may be left out
     bool positional() const { return !name.starts_with('-'); }
     bool flag() const { return type == Kind::Bool; }
 
@@ -51,6 +52,9 @@ class ArgumentParser {
     Argument& abbreviated(std::string letter);
     // An option that must be given, like a positional argument.
     Argument& mandatory();
+    // A positional argument that may be left out (none when it is), for a command that takes
+    // its input either from it or from an option.
+    Argument& may_be_left_out();
   };
 
   // `usage` is shown as it is; an empty one is made from the arguments.

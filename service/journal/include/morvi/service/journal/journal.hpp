@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "morvi/service/protocol/recording.hpp"
@@ -43,7 +44,7 @@ class JournalWriter : public protocol::EventSink {
 
   void send(const protocol::Event& event) override { append(protocol::encode_event(event)); }
   // Appends one encoded event line (without its newline).
-  void append(const std::string& line);
+  void append(std::string_view line);
   // Writes out what is held back and syncs it (unless the policy is never).
   void flush() override;
 

@@ -19,7 +19,11 @@ namespace morvi::service::protocol {
 
 class TreeBuilder {
  public:
-  // ProtocolError naming the event and the reason for an event the tree refuses.
+  // ProtocolError naming the event and the reason for an event the tree refuses; the tree is
+  // not touched. A server checks an event, journals it, then applies it.
+  void check(const Event& event) const;
+  // Checks the event, then applies it. ProtocolError as check, and for a node operation that
+  // fails on a value no check foresaw.
   void apply(const Event& event);
 
   // The root; null before create_trialkit.
@@ -28,6 +32,11 @@ class TreeBuilder {
   std::size_t applied() const noexcept { return applied_; }
   // Started nodes not yet stopped.
   std::size_t running() const;
+  // The node `handle` names, or null.
+  reporter::trialkit::ReportObjectBase* node(Handle handle) const;
+  // Whether the node `handle` names has been started, and stopped, by the events.
+  bool started(Handle handle) const;
+  bool stopped(Handle handle) const;
 
   // Stops every node that is still running, the deepest first, at the last clock reading the
   // events carried: each gets the detail `reason` and, where the node holds its own result,
@@ -40,7 +49,10 @@ class TreeBuilder {
     bool started = false;
     bool stopped = false;
   };
-  Entry& find(const Event& event);
+  const Entry& find(const Event& event) const;
+  void check_add(const Event& event, const Entry& parent) const;
+  void check_lifecycle(const Event& event, const Entry& entry) const;
+  void perform(const Event& event);
   void add(const Event& event, Entry& parent);
   void lifecycle(const Event& event, Entry& entry);
 
