@@ -1,20 +1,19 @@
 #include "morvi/reporter/schema/fast_check.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
-#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <memory>
+#include <cstring>
 #include <string>
-#include <regex>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <simdjson.h>
 
+#include "compiled_schema.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
 
@@ -22,277 +21,234 @@ namespace morvi::reporter::schema {
 
 namespace {
 
-using json = nlohmann::json;
-namespace dom = simdjson::dom;
-
-enum TypeBit : unsigned {
-  kNull = 1U << 0,
-  kBoolean = 1U << 1,
-  kObject = 1U << 2,
-  kArray = 1U << 3,
-  kNumber = 1U << 4,
-  kString = 1U << 5,
-  kInteger = 1U << 6,
-};
-
-// The timestamp pattern of the results schema. Strings matching it are checked by hand, as
-// std::regex costs more than all the rest of the check on a large file.
-constexpr std::string_view kTimePattern =
-    R"(^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{6})?([+-][0-9]{2}:[0-9]{2})?$)";
+using quick::CompiledSchema;
+using quick::Node;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// `text` has `shape` at `at`, where 'd' stands for any digit and every other character for
-// itself.
-bool has_shape(std::string_view text, std::size_t at, std::string_view shape) {
-  if (text.size() - at < shape.size()) return false;
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    const char c = text[at + i];
-    if (shape[i] == 'd' ? !is_digit(c) : c != shape[i]) return false;
-  }
-  return true;
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-// Whether kTimePattern finds a match in `text`. Anchored at both ends, it matches the whole
-// text: the date and time, then an optional ".dddddd", then an optional "+dd:dd" or "-dd:dd".
-// The two optional parts start with different characters, so no choice ever needs undoing.
-bool matches_time_pattern(std::string_view text) {
-  if (!has_shape(text, 0, "dddd-dd-dd dd:dd:dd")) return false;
-  std::size_t at = 19;
-  if (at < text.size() && text[at] == '.') {
-    if (!has_shape(text, at, ".dddddd")) return false;
-    at += 7;
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
   }
-  if (at == text.size()) return true;
-  return text.size() - at == 6 && (text[at] == '+' || text[at] == '-') &&
-         has_shape(text, at + 1, "dd:dd");
 }
 
-struct Member {
-  std::optional<std::size_t> schema;  // from "properties"; none for a name only required
-  std::uint64_t required_bit = 0;
-};
-
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-// One subschema, reduced to the keywords the quick check knows. `unknown` marks a subschema
-// using anything else: it is never shown valid here.
-struct Node {
-  bool unknown = false;
-  std::optional<std::size_t> ref;
-  unsigned types = 0;  // 0: any type
-  std::optional<std::vector<std::string>> allowed_strings;  // from "enum" and "const"
-  // Objects.
-  std::unordered_map<std::string, Member, StringHash, std::equal_to<>> members;
-  std::uint64_t required_mask = 0;
-  bool additional_allowed = true;
-  std::optional<std::size_t> additional;
-  std::size_t min_properties = 0;
-  // Arrays.
-  std::optional<std::size_t> items;
-  std::size_t min_items = 0;
-  // Strings.
-  std::size_t min_length = 0;
-  bool time_pattern = false;
-  std::unique_ptr<std::regex> pattern;
-};
-
-class CompiledSchema {
+// Walks JSON text along the compiled schema in one pass, holding nothing but the text: each
+// value is read and checked against the subschema of its place as it is met. Any doubt (text
+// that is not strict JSON, a value outside the schema, a keyword the compiled form does not
+// know) ends the walk with false, leaving the verdict and its wording to the full validator.
+// The text has been checked to be UTF-8 beforehand; the end of the text reads as a NUL byte,
+// which is not valid at any place a character is looked at.
+class Scanner {
  public:
-  explicit CompiledSchema(const json& schema) : root_document_(schema) { compile(schema); }
+  Scanner(const CompiledSchema& schema, std::string_view text)
+      : schema_(schema), p_(text.data()), end_(text.data() + text.size()) {}
 
-  bool holds(dom::element value) const { return holds(0, value); }
+  bool document() {
+    if (!value(0)) return false;
+    skip_space();
+    return p_ == end_;
+  }
 
  private:
-  std::size_t compile(const json& schema) {
-    const std::size_t index = nodes_.size();
-    nodes_.emplace_back();
-    Node node = build(schema);
-    nodes_[index] = std::move(node);
-    return index;
+  char peek() const noexcept { return p_ < end_ ? *p_ : '\0'; }
+
+  void skip_space() noexcept {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
   }
 
-  std::size_t compile_definition(const std::string& name) {
-    if (const auto found = definitions_.find(name); found != definitions_.end()) {
-      return found->second;
+  // Follows "$ref" links to the node that holds the constraints; none for a node never shown
+  // valid (or a loop of links).
+  const Node* resolve(std::size_t index) const noexcept {
+    const Node* node = &schema_.node(index);
+    for (std::size_t hops = 0; !node->unknown && node->ref; ++hops) {
+      if (hops == schema_.size()) return nullptr;
+      node = &schema_.node(*node->ref);
     }
-    const std::size_t index = nodes_.size();
-    nodes_.emplace_back();
-    definitions_.emplace(name, index);  // before compiling: definitions refer to themselves
-    const json* definitions = root_document_.is_object() && root_document_.contains("definitions")
-                                  ? &root_document_["definitions"]
-                                  : nullptr;
-    Node node;
-    if (definitions && definitions->is_object() && definitions->contains(name)) {
-      node = build((*definitions)[name]);
+    return node->unknown ? nullptr : node;
+  }
+
+  static bool allows(const Node& node, unsigned type_bits) noexcept {
+    return node.types == 0 || (node.types & type_bits) != 0;
+  }
+
+  bool value(std::size_t index) {
+    skip_space();
+    const Node* node = resolve(index);
+    if (node == nullptr) return false;
+    switch (peek()) {
+      case '{':
+        return allows(*node, quick::kObject) && !node->allowed_strings && object(*node);
+      case '[':
+        return allows(*node, quick::kArray) && !node->allowed_strings && array(*node);
+      case '"': {
+        std::string_view text;
+        return allows(*node, quick::kString) && string(text) && string_holds(*node, text);
+      }
+      case 't':
+        return literal("true") && allows(*node, quick::kBoolean) && !node->allowed_strings;
+      case 'f':
+        return literal("false") && allows(*node, quick::kBoolean) && !node->allowed_strings;
+      case 'n':
+        return literal("null") && allows(*node, quick::kNull) && !node->allowed_strings;
+      default: {
+        unsigned bits = 0;
+        return number(bits) && allows(*node, bits) && !node->allowed_strings;
+      }
+    }
+  }
+
+  bool literal(std::string_view word) noexcept {
+    if (static_cast<std::size_t>(end_ - p_) < word.size() ||
+        std::memcmp(p_, word.data(), word.size()) != 0) {
+      return false;
+    }
+    p_ += word.size();
+    return true;
+  }
+
+  // A JSON number; `bits` gets kNumber, with kInteger for a whole number however it is written
+  // (2.0, 1e2), as JSON Schema counts it and the full validator checks it. A number past a
+  // double is refused, as the full parser refuses it.
+  bool number(unsigned& bits) {
+    const char* start = p_;
+    if (peek() == '-') ++p_;
+    if (peek() == '0') {
+      ++p_;
+    } else if (is_digit(peek())) {
+      while (is_digit(peek())) ++p_;
     } else {
-      node.unknown = true;
+      return false;
     }
-    nodes_[index] = std::move(node);
-    return index;
+    bool integral = true;
+    if (peek() == '.') {
+      ++p_;
+      if (!is_digit(peek())) return false;
+      while (is_digit(peek())) ++p_;
+      integral = false;
+    }
+    if (peek() == 'e' || peek() == 'E') {
+      ++p_;
+      if (peek() == '+' || peek() == '-') ++p_;
+      if (!is_digit(peek())) return false;
+      while (is_digit(peek())) ++p_;
+      integral = false;
+    }
+    bits = quick::kNumber;
+    // Up to 18 digits always fit in 64 bits.
+    if (integral && p_ - start <= 18) {
+      bits |= quick::kInteger;
+      return true;
+    }
+    double x = 0;
+    const auto [stop, error] = std::from_chars(start, p_, x);
+    if (error != std::errc() || stop != p_ || !std::isfinite(x)) return false;
+    if (std::trunc(x) == x) bits |= quick::kInteger;
+    return true;
   }
 
-  Node build(const json& schema) {
-    Node node;
-    if (schema.is_boolean()) {
-      node.unknown = !schema.get<bool>();
-      return node;
+  // Reads a string whose opening quote is at the cursor. `text` is its content: in place when
+  // it holds no escape, otherwise decoded into a buffer the next string reuses.
+  bool string(std::string_view& text) {
+    const char* start = ++p_;
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i below_space = _mm_set1_epi8(0x1F);
+    while (end_ - p_ >= 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+      const __m128i special =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash)),
+                       _mm_cmpeq_epi8(_mm_min_epu8(chunk, below_space), chunk));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+      if (mask != 0) {
+        p_ += __builtin_ctz(mask);
+        break;
+      }
+      p_ += 16;
     }
-    if (!schema.is_object()) {
-      node.unknown = true;
-      return node;
+    while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
+    if (peek() == '"') {
+      text = std::string_view(start, static_cast<std::size_t>(p_ - start));
+      ++p_;
+      return true;
     }
-    for (const auto& [keyword, value] : schema.items()) {
-      if (!apply(keyword, value, node)) node.unknown = true;
-    }
-    // Draft 7 ignores every keyword next to "$ref"; rather than mirror that, leave such
-    // subschemas to the full validator.
-    if (node.ref && schema.size() > 1) node.unknown = true;
-    return node;
+    if (peek() != '\\') return false;
+    scratch_.assign(start, p_);
+    if (!escaped_rest()) return false;
+    text = scratch_;
+    return true;
   }
 
-  // Records one keyword into `node`; false for a keyword or form the quick check does not know.
-  bool apply(const std::string& keyword, const json& value, Node& node) {
-    if (keyword == "$schema" || keyword == "title" || keyword == "description" ||
-        keyword == "$comment" || keyword == "definitions") {
-      return true;
-    }
-    if (keyword == "$ref") {
-      static constexpr std::string_view prefix = "#/definitions/";
-      if (!value.is_string()) return false;
-      const std::string& target = value.get_ref<const std::string&>();
-      if (!target.starts_with(prefix) ||
-          target.find_first_of("/~%", prefix.size()) != std::string::npos) {
-        return false;
+  // Decodes the rest of a string from its first escape on into `scratch_`.
+  bool escaped_rest() {
+    for (;;) {
+      const char c = peek();
+      if (c == '"') {
+        ++p_;
+        return true;
       }
-      node.ref = compile_definition(target.substr(prefix.size()));
-      return true;
-    }
-    if (keyword == "type") return apply_type(value, node);
-    if (keyword == "enum" || keyword == "const") {
-      const json values = keyword == "const" ? json::array({value}) : value;
-      if (!values.is_array() || node.allowed_strings) return false;
-      std::vector<std::string> strings;
-      for (const json& allowed : values) {
-        if (!allowed.is_string()) return false;
-        strings.push_back(allowed.get<std::string>());
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      ++p_;
+      if (c != '\\') {
+        scratch_ += c;
+        continue;
       }
-      node.allowed_strings = std::move(strings);
-      return true;
-    }
-    if (keyword == "properties") {
-      if (!value.is_object()) return false;
-      for (const auto& [name, subschema] : value.items()) {
-        node.members[name].schema = compile(subschema);
-      }
-      return true;
-    }
-    if (keyword == "required") {
-      if (!value.is_array()) return false;
-      for (const json& name : value) {
-        if (!name.is_string()) return false;
-        Member& member = node.members[name.get<std::string>()];
-        if (member.required_bit != 0) continue;
-        const std::size_t bit = static_cast<std::size_t>(std::popcount(node.required_mask));
-        if (bit == 64) return false;
-        member.required_bit = std::uint64_t{1} << bit;
-        node.required_mask |= member.required_bit;
-      }
-      return true;
-    }
-    if (keyword == "additionalProperties") {
-      if (value.is_boolean()) {
-        node.additional_allowed = value.get<bool>();
-      } else {
-        node.additional = compile(value);
-      }
-      return true;
-    }
-    if (keyword == "items") {
-      if (!value.is_object() && !value.is_boolean()) return false;
-      node.items = compile(value);
-      return true;
-    }
-    if (keyword == "minProperties" || keyword == "minItems" || keyword == "minLength") {
-      if (!value.is_number_unsigned()) return false;
-      const auto limit = value.get<std::size_t>();
-      (keyword == "minProperties" ? node.min_properties
-       : keyword == "minItems"    ? node.min_items
-                                  : node.min_length) = limit;
-      return true;
-    }
-    if (keyword == "pattern") {
-      if (!value.is_string()) return false;
-      const std::string& pattern = value.get_ref<const std::string&>();
-      if (pattern == kTimePattern) {
-        node.time_pattern = true;
-      } else {
-        try {
-          node.pattern = std::make_unique<std::regex>(pattern);
-        } catch (const std::regex_error&) {
-          return false;
+      const char e = peek();
+      ++p_;
+      switch (e) {
+        case '"': scratch_ += '"'; break;
+        case '\\': scratch_ += '\\'; break;
+        case '/': scratch_ += '/'; break;
+        case 'b': scratch_ += '\b'; break;
+        case 'f': scratch_ += '\f'; break;
+        case 'n': scratch_ += '\n'; break;
+        case 'r': scratch_ += '\r'; break;
+        case 't': scratch_ += '\t'; break;
+        case 'u': {
+          std::uint32_t code = 0;
+          if (!hex4(code)) return false;
+          if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
+          if (code >= 0xD800 && code <= 0xDBFF) {
+            std::uint32_t low = 0;
+            if (!literal("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          }
+          append_utf8(scratch_, code);
+          break;
         }
+        default:
+          return false;
       }
-      return true;
     }
-    return false;
   }
 
-  static bool apply_type(const json& value, Node& node) {
-    const json names = value.is_array() ? value : json::array({value});
-    for (const json& name : names) {
-      if (!name.is_string()) return false;
-      const std::string& type = name.get_ref<const std::string&>();
-      if (type == "null") node.types |= kNull;
-      else if (type == "boolean") node.types |= kBoolean;
-      else if (type == "object") node.types |= kObject;
-      else if (type == "array") node.types |= kArray;
-      else if (type == "number") node.types |= kNumber;
-      else if (type == "string") node.types |= kString;
-      else if (type == "integer") node.types |= kInteger;
-      else return false;
+  bool hex4(std::uint32_t& code) noexcept {
+    if (end_ - p_ < 4) return false;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = hex_digit(p_[i]);
+      if (digit < 0) return false;
+      code = code * 16 + static_cast<std::uint32_t>(digit);
     }
-    return !names.empty();
-  }
-
-  // A whole number counts as an integer however it is written (2.0, 1e2), as JSON Schema has
-  // it and as the full validator checks it.
-  static unsigned type_bits(const dom::element& value) {
-    switch (value.type()) {
-      case dom::element_type::ARRAY: return kArray;
-      case dom::element_type::OBJECT: return kObject;
-      case dom::element_type::INT64:
-      case dom::element_type::UINT64: return kNumber | kInteger;
-      case dom::element_type::DOUBLE: {
-        const double x = value.get_double().value_unsafe();
-        return std::trunc(x) == x ? kNumber | kInteger : kNumber;
-      }
-      case dom::element_type::STRING: return kString;
-      case dom::element_type::BOOL: return kBoolean;
-      case dom::element_type::NULL_VALUE: return kNull;
-    }
-    return 0;
-  }
-
-  // Recursion follows the document's nesting, which the parser has bounded by MAX_DEPTH.
-  bool holds(std::size_t index, const dom::element& value) const {
-    const Node& node = nodes_[index];
-    if (node.unknown) return false;
-    if (node.ref) return holds(*node.ref, value);
-    if (node.types != 0 && (node.types & type_bits(value)) == 0) return false;
-    switch (value.type()) {
-      case dom::element_type::STRING:
-        return string_holds(node, value.get_string().value_unsafe());
-      case dom::element_type::ARRAY:
-        return !node.allowed_strings && array_holds(node, value.get_array().value_unsafe());
-      case dom::element_type::OBJECT:
-        return !node.allowed_strings && object_holds(node, value.get_object().value_unsafe());
-      default:
-        return !node.allowed_strings;
-    }
+    p_ += 4;
+    return true;
   }
 
   static bool string_holds(const Node& node, std::string_view text) {
@@ -307,77 +263,105 @@ class CompiledSchema {
           text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
       if (code_points < node.min_length) return false;
     }
-    if (node.time_pattern && !matches_time_pattern(text)) return false;
+    if (node.time_pattern && !quick::matches_time_pattern(text)) return false;
     if (node.pattern && !std::regex_search(text.begin(), text.end(), *node.pattern)) return false;
     return true;
   }
 
-  bool array_holds(const Node& node, const dom::array& array) const {
-    if (array.size() < node.min_items) return false;
-    if (!node.items) return true;
-    for (const dom::element item : array) {
-      if (!holds(*node.items, item)) return false;
+  // Nesting is counted as the full parser counts it (the top value is level 1) and stops at
+  // the same limit; recursion is bounded by it.
+  bool enter() noexcept { return ++depth_ <= MAX_DEPTH; }
+
+  bool array(const Node& node) {
+    ++p_;
+    if (!enter()) return false;
+    const std::size_t items = node.items ? *node.items : schema_.any();
+    std::size_t count = 0;
+    skip_space();
+    if (peek() == ']') {
+      ++p_;
+    } else {
+      for (;;) {
+        if (!value(items)) return false;
+        ++count;
+        skip_space();
+        const char c = peek();
+        ++p_;
+        if (c == ']') break;
+        if (c != ',') return false;
+      }
     }
-    return true;
+    --depth_;
+    return count >= node.min_items;
   }
 
-  bool object_holds(const Node& node, const dom::object& object) const {
+  bool object(const Node& node) {
+    ++p_;
+    if (!enter()) return false;
     std::uint64_t seen = 0;
     std::size_t count = 0;
-    for (const dom::key_value_pair field : object) {
-      ++count;
-      const auto member = node.members.find(field.key);
-      if (member != node.members.end()) {
-        seen |= member->second.required_bit;
-        if (member->second.schema) {
-          if (!holds(*member->second.schema, field.value)) return false;
-          continue;
+    // A name given twice counts once towards minProperties.
+    std::vector<std::string> names;
+    skip_space();
+    if (peek() == '}') {
+      ++p_;
+    } else {
+      for (;;) {
+        std::string_view name;
+        if (peek() != '"' || !string(name)) return false;
+        if (node.min_properties > 1) names.emplace_back(name);
+        const quick::Member* member = node.member_table.find(name);
+        skip_space();
+        if (peek() != ':') return false;
+        ++p_;
+        std::size_t schema = schema_.any();
+        if (member != nullptr && member->schema) {
+          schema = *member->schema;
+        } else if (!node.additional_allowed) {
+          return false;
+        } else if (node.additional) {
+          schema = *node.additional;
         }
+        if (!value(schema)) return false;
+        if (member != nullptr) seen |= member->required_bit;
+        ++count;
+        skip_space();
+        const char c = peek();
+        ++p_;
+        if (c == '}') break;
+        if (c != ',') return false;
+        skip_space();
       }
-      if (!node.additional_allowed) return false;
-      if (node.additional && !holds(*node.additional, field.value)) return false;
     }
-    if (seen != node.required_mask) return false;
-    if (count < node.min_properties) return false;
-    // A name given twice counts once.
+    --depth_;
+    if (seen != node.required_mask || count < node.min_properties) return false;
     if (node.min_properties > 1) {
-      std::unordered_set<std::string_view> names;
-      for (const dom::key_value_pair field : object) names.insert(field.key);
-      if (names.size() < node.min_properties) return false;
+      const std::unordered_set<std::string_view> distinct(names.begin(), names.end());
+      if (distinct.size() < node.min_properties) return false;
     }
     return true;
   }
 
-  const json& root_document_;
-  std::vector<Node> nodes_;
-  std::unordered_map<std::string, std::size_t> definitions_;
+  const CompiledSchema& schema_;
+  const char* p_;
+  const char* end_;
+  std::size_t depth_ = 0;
+  std::string scratch_;
 };
-
-const CompiledSchema& compiled_results_schema() {
-  static const json document = json::parse(results_schema_text());
-  static const CompiledSchema compiled(document);
-  return compiled;
-}
 
 }  // namespace
 
-bool quickly_valid(const std::string& text) {
-  dom::parser parser;
-  if (parser.allocate(std::max<std::size_t>(text.size(), simdjson::SIMDJSON_PADDING), MAX_DEPTH) !=
-      simdjson::SUCCESS) {
-    return false;
-  }
-  dom::element root;
-  if (parser.parse(text).get(root) != simdjson::SUCCESS) return false;
-  return compiled_results_schema().holds(root);
+bool quickly_valid(std::string_view text) {
+  if (!simdjson::validate_utf8(text.data(), text.size())) return false;
+  return Scanner(quick::compiled_results_schema(), text).document();
 }
 
-std::optional<std::string> validate_results_text(const std::string& text, std::string_view origin) {
+std::optional<std::string> validate_results_text(std::string_view text, std::string_view origin) {
   if (quickly_valid(text)) return std::nullopt;
   return validate(parse_results_json(text, origin));
 }
 
-Findings check_results_text(const std::string& text, std::string_view origin) {
+Findings check_results_text(std::string_view text, std::string_view origin) {
   if (quickly_valid(text)) return {};
   return find_problems(parse_results_json(text, origin));
 }

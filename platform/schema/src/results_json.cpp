@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include "morvi/errors.hpp"
@@ -20,10 +23,6 @@ namespace morvi::reporter::schema {
 namespace {
 
 using json = nlohmann::json;
-
-// Spare room left after the content of a file read whole: the quick check's parser reads a
-// little past the end and so can parse such text in place instead of copying it.
-constexpr std::size_t kReadPadding = 64;
 
 struct LineColumn {
   std::size_t line;
@@ -186,7 +185,28 @@ Json parse_as(std::string_view text, std::string_view origin) {
 
 }  // namespace
 
-std::string read_text_file(const std::string& path, std::size_t max_bytes) {
+namespace {
+
+// A std::string as read_whole fills it: room is made by growing it, and trimmed to what came.
+class StringSink {
+ public:
+  explicit StringSink(std::string& text) : text_(text) {}
+  std::size_t size() const noexcept { return text_.size(); }
+  void reserve(std::size_t total) { text_.reserve(total); }
+  char* room(std::size_t n) {
+    kept_ = text_.size();
+    text_.resize(kept_ + n);
+    return text_.data() + kept_;
+  }
+  void commit(std::size_t n) { text_.resize(kept_ + n); }
+
+ private:
+  std::string& text_;
+  std::size_t kept_ = 0;
+};
+
+template <class Sink>
+void read_whole(const std::string& path, std::size_t max_bytes, Sink& content) {
   const bool standard_input = path == "-";
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
       standard_input ? stdin : std::fopen(path.c_str(), "rb"),
@@ -200,24 +220,80 @@ std::string read_text_file(const std::string& path, std::size_t max_bytes) {
   // Sized from the file's length, so a large document is read with one allocation; a file
   // that grows meanwhile is still read to its end, up to the limit. Pipes, terminals and
   // devices tell no length and are read in chunks.
-  std::string content;
   struct stat info {};
   if (::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size > max_bytes) throw too_large();
-    content.reserve(size + kReadPadding);
-    content.resize(size);
-    content.resize(std::fread(content.data(), 1, content.size(), file.get()));
+    content.reserve(size);
+    content.commit(std::fread(content.room(size), 1, size, file.get()));
   }
-  char buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  for (;;) {
+    const std::size_t got = std::fread(content.room(kChunk), 1, kChunk, file.get());
     if (got > max_bytes - std::min(max_bytes, content.size())) throw too_large();
-    content.append(buffer, got);
+    content.commit(got);
+    if (got == 0) break;
   }
   if (std::ferror(file.get())) {
     throw std::system_error(errno, std::generic_category(), "cannot read " + path);
   }
+}
+
+// Huge pages are 2 MiB here; smaller texts keep to small pages.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+}  // namespace
+
+std::string read_text_file(const std::string& path, std::size_t max_bytes) {
+  std::string content;
+  StringSink sink(content);
+  read_whole(path, max_bytes, sink);
+  return content;
+}
+
+TextBuffer::TextBuffer(TextBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+TextBuffer& TextBuffer::operator=(TextBuffer&& other) noexcept {
+  if (this != &other) {
+    if (data_ != nullptr) ::munmap(data_, capacity_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+TextBuffer::~TextBuffer() {
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+void TextBuffer::reserve(std::size_t total) {
+  if (total > capacity_) grow_to(total);
+}
+
+char* TextBuffer::room(std::size_t n) {
+  if (n > capacity_ - size_) grow_to(std::max(size_ + n, capacity_ * 2));
+  return data_ + size_;
+}
+
+void TextBuffer::grow_to(std::size_t capacity) {
+  const std::size_t page = capacity >= 2 * kHugePage ? kHugePage : std::size_t{4096};
+  capacity = (capacity + page - 1) / page * page;
+  void* grown = data_ == nullptr
+                    ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                    : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+  if (grown == MAP_FAILED) throw std::bad_alloc();
+  if (page == kHugePage) ::madvise(grown, capacity, MADV_HUGEPAGE);  // only a hint
+  data_ = static_cast<char*>(grown);
+  capacity_ = capacity;
+}
+
+TextBuffer read_text_buffer(const std::string& path, std::size_t max_bytes) {
+  TextBuffer content;
+  read_whole(path, max_bytes, content);
   return content;
 }
 

@@ -43,9 +43,9 @@ struct Outcome {
 
 Outcome check_file(const std::string& path, std::size_t max_bytes) {
   Outcome outcome;
-  std::string text;
+  schema::TextBuffer text;
   try {
-    text = schema::read_text_file(path, max_bytes);
+    text = schema::read_text_buffer(path, max_bytes);
   } catch (const std::system_error& e) {
     outcome.verdict = Outcome::Verdict::Unreadable;
     outcome.error = e.code() == std::errc::file_too_large
@@ -55,7 +55,7 @@ Outcome check_file(const std::string& path, std::size_t max_bytes) {
     return outcome;
   }
   try {
-    outcome.findings = schema::check_results_text(text, path);
+    outcome.findings = schema::check_results_text(text.view(), path);
     if (!outcome.findings.empty()) outcome.verdict = Outcome::Verdict::Invalid;
   } catch (const ParseError& e) {
     outcome.verdict = Outcome::Verdict::Invalid;

@@ -18,6 +18,37 @@ inline constexpr std::size_t DEFAULT_MAX_READ_BYTES = std::size_t{1} << 30;
 std::string read_text_file(const std::string& path,
                            std::size_t max_bytes = DEFAULT_MAX_READ_BYTES);
 
+// Text in memory mapped for it alone, asking for huge pages: a large file costs one copy and a
+// few page faults, where fresh small pages would each be faulted in and cleared first (on a
+// virtual machine that costs more than reading the text). The memory goes back when the
+// buffer goes.
+class TextBuffer {
+ public:
+  TextBuffer() noexcept = default;
+  TextBuffer(TextBuffer&& other) noexcept;
+  TextBuffer& operator=(TextBuffer&& other) noexcept;
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+  ~TextBuffer();
+
+  std::string_view view() const noexcept { return {data_, size_}; }
+  std::size_t size() const noexcept { return size_; }
+  // Capacity for `total` bytes in all; std::bad_alloc when the system has none.
+  void reserve(std::size_t total);
+  // Room for `n` more bytes after the text; commit(k) makes the first k of them part of it.
+  char* room(std::size_t n);
+  void commit(std::size_t n) noexcept { size_ += n; }
+
+ private:
+  void grow_to(std::size_t capacity);
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// read_text_file into a TextBuffer, with the same errors.
+TextBuffer read_text_buffer(const std::string& path, std::size_t max_bytes = DEFAULT_MAX_READ_BYTES);
+
 // Parses a results JSON document. NaN, Infinity and -Infinity are read as the non-finite reals
 // the results writer writes them for. Text that is not JSON, that nests deeper than
 // MAX_DEPTH, holds a NUL byte outside a string or a number too large for a double, is a
