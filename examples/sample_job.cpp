@@ -1,6 +1,6 @@
 // The sample job: runs a small job the way the framework's runner does, prints its report
-// tree and tallies, writes the four documents a finished job leaves behind, then checks and
-// shows results.json with the morvi command line.
+// tree and tallies, writes the four documents a finished job leaves behind and the HTML report
+// of its results, then checks and shows results.json with the morvi command line.
 //
 //   sample_job OUTPUT_DIR
 #include <spawn.h>
@@ -18,6 +18,7 @@
 
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/utils/atomic_file.hpp"
+#include "morvi/service/html_report/report.hpp"
 #include "sample_tree.hpp"
 #include "tree_printer.hpp"
 
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     morvi::utils::write_file_atomically(out / "results.json", job->dump_json());
     morvi::utils::write_file_atomically(out / "results.yaml", job->dump_yaml());
     morvi::reporter::markfolio::MarkFolio(out.string(), *job).generate_xml({}, {});
+    morvi::service::html_report::write_html_report((out / "results.json").string(),
+                                                   (out / "report.html").string());
   } catch (const std::exception& e) {
     std::cerr << "sample_job: " << e.what() << '\n';
     return 1;
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
   }
 
   std::cout << "\nwritten:\n";
-  for (const char* name : {"results.json", "results.yaml", "ResultsDetails.xml", "ResultsSummary.xml"})
+  for (const char* name : {"results.json", "results.yaml", "ResultsDetails.xml", "ResultsSummary.xml",
+                           "report.html"})
     std::cout << "  " << (out / name).string() << '\n';
   return 0;
 }

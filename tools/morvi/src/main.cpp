@@ -1,6 +1,7 @@
 // The morvi command line.
 #include "morvi/cli/program.hpp"
 #include "morvi/reporter/commands.hpp"
+#include "morvi/service/html_report/report_html_command.hpp"
 #include "morvi/service/junit/export_junit_command.hpp"
 #include "morvi/service/journal/replay_command.hpp"
 #include "morvi/service/server/serve_command.hpp"
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
   morvi.add_group("export", "write results files in other formats",
                   "Writes results files in the formats other tools read.")
       .add<morvi::service::junit::ExportJunit>();
+  morvi.add_group("report", "write reports for people to read",
+                  "Writes results files as reports for people to read.")
+      .add<morvi::service::html_report::ReportHtml>();
   morvi.add<morvi::service::journal::ReplayJournal>();
   morvi.add<morvi::service::server::Serve>();
   morvi.add<morvi::tools::WatchJob>();

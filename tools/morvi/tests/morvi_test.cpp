@@ -170,6 +170,7 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "  show        show files in a readable form\n"
             "  validate    validate files\n"
             "  export      write results files in other formats\n"
+            "  report      write reports for people to read\n"
             "  replay      rebuild a job's results documents from its journal\n"
             "  serve       run a reporter server for one job\n"
             "  watch       show the progress of a running job\n"
@@ -276,13 +277,32 @@ TEST_F(MorviTool, ShowsEverySiblingThatSharesAnId) {
             "    t.step  Step  passed  0.5s\n");
 }
 
+// morvi report html: the page is written and named; a missing -o, an unreadable file and a
+// file that is not a results document each exit with their own status and leave no page.
+TEST_F(MorviTool, ReportHtmlStatuses) {
+  const std::string path = write("results.json", job_document());
+  const std::string page = (dir_ / "report.html").string();
+  const Outcome ok = morvi({"report", "html", path, "-o", page});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out.rfind(page + ": 6 nodes, 4 failures, ", 0), 0u) << ok.out;
+  EXPECT_TRUE(fs::exists(page));
+  const Outcome usage = morvi({"report", "html", path});
+  EXPECT_EQ(usage.status, 2);
+  const Outcome missing = morvi({"report", "html", (dir_ / "nope.json").string(), "-o", page + "2"});
+  EXPECT_EQ(missing.status, 3);
+  const Outcome bad = morvi({"report", "html", write("bad.json", "{\"version\": \"3.4\", \"report\": [}"), "-o", page + "2"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("bad.json: not a JSON document at byte"), std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(page + "2"));
+}
+
 // What a user meets on the command line: the words that went wrong are named.
 TEST_F(MorviTool, UsageErrorsNameTheWord) {
   const Outcome unknown = morvi({"validat", "results", "x.json"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "usage: morvi [-h] [--version] <command> ...\n"
-            "morvi: error: invalid command 'validat' (choose from show, validate, export, replay, serve, watch)\n");
+            "morvi: error: invalid command 'validat' (choose from show, validate, export, report, replay, serve, watch)\n");
   const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
   EXPECT_EQ(option.status, 2);
   EXPECT_EQ(option.err,
