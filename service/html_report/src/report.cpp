@@ -1,7 +1,5 @@
 #include "morvi/service/html_report/report.hpp"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "collect.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "page.hpp"
 
 namespace morvi::service::html_report {
@@ -28,25 +27,14 @@ ReportCounts write_html_report(const std::string& input, const std::string& outp
   const ReportData data = collect(in.get(), input);
   in.reset();
 
-  const std::string temporary = output + ".tmp-" + std::to_string(::getpid());
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
-  if (!out) throw std::system_error(errno, std::generic_category(), output);
-  try {
-    write_page(out.get(), data, std::filesystem::path(input).filename().string());
-    if (std::fflush(out.get()) != 0) throw std::system_error(errno, std::generic_category(), output);
-    ReportCounts counts;
-    counts.nodes = data.nodes.size();
-    counts.failures = data.failures.size();
-    counts.bytes = static_cast<std::size_t>(std::ftell(out.get()));
-    if (std::fclose(out.release()) != 0) throw std::system_error(errno, std::generic_category(), output);
-    std::filesystem::rename(temporary, output);
-    return counts;
-  } catch (...) {
-    out.reset();
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw;
-  }
+  morvi::utils::AtomicFile out(output);
+  write_page(out.stream(), data, std::filesystem::path(input).filename().string());
+  ReportCounts counts;
+  counts.nodes = data.nodes.size();
+  counts.failures = data.failures.size();
+  counts.bytes = static_cast<std::size_t>(std::ftell(out.stream()));
+  out.commit();
+  return counts;
 }
 
 }  // namespace morvi::service::html_report
