@@ -5,6 +5,7 @@
 #include "morvi/service/junit/export_junit_command.hpp"
 #include "morvi/service/journal/replay_command.hpp"
 #include "morvi/service/server/serve_command.hpp"
+#include "morvi/service/merge/merge_command.hpp"
 #include "show_results_file.hpp"
 #include "watch_job.hpp"
 
@@ -24,5 +25,6 @@ int main(int argc, char** argv) {
   morvi.add<morvi::service::journal::ReplayJournal>();
   morvi.add<morvi::service::server::Serve>();
   morvi.add<morvi::tools::WatchJob>();
+  morvi.add<morvi::service::merge::MergeResults>();
   return morvi.main(argc, argv);
 }

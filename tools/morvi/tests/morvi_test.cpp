@@ -174,6 +174,7 @@ TEST_F(MorviTool, HelpAtEveryLevel) {
             "  replay      rebuild a job's results documents from its journal\n"
             "  serve       run a reporter server for one job\n"
             "  watch       show the progress of a running job\n"
+            "  merge       merge the results files of a job's shards\n"
             "\n"
             "options:\n"
             "  -h, --help  show this help message and exit\n"
@@ -302,7 +303,7 @@ TEST_F(MorviTool, UsageErrorsNameTheWord) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "usage: morvi [-h] [--version] <command> ...\n"
-            "morvi: error: invalid command 'validat' (choose from show, validate, export, report, replay, serve, watch)\n");
+            "morvi: error: invalid command 'validat' (choose from show, validate, export, report, replay, serve, watch, merge)\n");
   const Outcome option = morvi({"validate", "results", "--strict", "x.json"});
   EXPECT_EQ(option.status, 2);
   EXPECT_EQ(option.err,
