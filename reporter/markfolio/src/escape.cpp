@@ -35,8 +35,8 @@ class DataEscaper {
     pending_.push_back({&source, &target});
     drain();
   }
-  void run(const Map& source, Map& target) {
-    fill_map(source, target);
+  void run(const Map& source, Map& target, std::initializer_list<std::string_view> left_out = {}) {
+    fill_map(source, target, left_out);
     drain();
   }
 
@@ -70,11 +70,18 @@ class DataEscaper {
   // Sets every escaped key first (the map does not change afterwards, so the places queued
   // stay valid), then queues each key's last source value. Keys can only collide when
   // escaping changed one of them.
-  void fill_map(const Map& source, Map& target) {
+  // Entries under a key of `left_out` are skipped.
+  void fill_map(const Map& source, Map& target, std::initializer_list<std::string_view> left_out = {}) {
+    const auto kept = [left_out](std::string_view key) {
+      for (std::string_view out : left_out)
+        if (key == out) return false;
+      return true;
+    };
     std::vector<std::string> keys;
     keys.reserve(source.size());
     bool changed = false;
     for (const auto& entry : source) {
+      if (!kept(entry.first)) continue;
       keys.push_back(escape(entry.first));
       changed = changed || keys.back() != entry.first;
     }
@@ -84,6 +91,7 @@ class DataEscaper {
     std::size_t i = keys.size();
     for (auto it = source.end(); it != source.begin();) {
       --it;
+      if (!kept(it->first)) continue;
       --i;
       if (!changed || queued.insert(keys[i]).second) {
         pending_.push_back({&it->second, target.find(keys[i])});
@@ -105,6 +113,12 @@ Value escape_data(const Value& data) {
 Map escape_data(const Map& data) {
   Map result;
   DataEscaper().run(data, result);
+  return result;
+}
+
+Map escape_data(const Map& data, std::initializer_list<std::string_view> left_out) {
+  Map result;
+  DataEscaper().run(data, result, left_out);
   return result;
 }
 

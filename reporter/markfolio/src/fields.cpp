@@ -28,9 +28,11 @@ trialkit::FieldRef required(const Node& node, std::string_view name) {
 
 bool present(const trialkit::FieldRef& field) { return field && field->truthy(); }
 
-Map optional_map(const Node& node, std::string_view name) {
+const Map& optional_map(const Node& node, std::string_view name) {
+  static const Map none;
+  // Both fields are stored ones, so the reference outlives this read.
   const trialkit::FieldRef field = node.field(name);
-  if (!field || field->is_none()) return {};
+  if (!field || field->is_none()) return none;
   if (!field->is_map()) {
     throw TypeError(describe(node) + ": " + std::string(name) + " is a " + field->kind_name() +
                     ", not a map");
@@ -40,7 +42,7 @@ Map optional_map(const Node& node, std::string_view name) {
 
 Value entry_or(const Map& map, std::string_view key, Value fallback) {
   const Value* found = map.find(key);
-  return found ? *found : fallback;
+  return found ? *found : std::move(fallback);
 }
 
 std::string escaped(const Node& node, std::string_view what, const Value& value) {

@@ -17,8 +17,9 @@ trialkit::FieldRef required(const Node& node, std::string_view name);
 // True when the field exists and is truthy.
 bool present(const trialkit::FieldRef& field);
 
-// An optional map field (xref, logs): empty when absent or none, TypeError when not a map.
-Map optional_map(const Node& node, std::string_view name);
+// An optional stored map field (xref, logs), borrowed from the node: empty when absent or
+// none, TypeError when not a map.
+const Map& optional_map(const Node& node, std::string_view name);
 
 // The entry `key` of `map`, or `fallback` when the map lacks it.
 Value entry_or(const Map& map, std::string_view key, Value fallback);

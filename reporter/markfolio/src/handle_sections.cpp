@@ -31,13 +31,13 @@ std::string escaped_description(const Node& section, const trialkit::FieldRef& d
 }
 
 void copy_xref(zorbel::Xref& xref, const Node& section) {
-  const Map map = fields::optional_map(section, "xref");
+  const Map& map = fields::optional_map(section, "xref");
   xref.file = fields::entry_or(map, "file", "");
   xref.line = fields::entry_or(map, "line", -1);
 }
 
 void copy_logfile(zorbel::LogFile& logfile, const Node& section) {
-  const Map logs = fields::optional_map(section, "logs");
+  const Map& logs = fields::optional_map(section, "logs");
   logfile.filepath = fields::entry_or(logs, "file", "");
   logfile.attrs.reserve(logfile.attrs.size() + 2);
   logfile.attrs.set("begin", fields::entry_or(logs, "begin", -1));
@@ -55,8 +55,8 @@ void copy_result_and_details(Legacy& legacy, const Node& section) {
   }
 }
 
-void merge_extra(Map& target, const Map& source) {
-  for (auto& [key, value] : escape_data(source)) target.set(key, std::move(value));
+void merge_extra(Map& target, Map escaped) {
+  for (auto& [key, value] : escaped) target.set(key, std::move(value));
 }
 
 template <class Legacy>
@@ -64,7 +64,7 @@ void copy_shared_tail(Legacy& legacy, const Node& section) {
   copy_xref(legacy.xref, section);
   copy_logfile(legacy.logfile, section);
   copy_result_and_details(legacy, section);
-  merge_extra(legacy.extra, section.extra());
+  merge_extra(legacy.extra, escape_data(section.extra()));
 }
 
 // A common section and a section of a testcase are filled alike.
@@ -89,7 +89,7 @@ void fill_testcase(zorbel::TestResult& legacy, const Node& section) {
   copy_xref(info.xref, section);
   copy_logfile(info.logfile, section);
   copy_result_and_details(legacy, section);
-  merge_extra(legacy.extra, section.extra());
+  merge_extra(legacy.extra, escape_data(section.extra()));
 }
 
 void fill_subsection(zorbel::CommonSubSection& legacy, const Node& section) {
@@ -112,10 +112,10 @@ void fill_step(zorbel::TestStep& legacy, const Node& section) {
   copy_logfile(legacy.logfile, section);
   copy_result_and_details(legacy, section);
   // "index" and "continue_" are the step's own members, not extra data.
-  Map rest = section.extra();
-  if (std::optional<Value> index = rest.take("index")) legacy.index = std::move(*index);
-  if (std::optional<Value> go_on = rest.take("continue_")) legacy.continue_ = std::move(*go_on);
-  merge_extra(legacy.extra, rest);
+  const Map& extra = section.extra();
+  if (const Value* index = extra.find("index")) legacy.index = *index;
+  if (const Value* go_on = extra.find("continue_")) legacy.continue_ = *go_on;
+  merge_extra(legacy.extra, escape_data(extra, {"index", "continue_"}));
 }
 
 // A step's factory arguments: its identifier and its escaped name.

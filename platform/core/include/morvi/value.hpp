@@ -237,6 +237,8 @@ class Map {
   friend bool operator==(const Map& a, const Map& b);
 
  private:
+  // Value copies a map's entries itself, one level at a time.
+  friend class Value;
   static constexpr std::size_t kIndexFrom = 12;
   std::ptrdiff_t position(std::string_view key) const;
   void index_tail() const;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "morvi/printable.hpp"
 #include "morvi/results.hpp"
@@ -187,73 +188,121 @@ void append_tally_repr(std::string& out, const results::ResultCounter& c) {
 
 }  // namespace
 
+namespace {
+
+// One open container of a representation being written: its value, the next element to
+// write, and whether an error's arguments are written as a bare tuple (an error's text).
+struct ReprFrame {
+  const Value* value;
+  std::size_t next;
+  bool bare_args;
+};
+
+std::size_t element_count(const Value& v) {
+  if (v.is_error()) return v.as_error().args.size();
+  return v.is_map() ? v.as_map().size() : v.as_list().size();
+}
+
+void open_container(std::string& out, const ReprFrame& frame) {
+  const Value& v = *frame.value;
+  if (v.is_error()) {
+    if (!frame.bare_args) out += v.as_error().kind;
+    out.push_back('(');
+  } else {
+    out.push_back(v.is_list() ? '[' : v.is_tuple() ? '(' : '{');
+  }
+}
+
+void close_container(std::string& out, const ReprFrame& frame) {
+  const Value& v = *frame.value;
+  if (v.is_map()) {
+    out.push_back('}');
+  } else if (v.is_list()) {
+    out.push_back(']');
+  } else {
+    if ((v.is_tuple() || frame.bare_args) && element_count(v) == 1) out.push_back(',');
+    out.push_back(')');
+  }
+}
+
+// The element `i` of an open container; a map's key is written before its value.
+const Value& element(std::string& out, const Value& v, std::size_t i) {
+  if (v.is_error()) return v.as_error().args[i];
+  if (!v.is_map()) return v.as_list()[i];
+  const auto& [key, item] = *(v.as_map().begin() + static_cast<std::ptrdiff_t>(i));
+  append_text_repr(out, key);
+  out += ": ";
+  return item;
+}
+
+bool is_container(const Value& v) { return v.is_sequence() || v.is_map() || v.is_error(); }
+
+// Writes the representation of `root` with an explicit stack of open containers, so that a
+// value nested thousands of levels deep is written without deep recursion.
+void append_repr_of(std::string& out, const Value& root, bool bare_args) {
+  std::vector<ReprFrame> open;
+  const Value* next = &root;
+  while (next != nullptr) {
+    if (is_container(*next)) {
+      open.push_back({next, 0, bare_args});
+      open_container(out, open.back());
+    } else {
+      next->append_repr(out);
+    }
+    bare_args = false;
+    next = nullptr;
+    while (!open.empty()) {
+      ReprFrame& frame = open.back();
+      if (frame.next < element_count(*frame.value)) {
+        if (frame.next > 0) out += ", ";
+        next = &element(out, *frame.value, frame.next++);
+        break;
+      }
+      close_container(out, frame);
+      open.pop_back();
+    }
+  }
+}
+
+}  // namespace
+
 void Value::append_repr(std::string& out) const {
   switch (kind_) {
     case Kind::Text: append_text_repr(out, *s_); return;
     case Kind::List:
-    case Kind::Tuple: {
-      out.push_back(kind_ == Kind::List ? '[' : '(');
-      for (std::size_t i = 0; i < l_->size(); ++i) {
-        if (i) out += ", ";
-        (*l_)[i].append_repr(out);
-      }
-      if (kind_ == Kind::Tuple && l_->size() == 1) out.push_back(',');
-      out.push_back(kind_ == Kind::List ? ']' : ')');
-      return;
-    }
+    case Kind::Tuple:
     case Kind::Map:
-    case Kind::AttrMap: {
-      out.push_back('{');
-      bool first = true;
-      for (const auto& [key, value] : *m_) {
-        if (!first) out += ", ";
-        first = false;
-        append_text_repr(out, key);
-        out += ": ";
-        value.append_repr(out);
-      }
-      out.push_back('}');
-      return;
-    }
+    case Kind::AttrMap:
+    case Kind::Error: append_repr_of(out, *this, false); return;
     case Kind::DateTime: out += d_->to_repr(); return;
     case Kind::Tally: append_tally_repr(out, *c_); return;
-    case Kind::Error: {
-      out += e_->kind;
-      out.push_back('(');
-      for (std::size_t i = 0; i < e_->args.size(); ++i) {
-        if (i) out += ", ";
-        e_->args[i].append_repr(out);
-      }
-      out.push_back(')');
-      return;
-    }
     default: append_text(out); return;
   }
 }
 
 void Value::append_text(std::string& out) const {
-  switch (kind_) {
+  // An error's text is its single argument's text, or the representation of its arguments;
+  // followed in a loop, since errors can hold errors.
+  const Value* v = this;
+  while (v->kind_ == Kind::Error && v->e_->args.size() == 1) v = &v->e_->args[0];
+  switch (v->kind_) {
     case Kind::None: out += "None"; return;
-    case Kind::Bool: out += b_ ? "True" : "False"; return;
+    case Kind::Bool: out += v->b_ ? "True" : "False"; return;
     case Kind::Int: {
       char buf[24];
-      out.append(buf, std::to_chars(buf, buf + sizeof buf, i_).ptr);
+      out.append(buf, std::to_chars(buf, buf + sizeof buf, v->i_).ptr);
       return;
     }
-    case Kind::Float: append_float_repr(out, f_); return;
-    case Kind::Text: out += *s_; return;
-    case Kind::DateTime: d_->append_text(out); return;
-    case Kind::Result: out += r_->value(); return;
+    case Kind::Float: append_float_repr(out, v->f_); return;
+    case Kind::Text: out += *v->s_; return;
+    case Kind::DateTime: v->d_->append_text(out); return;
+    case Kind::Result: out += v->r_->value(); return;
     case Kind::Node:
-    case Kind::Opaque: out += (*o_)->repr(); return;
+    case Kind::Opaque: out += (*v->o_)->repr(); return;
     case Kind::Error:
-      // An error's text is its single argument's text, or the representation of its arguments.
-      if (e_->args.size() == 1)
-        e_->args[0].append_text(out);
-      else if (!e_->args.empty())
-        Value::tuple(e_->args).append_repr(out);
+      if (!v->e_->args.empty()) append_repr_of(out, *v, true);
       return;
-    default: append_repr(out); return;
+    default: v->append_repr(out); return;
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 #include "morvi/errors.hpp"
 #include "morvi/results.hpp"
@@ -88,7 +90,14 @@ Value Value::error(std::string kind, List args) {
   return v;
 }
 
-Value::Value(const Value& other) : kind_(Kind::None), i_(0) { copy_from(other); }
+Value::Value(const Value& other) : kind_(Kind::None), i_(0) {
+  try {
+    copy_from(other);
+  } catch (...) {
+    release();
+    throw;
+  }
+}
 
 Value& Value::operator=(const Value& other) {
   if (this != &other) {
@@ -109,25 +118,86 @@ Value& Value::operator=(Value&& other) noexcept {
   return *this;
 }
 
-void Value::copy_from(const Value& other) {
-  switch (other.kind_) {
-    case Kind::None:
-    case Kind::Bool:
-    case Kind::Int:
-    case Kind::Float: i_ = other.i_; break;
-    case Kind::Text: s_ = new std::string(*other.s_); break;
-    case Kind::List:
-    case Kind::Tuple: l_ = new List(*other.l_); break;
-    case Kind::Map:
-    case Kind::AttrMap: m_ = new Map(*other.m_); break;
-    case Kind::DateTime: d_ = new DateTime(*other.d_); break;
-    case Kind::Result: r_ = new results::TestResult(*other.r_); break;
-    case Kind::Tally: c_ = new results::ResultCounter(*other.c_); break;
-    case Kind::Node:
-    case Kind::Opaque: o_ = new std::shared_ptr<Object>(*other.o_); break;
-    case Kind::Error: e_ = new ErrorValue(*other.e_); break;
+namespace {
+
+// Lists, tuples, maps, attr maps and errors hold further Values.
+bool holds_values(Kind kind) noexcept {
+  return kind == Kind::List || kind == Kind::Tuple || kind == Kind::Map ||
+         kind == Kind::AttrMap || kind == Kind::Error;
+}
+
+using CopyWork = std::vector<std::pair<const Value*, Value*>>;
+
+// Copies `from` into `into` (index `i` of a list being filled), or leaves a none there and
+// queues the copy when `from` holds further Values.
+void copy_or_queue(const Value& from, List& into, CopyWork& pending) {
+  if (holds_values(from.kind())) {
+    pending.emplace_back(&from, &into.emplace_back());
+  } else {
+    into.push_back(from);
   }
-  kind_ = other.kind_;
+}
+
+}  // namespace
+
+void Value::copy_from(const Value& other) {
+  if (!holds_values(other.kind_)) {
+    switch (other.kind_) {
+      case Kind::Text: s_ = new std::string(*other.s_); break;
+      case Kind::DateTime: d_ = new DateTime(*other.d_); break;
+      case Kind::Result: r_ = new results::TestResult(*other.r_); break;
+      case Kind::Tally: c_ = new results::ResultCounter(*other.c_); break;
+      case Kind::Node:
+      case Kind::Opaque: o_ = new std::shared_ptr<Object>(*other.o_); break;
+      default: i_ = other.i_; break;
+    }
+    kind_ = other.kind_;
+    return;
+  }
+  // Containers are copied one level at a time from a work list, so that a value nested
+  // thousands of levels deep is copied without deep recursion. Every level is a whole Value
+  // as soon as it is allocated: a failure part way leaves nothing to leak.
+  CopyWork pending;
+  const Value* from = &other;
+  Value* into = this;
+  for (;;) {
+    switch (from->kind_) {
+      case Kind::List:
+      case Kind::Tuple: {
+        into->l_ = new List();
+        into->kind_ = from->kind_;
+        into->l_->reserve(from->l_->size());
+        for (const Value& item : *from->l_) copy_or_queue(item, *into->l_, pending);
+        break;
+      }
+      case Kind::Map:
+      case Kind::AttrMap: {
+        into->m_ = new Map();
+        into->kind_ = from->kind_;
+        auto& entries = into->m_->entries_;
+        entries.reserve(from->m_->size());
+        for (const auto& [key, item] : *from->m_) {
+          if (holds_values(item.kind_)) {
+            pending.emplace_back(&item, &entries.emplace_back(key, Value()).second);
+          } else {
+            entries.emplace_back(key, item);
+          }
+        }
+        break;
+      }
+      case Kind::Error: {
+        into->e_ = new ErrorValue{from->e_->kind, {}};
+        into->kind_ = Kind::Error;
+        into->e_->args.reserve(from->e_->args.size());
+        for (const Value& arg : from->e_->args) copy_or_queue(arg, into->e_->args, pending);
+        break;
+      }
+      default: break;  // only the kinds above are ever queued
+    }
+    if (pending.empty()) return;
+    std::tie(from, into) = pending.back();
+    pending.pop_back();
+  }
 }
 
 namespace {
@@ -138,6 +208,7 @@ bool is_nested_container(const Value& v) {
     case Kind::Tuple: return !v.as_list().empty();
     case Kind::Map:
     case Kind::AttrMap: return !v.as_map().empty();
+    case Kind::Error: return !v.as_error().args.empty();
     default: return false;
   }
 }
@@ -150,6 +221,9 @@ void detach_children(Value& v, std::vector<Value>& pending) {
   } else if (v.is_map()) {
     for (auto& entry : v.as_map())
       if (is_nested_container(entry.second)) pending.push_back(std::move(entry.second));
+  } else if (v.is_error()) {
+    for (Value& arg : const_cast<ErrorValue&>(v.as_error()).args)
+      if (is_nested_container(arg)) pending.push_back(std::move(arg));
   }
 }
 
@@ -160,6 +234,9 @@ bool holds_nested(const Value& v) {
   } else if (v.is_map()) {
     for (const auto& entry : v.as_map())
       if (is_nested_container(entry.second)) return true;
+  } else if (v.is_error()) {
+    for (const Value& arg : v.as_error().args)
+      if (is_nested_container(arg)) return true;
   }
   return false;
 }
@@ -169,9 +246,7 @@ bool holds_nested(const Value& v) {
 void Value::release() noexcept {
   // Containers of containers are taken apart with an explicit stack, so a value nested
   // thousands of levels deep is destroyed without deep recursion.
-  if ((kind_ == Kind::List || kind_ == Kind::Tuple || kind_ == Kind::Map ||
-       kind_ == Kind::AttrMap) &&
-      holds_nested(*this)) {
+  if (holds_values(kind_) && holds_nested(*this)) {
     std::vector<Value> pending;
     detach_children(*this, pending);
     while (!pending.empty()) {
@@ -291,28 +366,65 @@ const ErrorValue& Value::as_error() const {
   return *e_;
 }
 
-bool operator==(const Value& a, const Value& b) {
-  const bool a_num = a.kind_ == Kind::Bool || a.is_number();
-  const bool b_num = b.kind_ == Kind::Bool || b.is_number();
+namespace {
+
+using CompareWork = std::vector<std::pair<const Value*, const Value*>>;
+
+// Compares what `a` and `b` hold at their own level and queues the pairs of values they hold.
+bool same_level(const Value& a, const Value& b, CompareWork& pending) {
+  const bool a_num = a.is_bool() || a.is_number();
+  const bool b_num = b.is_bool() || b.is_number();
   if (a_num || b_num) {
     if (!(a_num && b_num)) return false;
-    if (a.kind_ != Kind::Float && b.kind_ != Kind::Float) return a.as_int() == b.as_int();
+    if (!a.is_float() && !b.is_float()) return a.as_int() == b.as_int();
     return a.as_number() == b.as_number();
   }
-  if (a.is_map() && b.is_map()) return *a.m_ == *b.m_;
-  if (a.kind_ != b.kind_) return false;
-  switch (a.kind_) {
+  if (a.is_map() && b.is_map()) {
+    const Map& x = a.as_map();
+    const Map& y = b.as_map();
+    if (x.size() != y.size()) return false;
+    for (const auto& [key, value] : x) {
+      const Value* other = y.find(key);
+      if (other == nullptr) return false;
+      pending.emplace_back(&value, other);
+    }
+    return true;
+  }
+  if (a.kind() != b.kind()) return false;
+  const auto pairwise = [&pending](const List& x, const List& y) {
+    if (x.size() != y.size()) return false;
+    for (std::size_t i = 0; i < x.size(); ++i) pending.emplace_back(&x[i], &y[i]);
+    return true;
+  };
+  switch (a.kind()) {
     case Kind::None: return true;
-    case Kind::Text: return *a.s_ == *b.s_;
+    case Kind::Text: return a.as_text() == b.as_text();
     case Kind::List:
-    case Kind::Tuple: return *a.l_ == *b.l_;
-    case Kind::DateTime: return *a.d_ == *b.d_;
-    case Kind::Result: return *a.r_ == *b.r_;
-    case Kind::Tally: return *a.c_ == *b.c_;
+    case Kind::Tuple: return pairwise(a.as_list(), b.as_list());
+    case Kind::DateTime: return a.as_datetime() == b.as_datetime();
+    case Kind::Result: return a.as_result() == b.as_result();
+    case Kind::Tally: return a.as_tally() == b.as_tally();
     case Kind::Node:
-    case Kind::Opaque: return a.o_->get() == b.o_->get();
-    case Kind::Error: return a.e_->kind == b.e_->kind && a.e_->args == b.e_->args;
+    case Kind::Opaque: return a.as_object().get() == b.as_object().get();
+    case Kind::Error:
+      return a.as_error().kind == b.as_error().kind && pairwise(a.as_error().args, b.as_error().args);
     default: return false;
+  }
+}
+
+}  // namespace
+
+// Walked with a work list: values nested thousands of levels deep compare without deep
+// recursion.
+bool operator==(const Value& a, const Value& b) {
+  CompareWork pending;
+  const Value* x = &a;
+  const Value* y = &b;
+  for (;;) {
+    if (!same_level(*x, *y, pending)) return false;
+    if (pending.empty()) return true;
+    std::tie(x, y) = pending.back();
+    pending.pop_back();
   }
 }
 

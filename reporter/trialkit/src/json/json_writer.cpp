@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "../text/datetime_text.hpp"
+#include "../text/roomy_stack.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit/document_buffer.hpp"
@@ -260,9 +261,11 @@ class JsonWriter {
 }  // namespace
 
 std::string JSONDumper::encode(const Value& value) {
-  JsonWriter writer;
-  writer.value(value);
-  return writer.document();
+  return text::on_roomy_stack([&value] {
+    JsonWriter writer;
+    writer.value(value);
+    return writer.document();
+  });
 }
 
 }  // namespace morvi::reporter::trialkit

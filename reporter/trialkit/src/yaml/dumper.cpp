@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../text/roomy_stack.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -55,10 +56,12 @@ RepresenterTable& representers() {
 }  // namespace
 
 std::string YAMLDumper::dump(const Value& data) {
-  YAMLDumper dumper;
-  dumper.represent_data(data);
-  dumper.emit_document_end();
-  return dumper.document();
+  return text::on_roomy_stack([&data] {
+    YAMLDumper dumper;
+    dumper.represent_data(data);
+    dumper.emit_document_end();
+    return dumper.document();
+  });
 }
 
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {

@@ -9,6 +9,8 @@
 // Tab, line feed, carriage return, DEL and all other characters are kept. Escaping is not
 // reversible: a text already holding "\x00" and one holding NUL escape alike.
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -44,5 +46,7 @@ std::string escape(std::string_view string);
 // come back unchanged.
 Value escape_data(const Value& data);
 Map escape_data(const Map& data);
+// escape_data of `data` without the entries under the keys `left_out`, read in place.
+Map escape_data(const Map& data, std::initializer_list<std::string_view> left_out);
 
 }  // namespace morvi::reporter::markfolio
