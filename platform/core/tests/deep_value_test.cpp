@@ -1,5 +1,6 @@
 // Values nested far deeper than any stack allows recursion for: copying, comparing, printing
 // and destroying them must work on a thread with a small stack.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,6 +33,11 @@ Map keyed(Value v) {
 }
 
 enum class Shape { List, Tuple, Map, Error };
+
+void PrintTo(Shape shape, std::ostream* os) {
+  static const char* const names[] = {"List", "Tuple", "Map", "Error"};
+  *os << names[static_cast<int>(shape)];
+}
 
 // `depth` containers of one shape, the innermost holding the int 7.
 Value nested(Shape shape, int depth) {

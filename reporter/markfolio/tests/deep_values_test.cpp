@@ -1,6 +1,7 @@
 // Values nested 100,000 deep in the fields the mapping reads: generate_xml writes both
 // reports or refuses with a clear error and writes nothing, never crashes, on a thread with a
 // small stack.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -67,6 +68,8 @@ struct Planting {
   const char* name;
   Plant plant;
 };
+
+void PrintTo(const Planting& p, std::ostream* os) { *os << p.name; }
 
 class DeepValuesXmlTest : public ::testing::TestWithParam<Planting> {
  protected:

@@ -1,5 +1,6 @@
 // Values nested 100,000 deep in every field the writers read: each form of the report is a
 // whole document or a clear error, never a crash, on a thread with a small stack.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -71,6 +72,8 @@ struct Planting {
   const char* name;
   std::function<void(TrialKit&, Task&, Section&)> plant;
 };
+
+void PrintTo(const Planting& p, std::ostream* os) { *os << p.name; }
 
 class DeepValuesTest : public ::testing::TestWithParam<Planting> {
  protected:
