@@ -1,4 +1,5 @@
 // Shards of one job merged against the same job run whole, and the inputs a merge refuses.
+#include <ostream>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -94,6 +95,8 @@ struct BadInput {
   const char* second;   // the second file's text; "" for a shard holding task0 again
   const char* message;  // what the error must say after the second file's path
 };
+
+void PrintTo(const BadInput& input, std::ostream* os) { *os << input.name; }
 
 class MergeRefuses : public Merge, public ::testing::WithParamInterface<BadInput> {};
 
