@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "morvi/reporter/trialkit/document_buffer.hpp"
@@ -48,9 +49,17 @@ struct SpareBlock {
 thread_local SpareBlock spare;
 
 char* map_block(char* old, std::size_t old_size, std::size_t size) {
-  void* block = old ? ::mremap(old, old_size, size, MREMAP_MAYMOVE)
-                    : ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) throw std::bad_alloc();
+  void* block = old ? ::mremap(old, old_size, size, MREMAP_MAYMOVE) : MAP_FAILED;
+  if (block == MAP_FAILED) {
+    // A fresh mapping and a copy where the pages cannot be moved (valgrind declines to move
+    // large mappings).
+    block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) throw std::bad_alloc();
+    if (old) {
+      std::memcpy(block, old, old_size);
+      ::munmap(old, old_size);
+    }
+  }
   advise_huge_pages(static_cast<char*>(block), size);
   return static_cast<char*>(block);
 }
