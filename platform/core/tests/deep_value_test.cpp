@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "morvi/results.hpp"
 #include "morvi/testing/small_stack.hpp"
 #include "morvi/value.hpp"
 
@@ -125,6 +126,33 @@ TEST(DeepValueTest, ErrorTextFollowsSingleArgumentsAndPrintsSeveralAsATuple) {
     EXPECT_EQ(Value::list({Value::tuple({1}), Value::tuple({}), Value(Map{})}).to_repr(),
               "[(1,), (), {}]");
     EXPECT_EQ(Value::error("E", List{Value::tuple({1})}).to_repr(), "E((1,))");
+  });
+}
+
+// A result whose data holds a result, and so on down: each level's data also holds a list, so
+// that results and containers alternate.
+TEST(DeepValueTest, ResultsNestedInResultDataCopyCompareAndFreeOnASmallStack) {
+  testing::on_small_stack([] {
+    Value chain(results::TestResult(results::ResultCode::failed, "bottom"));
+    for (int i = 0; i < kDepth; ++i) {
+      Map data;
+      data.set("inner", std::move(chain));
+      data.set("n", Value(one(Value(i))));
+      chain = Value(results::TestResult(results::ResultCode::passed, "", std::move(data)));
+    }
+    Value copy = chain;
+    EXPECT_TRUE(copy == chain);
+    // The copy is a copy: changing its bottom leaves the original as it was.
+    Value* bottom = &copy;
+    while (bottom->as_result().data().contains("inner"))
+      bottom = const_cast<Value*>(bottom->as_result().data().find("inner"));
+    EXPECT_EQ(bottom->as_result().reason(), "bottom");
+    bottom->as_result().set_reason("changed");
+    EXPECT_FALSE(copy == chain);
+    Value assigned;
+    assigned = chain;
+    EXPECT_TRUE(assigned == chain);
+    EXPECT_EQ(assigned.to_text(), "passed");
   });
 }
 

@@ -120,13 +120,16 @@ Value& Value::operator=(Value&& other) noexcept {
 
 namespace {
 
-// Lists, tuples, maps, attr maps and errors hold further Values.
+// Lists, tuples, maps, attr maps, errors and results (their data) hold further Values.
 bool holds_values(Kind kind) noexcept {
   return kind == Kind::List || kind == Kind::Tuple || kind == Kind::Map ||
-         kind == Kind::AttrMap || kind == Kind::Error;
+         kind == Kind::AttrMap || kind == Kind::Error || kind == Kind::Result;
 }
 
 using CopyWork = std::vector<std::pair<const Value*, Value*>>;
+
+// A result's data, to be filled or emptied in place (the result itself is not const).
+Map& data_of(results::TestResult& result) { return const_cast<Map&>(result.data()); }
 
 // Copies `from` into `into` (index `i` of a list being filled), or leaves a none there and
 // queues the copy when `from` holds further Values.
@@ -145,7 +148,6 @@ void Value::copy_from(const Value& other) {
     switch (other.kind_) {
       case Kind::Text: s_ = new std::string(*other.s_); break;
       case Kind::DateTime: d_ = new DateTime(*other.d_); break;
-      case Kind::Result: r_ = new results::TestResult(*other.r_); break;
       case Kind::Tally: c_ = new results::ResultCounter(*other.c_); break;
       case Kind::Node:
       case Kind::Opaque: o_ = new std::shared_ptr<Object>(*other.o_); break;
@@ -158,6 +160,19 @@ void Value::copy_from(const Value& other) {
   // thousands of levels deep is copied without deep recursion. Every level is a whole Value
   // as soon as it is allocated: a failure part way leaves nothing to leak.
   CopyWork pending;
+  // The entries of `source` into the empty `target`, queueing the values that hold further
+  // Values.
+  const auto copy_entries = [&pending](const Map& source, Map& target) {
+    auto& entries = target.entries_;
+    entries.reserve(source.size());
+    for (const auto& [key, item] : source) {
+      if (holds_values(item.kind_)) {
+        pending.emplace_back(&item, &entries.emplace_back(key, Value()).second);
+      } else {
+        entries.emplace_back(key, item);
+      }
+    }
+  };
   const Value* from = &other;
   Value* into = this;
   for (;;) {
@@ -174,15 +189,14 @@ void Value::copy_from(const Value& other) {
       case Kind::AttrMap: {
         into->m_ = new Map();
         into->kind_ = from->kind_;
-        auto& entries = into->m_->entries_;
-        entries.reserve(from->m_->size());
-        for (const auto& [key, item] : *from->m_) {
-          if (holds_values(item.kind_)) {
-            pending.emplace_back(&item, &entries.emplace_back(key, Value()).second);
-          } else {
-            entries.emplace_back(key, item);
-          }
-        }
+        copy_entries(*from->m_, *into->m_);
+        break;
+      }
+      case Kind::Result: {
+        const results::TestResult& result = *from->r_;
+        into->r_ = new results::TestResult(result.code(), result.reason());
+        into->kind_ = Kind::Result;
+        copy_entries(result.data(), data_of(*into->r_));
         break;
       }
       case Kind::Error: {
@@ -209,6 +223,7 @@ bool is_nested_container(const Value& v) {
     case Kind::Map:
     case Kind::AttrMap: return !v.as_map().empty();
     case Kind::Error: return !v.as_error().args.empty();
+    case Kind::Result: return !v.as_result().data().empty();
     default: return false;
   }
 }
@@ -224,6 +239,9 @@ void detach_children(Value& v, std::vector<Value>& pending) {
   } else if (v.is_error()) {
     for (Value& arg : const_cast<ErrorValue&>(v.as_error()).args)
       if (is_nested_container(arg)) pending.push_back(std::move(arg));
+  } else if (v.is_result()) {
+    for (auto& entry : data_of(v.as_result()))
+      if (is_nested_container(entry.second)) pending.push_back(std::move(entry.second));
   }
 }
 
@@ -237,6 +255,9 @@ bool holds_nested(const Value& v) {
   } else if (v.is_error()) {
     for (const Value& arg : v.as_error().args)
       if (is_nested_container(arg)) return true;
+  } else if (v.is_result()) {
+    for (const auto& entry : v.as_result().data())
+      if (is_nested_container(entry.second)) return true;
   }
   return false;
 }
@@ -370,6 +391,17 @@ namespace {
 
 using CompareWork = std::vector<std::pair<const Value*, const Value*>>;
 
+// Whether two maps have the same keys; the pairs of values under them are queued.
+bool same_entries(const Map& x, const Map& y, CompareWork& pending) {
+  if (x.size() != y.size()) return false;
+  for (const auto& [key, value] : x) {
+    const Value* other = y.find(key);
+    if (other == nullptr) return false;
+    pending.emplace_back(&value, other);
+  }
+  return true;
+}
+
 // Compares what `a` and `b` hold at their own level and queues the pairs of values they hold.
 bool same_level(const Value& a, const Value& b, CompareWork& pending) {
   const bool a_num = a.is_bool() || a.is_number();
@@ -379,17 +411,7 @@ bool same_level(const Value& a, const Value& b, CompareWork& pending) {
     if (!a.is_float() && !b.is_float()) return a.as_int() == b.as_int();
     return a.as_number() == b.as_number();
   }
-  if (a.is_map() && b.is_map()) {
-    const Map& x = a.as_map();
-    const Map& y = b.as_map();
-    if (x.size() != y.size()) return false;
-    for (const auto& [key, value] : x) {
-      const Value* other = y.find(key);
-      if (other == nullptr) return false;
-      pending.emplace_back(&value, other);
-    }
-    return true;
-  }
+  if (a.is_map() && b.is_map()) return same_entries(a.as_map(), b.as_map(), pending);
   if (a.kind() != b.kind()) return false;
   const auto pairwise = [&pending](const List& x, const List& y) {
     if (x.size() != y.size()) return false;
@@ -402,7 +424,12 @@ bool same_level(const Value& a, const Value& b, CompareWork& pending) {
     case Kind::List:
     case Kind::Tuple: return pairwise(a.as_list(), b.as_list());
     case Kind::DateTime: return a.as_datetime() == b.as_datetime();
-    case Kind::Result: return a.as_result() == b.as_result();
+    case Kind::Result: {
+      const results::TestResult& x = a.as_result();
+      const results::TestResult& y = b.as_result();
+      return x.code() == y.code() && x.reason() == y.reason() &&
+             same_entries(x.data(), y.data(), pending);
+    }
     case Kind::Tally: return a.as_tally() == b.as_tally();
     case Kind::Node:
     case Kind::Opaque: return a.as_object().get() == b.as_object().get();

@@ -9,8 +9,14 @@ namespace morvi::reporter::trialkit {
 using F = FieldId;
 
 template <class Child>
-std::shared_ptr<Child> ReportObjectBase::adopt(std::shared_ptr<Child> child) {
-  materialize(layout().children_slot).as_list().push_back(Value::node(child));
+std::shared_ptr<Child> ReportObjectBase::adopt(Value id, Value seq_num, Value type) {
+  check_no_cycle("'id'", id);
+  check_no_cycle("'seq_num'", seq_num);
+  check_no_cycle("'type'", type);
+  auto child = std::make_shared<Child>(std::move(id), std::move(seq_num), this, std::move(type));
+  List& children = materialize(layout().children_slot).as_list();
+  children.push_back(Value::node(child));
+  child->in_list_ = true;
   return child;
 }
 
@@ -37,32 +43,27 @@ Section::Section(Value id, Value seq_num, ReportObjectBase* parent, Value type)
                        std::move(type)) {}
 
 std::shared_ptr<Task> TrialKit::add_task(Value id, Value seq_num, Value type) {
-  return adopt(std::make_shared<Task>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Task>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 std::shared_ptr<Plugin> TrialKit::add_plugin(Value id, Value seq_num, Value type) {
-  return adopt(
-      std::make_shared<Plugin>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Plugin>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 std::shared_ptr<Plugin> Task::add_plugin(Value id, Value seq_num, Value type) {
-  return adopt(
-      std::make_shared<Plugin>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Plugin>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 std::shared_ptr<Section> Task::add_section(Value id, Value seq_num, Value type) {
-  return adopt(
-      std::make_shared<Section>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Section>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 std::shared_ptr<Section> Plugin::add_section(Value id, Value seq_num, Value type) {
-  return adopt(
-      std::make_shared<Section>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Section>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 std::shared_ptr<Section> Section::add_section(Value id, Value seq_num, Value type) {
-  return adopt(
-      std::make_shared<Section>(std::move(id), std::move(seq_num), this, std::move(type)));
+  return adopt<Section>(std::move(id), std::move(seq_num), std::move(type));
 }
 
 FieldRef TrialKit::read(FieldId field) const {
@@ -90,6 +91,7 @@ void Task::assign(FieldId field, Value value) {
 // The weight tells how much of the planned job ran: started tasks over `num_tasks`.
 void TrialKit::stop(Options options) {
   Value num_tasks = options.take("num_tasks").value_or(Value(0));
+  check_no_cycle("'num_tasks'", num_tasks);
   base_stop(options);
   store(F::totaltasks, num_tasks);
   const double planned = num_tasks.as_number();

@@ -70,8 +70,4 @@ inline const Value* ReportObjectBase::find(FieldId field) const noexcept {
   return slot < 0 ? nullptr : peek(slot);
 }
 
-// ArgumentError unless `child` is a report node that `node` may hold in its child list
-// `list_name`: not the node itself nor one of its ancestors.
-void check_child(const ReportObjectBase& node, std::string_view list_name, const Value& child);
-
 }  // namespace morvi::reporter::trialkit

@@ -1,5 +1,6 @@
 // The lifecycle every node shares: start, update, stop, extra data and details.
 #include <iterator>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,17 @@ void ReportObjectBase::update(const Map& data) { update(Map(data)); }
 
 void ReportObjectBase::update(Map&& data) {
   const NodeLayout& l = layout();
+  // Every key is checked before any is applied, so that a refusal leaves the node unchanged.
+  // The values only add references from this node, which cannot open a way back to it, so
+  // checking each against the node as it is now suffices.
+  for (const auto& [key, value] : data) {
+    const FieldId field = field_id(key);
+    if (l.children_slot >= 0 && l.lists(field) && l.slot(field) == l.children_slot)
+      check_joining(key, value.is_list() ? std::span(value.as_list()) : std::span(&value, 1),
+                    false);
+    else
+      check_no_cycle("'" + key + "'", value);
+  }
   bool leftovers = false;
   for (auto& [key, value] : data) {
     const FieldId field = field_id(key);
@@ -77,23 +89,17 @@ void ReportObjectBase::update_field(FieldId field, Value&& value) {
   if (slot >= 0) {
     const Value* current = peek(slot);
     if (current != nullptr && current->is_list()) {
-      append_to_list(field, slot, std::move(value));
+      append_to_list(slot, std::move(value));
       return;
     }
   }
   assign(field, std::move(value));
 }
 
-void ReportObjectBase::append_to_list(FieldId field, int slot, Value&& value) {
+void ReportObjectBase::append_to_list(int slot, Value&& value) {
   const bool more = value.is_list();
-  if (slot == layout().children_slot) {
-    if (more) {
-      for (const Value& child : value.as_list()) check_child(*this, field_name(field), child);
-    } else {
-      check_child(*this, field_name(field), value);
-    }
-  }
   List& list = materialize(slot).as_list();
+  const std::size_t before = list.size();
   if (more) {
     List& items = value.as_list();
     list.insert(list.end(), std::make_move_iterator(items.begin()),
@@ -101,17 +107,21 @@ void ReportObjectBase::append_to_list(FieldId field, int slot, Value&& value) {
   } else {
     list.push_back(std::move(value));
   }
+  if (slot == layout().children_slot)
+    for (std::size_t i = before; i < list.size(); ++i) join(list[i]);
 }
 
 void ReportObjectBase::update_extra(const Map& data, bool list_extend) {
   // Merging nothing changes nothing; skipping it keeps an untouched `extra` shared.
   if (data.empty()) return;
   // A copy first: `data` may be this node's own `extra` or lie inside it.
-  const Map source(data);
-  utils::recursive_update(slot(F::extra).as_map(), source, list_extend);
+  const Value source{Map(data)};
+  check_no_cycle("'extra'", source);
+  utils::recursive_update(slot(F::extra).as_map(), source.as_map(), list_extend);
 }
 
 void ReportObjectBase::add_detail(Value detail) {
+  check_no_cycle("'details'", detail);
   slot(F::details).as_list().push_back(std::move(detail));
 }
 

@@ -1,6 +1,7 @@
 // Field storage of a node: slots, construction defaults, and reading and writing by name.
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,15 +19,13 @@ const Value kNone;
 }
 
 // Refuses values that would break the typed reads: `details` and the child lists are lists,
-// `extra` is a map, and a child list holds report nodes only.
-void check_assignable(const ReportObjectBase& node, F field, const Value& value) {
+// `extra` is a map.
+void check_assignable(F field, const Value& value) {
   const std::string_view name = field_name(field);
   if ((field == F::details || field == F::tasks || field == F::sections) && !value.is_list())
     throw TypeError("'" + std::string(name) + "' must be a list, got " + value.kind_name());
   if (field == F::extra && !value.is_map())
     throw TypeError("'extra' must be a map, got " + std::string(value.kind_name()));
-  if (field == F::tasks || field == F::sections)
-    for (const Value& child : value.as_list()) check_child(node, name, child);
 }
 
 std::vector<const ReportObjectBase*> nodes_in(const List& list) {
@@ -37,18 +36,127 @@ std::vector<const ReportObjectBase*> nodes_in(const List& list) {
   return out;
 }
 
+const ReportObjectBase* report_node(const Value& v) {
+  return v.is_node() ? dynamic_cast<const ReportObjectBase*>(v.as_object().get()) : nullptr;
+}
+
+// Whether `v` can hold a node: scalars cannot, and most values stored are scalars.
+bool may_hold_nodes(const Value& v) {
+  switch (v.kind()) {
+    case Kind::List:
+    case Kind::Tuple:
+    case Kind::Map:
+    case Kind::AttrMap:
+    case Kind::Error:
+    case Kind::Result:
+    case Kind::Node: return true;
+    default: return false;
+  }
+}
+
+// Queues the values `v` holds directly; returns the node `v` is, if it is one.
+const ReportObjectBase* open_value(const Value& v, std::vector<const Value*>& pending) {
+  switch (v.kind()) {
+    case Kind::List:
+    case Kind::Tuple:
+      for (const Value& item : v.as_list())
+        if (may_hold_nodes(item)) pending.push_back(&item);
+      return nullptr;
+    case Kind::Map:
+    case Kind::AttrMap:
+      for (const auto& entry : v.as_map())
+        if (may_hold_nodes(entry.second)) pending.push_back(&entry.second);
+      return nullptr;
+    case Kind::Error:
+      for (const Value& arg : v.as_error().args)
+        if (may_hold_nodes(arg)) pending.push_back(&arg);
+      return nullptr;
+    case Kind::Result:
+      for (const auto& entry : v.as_result().data())
+        if (may_hold_nodes(entry.second)) pending.push_back(&entry.second);
+      return nullptr;
+    case Kind::Node: return report_node(v);
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
-void check_child(const ReportObjectBase& node, std::string_view list_name, const Value& child) {
-  const ReportObjectBase* candidate =
-      child.is_node() ? dynamic_cast<const ReportObjectBase*>(child.as_object().get()) : nullptr;
-  if (candidate == nullptr)
-    throw ArgumentError("'" + std::string(list_name) + "' holds report nodes only, got " +
-                        child.kind_name());
-  for (const ReportObjectBase* up = &node; up != nullptr; up = up->parent())
-    if (up == candidate)
-      throw ArgumentError("'" + std::string(list_name) +
-                          "' cannot hold the node itself or one of its ancestors");
+void ReportObjectBase::check_joining(std::string_view list_name, std::span<const Value> children,
+                                     bool replacing) const {
+  const std::string list = "'" + std::string(list_name) + "'";
+  std::vector<const ReportObjectBase*> joining;
+  joining.reserve(children.size());
+  for (const Value& child : children) {
+    const ReportObjectBase* candidate = report_node(child);
+    if (candidate == nullptr)
+      throw ArgumentError(list + " holds report nodes only, got " + child.kind_name());
+    joining.push_back(candidate);
+    if (candidate->in_list_ && candidate->parent_ == this) {
+      if (replacing) continue;
+      throw ArgumentError(list + " of " + repr() + " holds " + candidate->repr() +
+                          " already: a node hangs in one child list at most");
+    }
+    if (candidate->in_list_)
+      throw ArgumentError(candidate->repr() + " hangs in the child list of " +
+                          candidate->parent_->repr() + " already and cannot join " + list +
+                          " of " + repr() + ": a node hangs in one child list at most");
+    if (candidate->parent_ != nullptr && candidate->parent_ != this)
+      throw ArgumentError(candidate->repr() + " has another parent, " +
+                          candidate->parent_->repr() + ", and cannot join " + list + " of " +
+                          repr());
+    check_no_cycle(list, child);
+  }
+  std::sort(joining.begin(), joining.end());
+  const auto twice = std::adjacent_find(joining.begin(), joining.end());
+  if (twice != joining.end())
+    throw ArgumentError(list + " of " + repr() + " would hold " + (*twice)->repr() +
+                        " twice: a node hangs in one child list at most");
+}
+
+void ReportObjectBase::join(const Value& child) noexcept {
+  auto& node = static_cast<ReportObjectBase&>(*child.as_object());
+  node.parent_ = this;
+  node.in_list_ = true;
+}
+
+void ReportObjectBase::check_no_cycle(std::string_view where, const Value& value) const {
+  if (!may_hold_nodes(value)) return;
+  // The nodes `value` holds, then everything each of them holds, nodes included; a node met
+  // twice is walked once.
+  std::vector<const Value*> pending{&value};
+  std::vector<const ReportObjectBase*> held;
+  while (!pending.empty()) {
+    const Value* v = pending.back();
+    pending.pop_back();
+    if (const ReportObjectBase* node = open_value(*v, pending)) held.push_back(node);
+  }
+  std::unordered_set<const ReportObjectBase*> seen;
+  for (const ReportObjectBase* start : held) {
+    std::vector<const ReportObjectBase*> nodes{start};
+    while (!nodes.empty()) {
+      const ReportObjectBase* node = nodes.back();
+      nodes.pop_back();
+      if (node == this) {
+        const std::string what = start == this ? "itself" : start->repr() + ", which holds it";
+        throw ArgumentError(std::string(where) + " of " + repr() + " cannot hold " + what +
+                            ": that would make a cycle");
+      }
+      if (!seen.insert(node).second) continue;
+      for (int slot = 0; slot < NodeLayout::kMaxSlots; ++slot)
+        if (const Value* field = node->peek(slot); field != nullptr && may_hold_nodes(*field))
+          pending.push_back(field);
+      if (node->kind_ == NodeKind::Task) {
+        const Value& result = static_cast<const Task*>(node)->explicit_result_;
+        if (may_hold_nodes(result)) pending.push_back(&result);
+      }
+      while (!pending.empty()) {
+        const Value* v = pending.back();
+        pending.pop_back();
+        if (const ReportObjectBase* inner = open_value(*v, pending)) nodes.push_back(inner);
+      }
+    }
+  }
 }
 
 const Value& ReportObjectBase::default_value(int slot) const noexcept {
@@ -147,7 +255,11 @@ void ReportObjectBase::assign(FieldId field, Value value) {
                         "' is derived from the node's place in the tree and cannot be assigned");
   const int slot = layout().slot(field);
   if (slot < 0) no_such_field(*this, field_name(field));
-  check_assignable(*this, field, value);
+  check_assignable(field, value);
+  if (slot == layout().children_slot)
+    check_joining(field_name(field), value.as_list(), true);
+  else
+    check_no_cycle("'" + std::string(field_name(field)) + "'", value);
   // A name that still mirrors the id keeps the id it had.
   if (field == F::id) {
     const int name_slot = layout().slot(F::name);
@@ -164,9 +276,12 @@ void ReportObjectBase::assign(FieldId field, Value value) {
   const auto staying = nodes_in(children());
   for (const Value& child : previous.as_list()) {
     auto& node = static_cast<ReportObjectBase&>(*child.as_object());
-    if (node.parent_ == this && !std::binary_search(staying.begin(), staying.end(), &node))
+    if (node.parent_ == this && !std::binary_search(staying.begin(), staying.end(), &node)) {
       node.parent_ = nullptr;
+      node.in_list_ = false;
+    }
   }
+  for (const Value& child : children()) join(child);
 }
 
 const Value& ReportObjectBase::id() const noexcept { return *find(F::id); }

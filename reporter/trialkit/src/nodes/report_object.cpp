@@ -69,7 +69,10 @@ void ReportObjectBase::release_children(List& out) noexcept {
   for (Value& child : children) {
     // A child that someone else still holds outlives this node: it becomes a root.
     auto& node = static_cast<ReportObjectBase&>(*child.as_object());
-    if (node.parent_ == this) node.parent_ = nullptr;
+    if (node.parent_ == this) {
+      node.parent_ = nullptr;
+      node.in_list_ = false;
+    }
     out.push_back(std::move(child));
   }
   children.clear();

@@ -113,16 +113,23 @@ class ReportObjectBase : public Object {
   Value field_or_none(std::string_view name) const { return *field(name); }
   bool has_field(std::string_view name) const { return field(name).exists(); }
   // Sets a field, creating it. A task's `result` goes to its explicit result; children that a
-  // new child list leaves out no longer name this node as their parent. ArgumentError for a
-  // derived field that cannot be assigned (fullid, idlist, a trialkit's result), a name the
-  // kind cannot store, or a child list holding anything but report nodes (or this node or one
-  // of its ancestors); TypeError for `details` or a child list that is not a list, or an
-  // `extra` that is not a map.
+  // new child list leaves out no longer name this node as their parent, those it brings in
+  // name this node. ArgumentError for a derived field that cannot be assigned (fullid,
+  // idlist, a trialkit's result), a name the kind cannot store, a child list holding anything
+  // but report nodes that may join it (see update), or a value holding a node that holds this
+  // node (a cycle); TypeError for `details` or a child list that is not a list, or an `extra`
+  // that is not a map.
   void set_field(std::string_view name, Value value);
 
   // --- lifecycle --------------------------------------------------------------------------
   virtual void start(Options options = {});
   virtual void stop(Options options = {});
+  // A node hangs in one child list at most: extending a child list with a node that already
+  // hangs in one, that names another parent, that comes twice, or that holds this node (is
+  // this node or one of its ancestors, or holds one in a field) is an ArgumentError naming
+  // it. So is any value holding a node that holds this node, in any field or in `extra`: the
+  // tree never holds itself. The node is unchanged after such a refusal. A node that joins a
+  // child list names this node as its parent.
   void update(const Map& data);
   void update(Map&& data);
   // TypeError when `data` is not a map.
@@ -170,12 +177,16 @@ class ReportObjectBase : public Object {
   Value& slot(FieldId field);
   // Sets a field the kind stores, creating it.
   void store(FieldId field, Value value);
+  // ArgumentError, naming the nodes, when `value` holds a node from which this node can be
+  // reached through child lists and field values: storing it (in `where`) would make a cycle.
+  void check_no_cycle(std::string_view where, const Value& value) const;
   // The base steps of start and stop, for kinds that wrap them.
   void base_start(Options& options);
   void base_stop(Options& options);
-  // Appends a new child to the child list (`tasks` or `sections`) and returns it.
+  // Makes a new child and appends it to the child list (`tasks` or `sections`). ArgumentError
+  // when one of the values holds this node (a cycle); nothing is made then.
   template <class Child>
-  std::shared_ptr<Child> adopt(std::shared_ptr<Child> child);
+  std::shared_ptr<Child> adopt(Value id, Value seq_num, Value type);
 
  private:
   const NodeLayout& layout() const noexcept;
@@ -187,11 +198,17 @@ class ReportObjectBase : public Object {
   int slot_index(int slot) const noexcept;
   // One key of update that the kind lists: appended to a list field, else assigned.
   void update_field(FieldId field, Value&& value);
-  void append_to_list(FieldId field, int slot, Value&& value);
+  void append_to_list(int slot, Value&& value);
   // Folds this section's result and health into `parent`; false when it has no result.
   bool fold_into(ReportObjectBase& parent);
   // Moves the children out (for the iterative teardown), clearing their back pointers.
   void release_children(List& out) noexcept;
+  // ArgumentError unless each of `children` may join this node's child list `list_name`; the
+  // nodes already in that list may stay when `replacing` it.
+  void check_joining(std::string_view list_name, std::span<const Value> children,
+                     bool replacing) const;
+  // Makes this node the parent of `child`, which has joined its child list.
+  void join(const Value& child) noexcept;
 
   // Fields live in slots: one per stored ARG_ORDER entry, then the hidden fields. A slot that
   // holds its construction default or its field's common constant (a result Passed, a
@@ -204,6 +221,7 @@ class ReportObjectBase : public Object {
   NodeKind kind_;
   std::uint8_t size_ = 0;                   // values in use
   std::uint8_t capacity_ = kInlineValues;   // room for values
+  bool in_list_ = false;                    // hangs in its parent's child list
   std::uint32_t present_ = 0;               // bit i: slot i's field exists
   std::uint32_t stored_ = 0;                // bit i: slot i has room of its own
   std::uint32_t constant_ = 0;              // bit i: slot i holds its field's constant
@@ -252,6 +270,8 @@ class Task : public ReportObjectBase {
   void assign(FieldId field, Value value) override;
 
  private:
+  // The cycle check walks the explicit result with the fields.
+  friend class ReportObjectBase;
   bool has_explicit_result_ = false;
   Value explicit_result_;
 };
