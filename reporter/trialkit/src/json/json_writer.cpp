@@ -1,17 +1,18 @@
 // Writes Values as JSON text into one growing buffer. Report nodes, results, tallies, date-times
 // and error objects are written as the replacements JSONDumper::default_ defines, in place,
 // without building the replacement maps; everything else the hook cannot convert goes to the
-// hook itself, which refuses it.
+// hook itself, which refuses it. Open containers are kept on an explicit stack rather than the
+// machine's, so any depth is written on any thread.
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <string_view>
 
 #include "../text/datetime_text.hpp"
-#include "../text/roomy_stack.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit/document_buffer.hpp"
@@ -38,6 +39,66 @@ class JsonWriter {
  public:
   std::string document() const { return out_.str(); }
 
+  // Writes `root` whole: each container is opened when met and its elements are written from
+  // the stack, one at a time.
+  void write(const Value& root) {
+    value(root);
+    while (!open_.empty()) {
+      Frame& f = open_.back();
+      switch (f.kind) {
+        case Frame::Kind::List:
+          if (f.next < f.list->size()) {
+            if (f.next > 0) out_.append(", "sv);
+            value((*f.list)[f.next++]);
+            continue;
+          }
+          out_.append(']');
+          break;
+        case Frame::Kind::Map:
+          if (f.next < f.map->size()) {
+            if (f.next > 0) out_.append(", "sv);
+            const auto& [key, item] = *(f.map->begin() + static_cast<std::ptrdiff_t>(f.next++));
+            member(key);
+            value(item);
+            continue;
+          }
+          out_.append('}');
+          break;
+        case Frame::Kind::Node:
+          if (next_field(f)) continue;
+          // A node with nothing to write goes to the hook, which refuses its empty replacement.
+          if (f.first) static_cast<void>(JSONDumper::default_(*f.source));
+          out_.append('}');
+          --nodes_open_;
+          break;
+        case Frame::Kind::Close: out_.append('}'); break;
+      }
+      open_.pop_back();
+    }
+  }
+
+ private:
+  // An open container: a list or map with the index of its next element, a report node with
+  // the index of its next field (the field being written held here, as a computed one lives
+  // only in its FieldRef), or a closing brace still owed (a result after its data).
+  struct Frame {
+    enum class Kind : std::uint8_t { List, Map, Node, Close };
+    Kind kind = Kind::Close;
+    bool first = true;
+    std::size_t next = 0;
+    const List* list = nullptr;
+    const Map* map = nullptr;
+    const Value* source = nullptr;
+    FieldRef field;
+  };
+
+  Frame& open(Frame::Kind kind) {
+    Frame& f = open_.emplace_back();
+    f.kind = kind;
+    return f;
+  }
+
+  // Writes a scalar whole, or opens a container on the stack.
   void value(const Value& v) {
     switch (v.kind()) {
       case Kind::None: out_.append("null"sv); return;
@@ -46,30 +107,53 @@ class JsonWriter {
       case Kind::Float: real(v.as_number()); return;
       case Kind::Text: text(v.as_text()); return;
       case Kind::List:
-      case Kind::Tuple: list(v.as_list()); return;
+      case Kind::Tuple:
+        out_.append('[');
+        open(Frame::Kind::List).list = &v.as_list();
+        return;
       case Kind::Map:
       case Kind::AttrMap: map(v.as_map()); return;
       case Kind::DateTime: datetime(v.as_datetime()); return;
       case Kind::Result: result(v.as_result()); return;
       case Kind::Tally: tally(v.as_tally()); return;
-      case Kind::Node: node(v); return;
+      case Kind::Node: {
+        if (++nodes_open_ > JSONDumper::max_depth)
+          throw SerializationError("cannot write the document as JSON: " + node_of(v).repr() +
+                                   " lies below " + std::to_string(JSONDumper::max_depth) +
+                                   " report nodes, deeper than the limit");
+        Frame& f = open(Frame::Kind::Node);
+        f.source = &v;
+        out_.append('{');
+        return;
+      }
       case Kind::Error: text(v.to_repr()); return;
       case Kind::Opaque: break;
     }
     value(JSONDumper::default_(v));
   }
 
- private:
-  void enter() {
-    if (++depth_ > JSONDumper::max_depth)
-      throw SerializationError("cannot write the document as JSON: it nests containers deeper than " +
-                               std::to_string(JSONDumper::max_depth) + " levels");
-  }
-  void leave() noexcept { --depth_; }
-
-  void separator(bool& first) {
-    if (!first) out_.append(", "sv);
-    first = false;
+  // Starts the node's next field that is not a VALUE_IGNORE value; false when none is left.
+  bool next_field(Frame& f) {
+    const ReportObjectBase& n = node_of(*f.source);
+    const auto names = n.arg_order();
+    while (f.next < names.size()) {
+      const std::string_view name = names[f.next++];
+      FieldRef field = n.field(name);
+      if (is_ignored(*field)) continue;
+      if (!f.first) out_.append(", "sv);
+      f.first = false;
+      // Field names are plain identifiers: nothing in them needs escaping.
+      out_.reserve(name.size() + 4);
+      out_.put('"');
+      out_.put(name);
+      out_.put("\": "sv);
+      // The stack is a deque: opening the field's value leaves this frame, and the field it
+      // holds, where they are.
+      f.field = std::move(field);
+      value(*f.field);
+      return true;
+    }
+    return false;
   }
 
   void member(std::string_view key) {
@@ -169,76 +253,28 @@ class JsonWriter {
     out_.put(std::string_view(esc, sizeof esc));
   }
 
-  void list(const List& items) {
-    enter();
-    out_.append('[');
-    bool first = true;
-    for (const Value& item : items) {
-      separator(first);
-      value(item);
-    }
-    out_.append(']');
-    leave();
-  }
-
   void map(const Map& m) {
-    enter();
     out_.append('{');
-    bool first = true;
-    for (const auto& [key, item] : m) {
-      separator(first);
-      member(key);
-      value(item);
-    }
-    out_.append('}');
-    leave();
-  }
-
-  void node(const Value& v) {
-    const ReportObjectBase& n = node_of(v);
-    enter();
-    const std::size_t mark = out_.size();
-    out_.append('{');
-    bool first = true;
-    for (std::string_view name : n.arg_order()) {
-      const FieldRef field = n.field(name);
-      if (is_ignored(*field)) continue;
-      separator(first);
-      // Field names are plain identifiers: nothing in them needs escaping.
-      out_.reserve(name.size() + 4);
-      out_.put('"');
-      out_.put(name);
-      out_.put("\": "sv);
-      value(*field);
-    }
-    leave();
-    if (first) {
-      // Nothing to write: the hook decides what an empty replacement means.
-      out_.truncate(mark);
-      value(JSONDumper::default_(v));
-      return;
-    }
-    out_.append('}');
+    open(Frame::Kind::Map).map = &m;
   }
 
   void result(const results::TestResult& r) {
-    enter();
     out_.append("{\"value\": "sv);
     text(r.value());
     if (!r.reason().empty()) {
       out_.append(", \"reason\": "sv);
       text(r.reason());
     }
-    if (!r.data().empty()) {
-      out_.append(", \"data\": "sv);
-      map(r.data());
+    if (r.data().empty()) {
+      out_.append('}');
+      return;
     }
-    out_.append('}');
-    leave();
+    out_.append(", \"data\": "sv);
+    open(Frame::Kind::Close);
+    map(r.data());
   }
 
   void tally(const results::ResultCounter& c) {
-    enter();
     out_.append('{');
     for (const auto& [key, count] : c.items()) {
       member(key);
@@ -250,22 +286,20 @@ class JsonWriter {
     out_.append(", \"success_rate\": "sv);
     real(c.success_rate());
     out_.append('}');
-    leave();
   }
 
   DocumentBuffer out_;
-  std::size_t depth_ = 0;
+  std::deque<Frame> open_;
+  std::size_t nodes_open_ = 0;  // node frames on the stack
   std::string scratch_;  // a real number on its way into the document
 };
 
 }  // namespace
 
 std::string JSONDumper::encode(const Value& value) {
-  return text::on_roomy_stack([&value] {
-    JsonWriter writer;
-    writer.value(value);
-    return writer.document();
-  });
+  JsonWriter writer;
+  writer.write(value);
+  return writer.document();
 }
 
 }  // namespace morvi::reporter::trialkit

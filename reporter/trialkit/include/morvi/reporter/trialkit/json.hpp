@@ -18,9 +18,12 @@ namespace morvi::reporter::trialkit {
 
 class JSONDumper {
  public:
-  // Containers (maps, lists, tuples, report nodes, results, tallies) nested deeper than this
-  // are refused with a SerializationError naming the limit.
-  static constexpr std::size_t max_depth = 1000;
+  // Report nodes nested deeper than this (a node below this many others, each in the child
+  // list or a field of the one above) are refused with a SerializationError naming the node.
+  // A results document grows with the square of its nesting (each node lists the ids above
+  // it), so the limit keeps a runaway tree from filling memory; it lies well past the depth
+  // the XML reports allow (below 2000 levels). Plain values (lists, maps) nest to any depth.
+  static constexpr std::size_t max_depth = 4000;
 
   // The replacement the writer writes for a value it cannot write by itself, tested in this
   // order: a report node gives a map of its ARG_ORDER fields that are not VALUE_IGNORE values;
@@ -30,8 +33,9 @@ class JSONDumper {
   // comes out empty, is a SerializationError naming the value's kind.
   static Value default_(const Value& obj);
 
-  // `value` as JSON text. Throws SerializationError for a value neither the writer nor
-  // default_ can write, or for nesting past max_depth; nothing is returned then.
+  // `value` as JSON text, nested to any depth (the writer keeps its place on the heap, not on
+  // the caller's stack). Throws SerializationError for a value neither the writer nor default_
+  // can write, or for report nodes nested past max_depth; nothing is returned then.
   static std::string encode(const Value& value);
 };
 
