@@ -11,6 +11,7 @@
 
 #include "json_text.hpp"
 #include "morvi/errors.hpp"
+#include "morvi/json_stream/field_builder.hpp"
 
 namespace morvi::service::html_report {
 
@@ -69,7 +70,7 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool start_object(std::size_t) override {
     nest();
-    if (!build_.empty() || building_field()) return begin_value(json::object());
+    if (field_.building() || building_field()) return begin_value(json::object());
     if (!root_open_) {
       root_open_ = true;
       return true;
@@ -88,7 +89,7 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool end_object() override {
     --nesting_;
-    if (!build_.empty()) return end_value();
+    if (field_.building()) return end_value();
     if (frames_.empty()) return true;
     close_node();
     return true;
@@ -96,8 +97,7 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool start_array(std::size_t) override {
     nest();
-    if (!build_.empty()) return begin_value(json::array());
-    if (frames_.empty()) return begin_value(json::array());
+    if (field_.building() || frames_.empty()) return begin_value(json::array());
     Frame& frame = frames_.back();
     if (frame.in_children) fail_at_node("a child list holds a list where a node was expected");
     if (frame.pending_key == "tasks" || frame.pending_key == "sections") {
@@ -111,14 +111,14 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool end_array() override {
     --nesting_;
-    if (!build_.empty()) return end_value();
+    if (field_.building()) return end_value();
     if (!frames_.empty()) frames_.back().in_children = false;
     return true;
   }
 
   bool key(string_t& k) override {
-    if (!build_.empty()) {
-      build_key_ = k;
+    if (field_.building()) {
+      field_.key(k);
     } else if (frames_.empty()) {
       root_key_ = k;
     } else {
@@ -154,37 +154,27 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool building_field() const { return !frames_.empty() && !frames_.back().pending_key.empty(); }
 
+  // A structured field of the open node, or a root-level value that is not the report.
   bool begin_value(json value) {
-    if (build_.empty()) {
-      Frame* frame = frames_.empty() ? nullptr : &frames_.back();
-      json& slot = frame ? frame->fields[frame->pending_key] : scratch_;
-      if (frame) frame->pending_key.clear();
-      slot = std::move(value);
-      build_.push_back(&slot);
+    if (field_.building()) {
+      field_.nest(std::move(value));
       return true;
     }
-    json& container = *build_.back();
-    json* slot = nullptr;
-    if (container.is_array()) {
-      container.push_back(std::move(value));
-      slot = &container.back();
-    } else {
-      slot = &(container[build_key_] = std::move(value));
-    }
-    build_.push_back(slot);
+    Frame* frame = frames_.empty() ? nullptr : &frames_.back();
+    json& slot = frame ? frame->fields[frame->pending_key] : scratch_;
+    if (frame) frame->pending_key.clear();
+    field_.begin(slot, std::move(value));
     return true;
   }
 
   bool end_value() {
-    build_.pop_back();
+    field_.end();
     return true;
   }
 
   bool scalar(json value) {
-    if (!build_.empty()) {
-      json& container = *build_.back();
-      if (container.is_array()) container.push_back(std::move(value));
-      else container[build_key_] = std::move(value);
+    if (field_.building()) {
+      field_.add(std::move(value));
       return true;
     }
     if (frames_.empty()) {
@@ -335,8 +325,7 @@ class Collector final : public nlohmann::json_sax<json> {
   std::string origin_;
   ReportData data_;
   std::vector<Frame> frames_;
-  std::vector<json*> build_;
-  std::string build_key_;
+  json_stream::FieldBuilder field_;
   json scratch_;
   std::string root_key_;
   std::size_t nesting_ = 0;
