@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -139,6 +141,33 @@ TEST(AtomicFile, AFailureLeavesTheTargetAsItWasAndNoTemporary) {
     EXPECT_TRUE(fs::exists(abandoned.temporary()));
   }
   EXPECT_TRUE(fs::is_empty(dir / "taken"));
+}
+
+// Closed files wait for their commit holding no descriptor; one dropped uncommitted leaves
+// nothing behind, even after its close.
+TEST(AtomicFile, ClosedFilesAreCommittedLaterOrRemoved) {
+  morvi::testing::ScratchDir dir;
+  write_file_atomically(dir / "a", "old");
+  const auto open_descriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto before = open_descriptors();
+  std::vector<std::unique_ptr<AtomicFile>> files;
+  for (const char* name : {"a", "b", "c"}) {
+    files.push_back(std::make_unique<AtomicFile>(dir / name));
+    files.back()->write(std::string("new ") + name);
+    files.back()->close();
+    EXPECT_THROW(files.back()->write("more"), std::system_error);
+  }
+  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(read(dir / "a"), "old");
+  files[0]->commit();
+  files[1]->commit();
+  EXPECT_THROW(files[1]->commit(), std::system_error);
+  files.pop_back();
+  EXPECT_EQ(read(dir / "a"), "new a");
+  EXPECT_EQ(read(dir / "b"), "new b");
+  EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a", "b"}));
 }
 
 // A full disk, as a file-size limit in a child process: the write fails with the system's

@@ -118,9 +118,10 @@ AtomicFile::AtomicFile(const std::string& path, LinkTarget links)
 AtomicFile::~AtomicFile() { discard(); }
 
 void AtomicFile::discard() noexcept {
-  if (stream_ == nullptr) return;
-  std::fclose(stream_);
+  if (stream_ == nullptr && !closed_) return;
+  if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
+  closed_ = false;
   ::unlink(temporary_.c_str());
 }
 
@@ -133,15 +134,26 @@ void AtomicFile::write(std::string_view bytes) {
   }
 }
 
-void AtomicFile::commit() {
+void AtomicFile::close() {
   if (stream_ == nullptr) raise_errno(EBADF, "cannot write", path_);
   int error = 0;
   if (std::fflush(stream_) != 0 || ::fsync(::fileno(stream_)) != 0) error = errno;
   const int closed = std::fclose(stream_);
   stream_ = nullptr;
   if (error == 0 && closed != 0) error = errno;
-  if (error == 0 && ::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
   if (error != 0) {
+    ::unlink(temporary_.c_str());
+    raise_errno(error, "cannot write", path_);
+  }
+  closed_ = true;
+}
+
+void AtomicFile::commit() {
+  if (stream_ != nullptr) close();
+  if (!closed_) raise_errno(EBADF, "cannot write", path_);
+  closed_ = false;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int error = errno;
     ::unlink(temporary_.c_str());
     raise_errno(error, "cannot write", path_);
   }

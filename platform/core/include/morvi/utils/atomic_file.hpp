@@ -30,10 +30,16 @@ class AtomicFile {
 
   // std::system_error naming the file on failure.
   void write(std::string_view bytes);
-  // For writers that stream through stdio; valid until commit().
+  // For writers that stream through stdio; valid until close() or commit().
   std::FILE* stream() const noexcept { return stream_; }
-  // Syncs, renames over the target and syncs the folder. std::system_error naming the file
-  // on failure; the temporary file is removed then and the target left as it was.
+  // Syncs and closes the temporary file, which commit() then only renames: a writer of many
+  // files can finish each in turn and put them all in place at the end without holding a
+  // descriptor per file. std::system_error naming the file on failure; the temporary file is
+  // removed then.
+  void close();
+  // Syncs (unless closed), renames over the target and syncs the folder. std::system_error
+  // naming the file on failure; the temporary file is removed then and the target left as it
+  // was.
   void commit();
 
   // The file that is replaced: the path given, or where its links lead.
@@ -47,6 +53,7 @@ class AtomicFile {
   std::string target_;
   std::string temporary_;
   std::FILE* stream_ = nullptr;
+  bool closed_ = false;  // the temporary file is complete and waits for commit()
 };
 
 // Replaces `path` with `content` through an AtomicFile.
