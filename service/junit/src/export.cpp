@@ -12,7 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/errors.hpp"
-#include "morvi/utils/atomic_file.hpp"
+#include "morvi/json_stream/field_builder.hpp"
+#include "output_files.hpp"
 #include "xml_text.hpp"
 
 namespace morvi::service::junit {
@@ -56,14 +57,19 @@ std::string field_text(const json& fields, const char* name) {
   return it == fields.end() ? std::string() : text_of(*it);
 }
 
-std::string seconds(const json& fields) {
+double runtime_of(const json& fields) {
   const auto it = fields.find("runtime");
-  double value = it != fields.end() && it->is_number() ? it->get<double>() : 0.0;
-  if (!std::isfinite(value) || value < 0) value = 0.0;
+  const double value = it != fields.end() && it->is_number() ? it->get<double>() : 0.0;
+  return std::isfinite(value) && value >= 0 ? value : 0.0;
+}
+
+std::string seconds_text(double value) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.3f", value);
   return buffer;
 }
+
+std::string seconds(const json& fields) { return seconds_text(runtime_of(fields)); }
 
 // "2026-12-08 16:56:20.212182+00:00" as the xs:dateTime prefix junit-4 allows.
 std::string timestamp(const json& fields) {
@@ -74,11 +80,23 @@ std::string timestamp(const json& fields) {
   return text;
 }
 
+// `text` with `margin` after each of its line ends, so that a multi-line reason or detail
+// stays inside its step's lines of the log.
+std::string continued(const std::string& text, const std::string& margin) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    out += c;
+    if (c == '\n') out += margin;
+  }
+  return out;
+}
+
 void attribute(std::string& out, const char* name, std::string_view value) {
   out += ' ';
   out += name;
   out += "=\"";
-  append_xml_text(out, value);
+  append_xml_attribute(out, value);
   out += '"';
 }
 
@@ -106,20 +124,25 @@ struct BoundedText {
 struct Case {
   std::string classname;
   std::string name;
-  std::string time;
+  double time = 0.0;
   CaseOutcome result;
   std::string reason;
   BoundedText details;
   BoundedText log;
 };
 
+// A suite as it is written: the testcases of its current part are held until the part is
+// written, when the suite ends or when its file is full.
 struct Suite {
   std::string name;
   std::string time;
   std::string timestamp;
   std::string properties;
   std::string body;
-  ExportCounts counts;
+  ExportCounts counts;    // of the current part
+  double case_seconds = 0.0;  // of the current part
+  bool spans_files = false;
+  bool written = false;
 };
 
 struct NodeFrame {
@@ -132,18 +155,20 @@ struct NodeFrame {
 
 class JunitWriter final : public nlohmann::json_sax<json> {
  public:
-  JunitWriter(std::string input, std::FILE* out, const ExportOptions& options)
-      : input_(std::move(input)), out_(out), options_(options) {}
+  JunitWriter(std::string input, OutputFiles& files, const ExportOptions& options)
+      : input_(std::move(input)), files_(files), options_(options) {}
 
   ExportCounts counts() const { return totals_; }
   void finish() {
     if (!seen_report_) fail("no \"report\" node");
     if (version_ != "3.4") fail("format version \"" + version_ + "\", expected \"3.4\"");
-    emit("</testsuites>\n");
+    // A job without suites still gets its (empty) file.
+    if (totals_.suites == 0) emit("");
+    end_file();
   }
 
   bool start_object(std::size_t) override {
-    if (!build_.empty() || building_field()) return begin_value(json::object());
+    if (field_.building() || building_field()) return begin_value(json::object());
     if (!root_open_) {
       root_open_ = true;
       return true;
@@ -151,7 +176,6 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     if (nodes_.empty()) {
       if (root_key_ != "report") return begin_value(json::object());
       seen_report_ = true;
-      emit("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
       nodes_.push_back(NodeFrame{Role::TrialKit, 0, json::object(), {}, false});
       return true;
     }
@@ -161,7 +185,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
   }
 
   bool end_object() override {
-    if (!build_.empty()) return end_value();
+    if (field_.building()) return end_value();
     if (nodes_.empty()) return true;
     end_node();
     nodes_.pop_back();
@@ -169,8 +193,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
   }
 
   bool start_array(std::size_t) override {
-    if (!build_.empty()) return begin_value(json::array());
-    if (nodes_.empty()) return begin_value(json::array());
+    if (field_.building() || nodes_.empty()) return begin_value(json::array());
     NodeFrame& node = nodes_.back();
     if (node.pending_key == "tasks" || node.pending_key == "sections") {
       begin_children(node);
@@ -181,13 +204,13 @@ class JunitWriter final : public nlohmann::json_sax<json> {
   }
 
   bool end_array() override {
-    if (!build_.empty()) return end_value();
+    if (field_.building()) return end_value();
     return true;
   }
 
   bool key(string_t& k) override {
-    if (!build_.empty()) {
-      build_key_ = k;
+    if (field_.building()) {
+      field_.key(k);
       return true;
     }
     if (nodes_.empty()) {
@@ -237,40 +260,27 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     }
   }
 
+  // A structured field of the open node, or a root-level value that is not the report.
   bool begin_value(json value) {
-    if (build_.empty()) {
-      NodeFrame* node = nodes_.empty() ? nullptr : &nodes_.back();
-      json& slot = node ? node->fields[node->pending_key] : scratch_;
-      if (node) node->pending_key.clear();
-      slot = std::move(value);
-      build_.push_back(&slot);
+    if (field_.building()) {
+      field_.nest(std::move(value));
       return true;
     }
-    json& container = *build_.back();
-    json* slot = nullptr;
-    if (container.is_array()) {
-      container.push_back(std::move(value));
-      slot = &container.back();
-    } else {
-      slot = &(container[build_key_] = std::move(value));
-    }
-    build_.push_back(slot);
+    NodeFrame* node = nodes_.empty() ? nullptr : &nodes_.back();
+    json& slot = node ? node->fields[node->pending_key] : scratch_;
+    if (node) node->pending_key.clear();
+    field_.begin(slot, std::move(value));
     return true;
   }
 
   bool end_value() {
-    build_.pop_back();
+    field_.end();
     return true;
   }
 
   bool scalar(json value) {
-    if (!build_.empty()) {
-      json& container = *build_.back();
-      if (container.is_array()) {
-        container.push_back(std::move(value));
-      } else {
-        container[build_key_] = std::move(value);
-      }
+    if (field_.building()) {
+      field_.add(std::move(value));
       return true;
     }
     if (nodes_.empty()) {
@@ -315,8 +325,9 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     switch (node.role) {
       case Role::TrialKit:
         hostname_ = field_text(node.fields, "host");
-        attribute(line_ = "<testsuites", "name", node_name(node));
-        emit(line_ + ">\n");
+        file_head_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+        attribute(file_head_, "name", node_name(node));
+        file_head_ += ">\n";
         break;
       case Role::Task: open_suite(node); break;
       case Role::Plugin: open_suite(node); open_case(node); break;
@@ -356,13 +367,22 @@ class JunitWriter final : public nlohmann::json_sax<json> {
 
   void close_suite() {
     Suite& suite = suites_.back();
+    // The last part, unless the suite's testcases all went out with full files already.
+    if (suite.counts.tests > 0 || !suite.written) write_part(suite);
+    totals_.suites += 1;
+    suites_.pop_back();
+  }
+
+  // A suite that spans files carries in each the time of its testcases there, so that the
+  // parts add up to the suite's testcases however a reader joins them.
+  void write_part(Suite& suite) {
     std::string head = "  <testsuite";
     attribute(head, "name", suite.name);
     attribute(head, "tests", std::to_string(suite.counts.tests));
     attribute(head, "failures", std::to_string(suite.counts.failures));
     attribute(head, "errors", std::to_string(suite.counts.errors));
     attribute(head, "skipped", std::to_string(suite.counts.skipped));
-    attribute(head, "time", suite.time);
+    attribute(head, "time", suite.spans_files ? seconds_text(suite.case_seconds) : suite.time);
     if (!suite.timestamp.empty()) attribute(head, "timestamp", suite.timestamp);
     attribute(head, "hostname", hostname_.empty() ? "localhost" : hostname_);
     head += ">\n";
@@ -370,8 +390,28 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     emit(head);
     emit(suite.body);
     emit("  </testsuite>\n");
-    totals_.suites += 1;
-    suites_.pop_back();
+    suite.body.clear();
+    suite.counts = {};
+    suite.case_seconds = 0.0;
+    suite.written = true;
+  }
+
+  // The current file is full: the suites still open write what they hold of it and continue
+  // in the next file.
+  void next_file() {
+    for (Suite& suite : suites_) {
+      if (suite.counts.tests == 0) continue;
+      suite.spans_files = true;
+      write_part(suite);
+    }
+    end_file();
+    file_cases_ = 0;
+  }
+
+  void end_file() {
+    if (!files_.writing()) return;
+    files_.write("</testsuites>\n");
+    files_.finish();
   }
 
   void open_case(const NodeFrame& node) {
@@ -385,7 +425,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     if (c.classname.empty()) c.classname = node_name(node);
     c.name = field_text(node.fields, "name");
     if (c.name.empty()) c.name = field_text(node.fields, "id");
-    c.time = seconds(node.fields);
+    c.time = runtime_of(node.fields);
     c.result = result_of(node, c.reason);
     if (const auto it = node.fields.find("details"); it != node.fields.end() && it->is_array()) {
       for (const auto& detail : *it) {
@@ -404,22 +444,24 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     const std::string indent(2 * (node.depth - case_depth_ - 1), ' ');
     std::string line = indent + "- " + field_text(node.fields, "name") + ": " +
                        (result.value.empty() ? "no result" : result.value);
-    if (!reason.empty()) line += " (" + reason + ")";
+    const std::string margin = indent + "    ";
+    if (!reason.empty()) line += " (" + continued(reason, margin) + ")";
     line += " [" + seconds(node.fields) + " s]\n";
     if (const auto it = node.fields.find("details"); it != node.fields.end() && it->is_array()) {
-      for (const auto& detail : *it) line += indent + "    " + text_of(detail) + "\n";
+      for (const auto& detail : *it) line += margin + continued(text_of(detail), margin) + "\n";
     }
     case_->log.append(line, options_.max_output_bytes);
   }
 
   void close_case() {
+    if (options_.split > 0 && file_cases_ == options_.split) next_file();
     const Case& c = *case_;
     Suite& suite = suites_.back();
     std::string& out = suite.body;
     out += "    <testcase";
     attribute(out, "classname", c.classname);
     attribute(out, "name", c.name);
-    attribute(out, "time", c.time);
+    attribute(out, "time", seconds_text(c.time));
     out += ">\n";
     const char* element = nullptr;
     switch (c.result.outcome) {
@@ -455,6 +497,8 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     }
     out += "    </testcase>\n";
     suite.counts.tests += 1;
+    suite.case_seconds += c.time;
+    file_cases_ += 1;
     totals_.tests += 1;
     totals_.failures += c.result.outcome == Outcome::Failure;
     totals_.errors += c.result.outcome == Outcome::Error;
@@ -462,25 +506,28 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     case_.reset();
   }
 
+  // Writes into the current file, starting the next one when none is open.
   void emit(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
-      throw std::system_error(errno, std::generic_category(), "writing the JUnit file");
+    if (!files_.writing()) {
+      files_.start();
+      files_.write(file_head_);
     }
+    files_.write(text);
   }
 
   std::string input_;
-  std::FILE* out_;
+  OutputFiles& files_;
   ExportOptions options_;
   std::vector<NodeFrame> nodes_;
-  std::vector<json*> build_;
-  std::string build_key_;
+  json_stream::FieldBuilder field_;
   json scratch_;
   std::string root_key_;
   std::string version_;
   bool root_open_ = false;
   bool seen_report_ = false;
   std::string hostname_;
-  std::string line_;
+  std::string file_head_;
+  std::size_t file_cases_ = 0;
   std::vector<Suite> suites_;
   std::unique_ptr<Case> case_;
   std::size_t case_depth_ = 0;
@@ -497,12 +544,13 @@ ExportCounts export_junit(const std::string& input, const std::string& output,
                           const ExportOptions& options) {
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(input.c_str(), "rb"));
   if (!in) throw std::system_error(errno, std::generic_category(), input);
-  utils::AtomicFile out(output);
-  JunitWriter writer(input, out.stream(), options);
+  OutputFiles files(output, options.split > 0);
+  JunitWriter writer(input, files, options);
   nlohmann::json::sax_parse(in.get(), &writer);
   writer.finish();
-  out.commit();
-  return writer.counts();
+  ExportCounts counts = writer.counts();
+  counts.files = files.commit();
+  return counts;
 }
 
 }  // namespace morvi::service::junit

@@ -17,6 +17,10 @@ ExportJunit::ExportJunit(const cli::CommandSetup& setup) : Subcommand(setup) {
                       "keep at most N bytes of each testcase's step log and of its details; "
                       "102400 by default")
       .at_least(1);
+  parser.add_argument("--split", "N", Kind::Int,
+                      "write at most N testcases per file, as PATH with -1, -2, ... before its "
+                      "extension; one file by default")
+      .at_least(1);
 }
 
 cli::Status ExportJunit::run(const cli::Arguments& args) {
@@ -24,11 +28,16 @@ cli::Status ExportJunit::run(const cli::Arguments& args) {
   if (!args["max_output_bytes"].is_none()) {
     options.max_output_bytes = static_cast<std::size_t>(args["max_output_bytes"].as_int());
   }
+  if (!args["split"].is_none()) options.split = static_cast<std::size_t>(args["split"].as_int());
   const std::string& input = args["file"].as_text();
   const std::string& output = args["output"].as_text();
   try {
     const ExportCounts counts = export_junit(input, output, options);
-    out() << output << ": " << counts.suites << " suites, " << counts.tests << " tests, "
+    const std::string written = counts.files.size() == 1
+                                    ? counts.files.front()
+                                    : counts.files.front() + " ... " + counts.files.back() + " (" +
+                                          std::to_string(counts.files.size()) + " files)";
+    out() << written << ": " << counts.suites << " suites, " << counts.tests << " tests, "
           << counts.failures << " failures, " << counts.errors << " errors, " << counts.skipped
           << " skipped\n";
   } catch (const ParseError& e) {

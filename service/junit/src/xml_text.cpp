@@ -21,9 +21,7 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
   return c.size;
 }
 
-}  // namespace
-
-void append_xml_text(std::string& out, std::string_view text) {
+void append_escaped(std::string& out, std::string_view text, bool attribute) {
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
     switch (byte) {
@@ -31,7 +29,9 @@ void append_xml_text(std::string& out, std::string_view text) {
       case '<': out += "&lt;"; ++i; continue;
       case '>': out += "&gt;"; ++i; continue;
       case '"': out += "&quot;"; ++i; continue;
-      case '\t': case '\n': case '\r': out += static_cast<char>(byte); ++i; continue;
+      case '\r': out += "&#13;"; ++i; continue;
+      case '\t': out += attribute ? "&#9;" : "\t"; ++i; continue;
+      case '\n': out += attribute ? "&#10;" : "\n"; ++i; continue;
       default: break;
     }
     if (byte < 0x20 || byte == 0x7F) {
@@ -49,6 +49,12 @@ void append_xml_text(std::string& out, std::string_view text) {
     i += length;
   }
 }
+
+}  // namespace
+
+void append_xml_text(std::string& out, std::string_view text) { append_escaped(out, text, false); }
+
+void append_xml_attribute(std::string& out, std::string_view text) { append_escaped(out, text, true); }
 
 std::size_t utf8_cut(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return text.size();

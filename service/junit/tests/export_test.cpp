@@ -2,8 +2,10 @@
 // python3-junitparser, the reader CI tooling uses, whose counts must match the document's.
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
@@ -168,6 +170,162 @@ TEST_F(JunitExport, UnsafeTextIsEscapedVisiblyAndLongOutputIsCutOnACharacter) {
   const std::string log = xml.substr(out_begin, xml.find("</system-out>") - out_begin);
   EXPECT_NE(log.find(" more bytes cut]"), std::string::npos);
   EXPECT_LT(log.size(), 260u);
+}
+
+// What /usr/bin/python3 prints running `script` with `args`; the test fails when it fails.
+std::string python_output(const std::filesystem::path& folder, const std::string& script,
+                          const std::string& args) {
+  const std::filesystem::path file = folder / "script.py";
+  const std::filesystem::path printed = folder / "printed.txt";
+  write(file, script);
+  const std::string command =
+      "/usr/bin/python3 '" + file.string() + "' " + args + " > '" + printed.string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << script;
+  return read(printed);
+}
+
+std::string attribute_of(xmlNodePtr node, const char* name) {
+  xmlChar* value = xmlGetProp(node, BAD_CAST name);
+  std::string text = value ? reinterpret_cast<const char*>(value) : "";
+  xmlFree(value);
+  return text;
+}
+
+// The first element named `name` at or below `node`, in document order.
+xmlNodePtr find_element(xmlNodePtr node, const std::string& name) {
+  for (; node; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE && name == reinterpret_cast<const char*>(node->name)) return node;
+    if (xmlNodePtr found = find_element(node->children, name)) return found;
+  }
+  return nullptr;
+}
+
+TEST_F(JunitExport, MultiLineReasonsAndDetailsReachReadersAsWritten) {
+  const std::string reason = "expected 3 routes\n  got 2\r\n\tmissing 10.0.0.0/8 ";
+  const std::string detail = "trace:\r\n  at step 2\rend";
+  const json step = {{"type", "Step"}, {"id", "s"}, {"name", "check"},
+                     {"result", {{"value", "failed"}, {"reason", "first\nsecond"}}}};
+  const json testcase = {{"type", "Testcase"}, {"id", "tc"}, {"idlist", {"t", "tc"}}, {"name", "tc"},
+                         {"result", {{"value", "failed"}, {"reason", reason}}},
+                         {"details", {detail}}, {"sections", {step}}};
+  write(results, job_with_testcase(testcase));
+  export_junit(results.string(), junit.string());
+  EXPECT_EQ(schema_errors(junit), "");
+
+  xmlDocPtr doc = xmlReadFile(junit.c_str(), nullptr, XML_PARSE_NONET);
+  ASSERT_NE(doc, nullptr);
+  xmlNodePtr failure = find_element(xmlDocGetRootElement(doc), "failure");
+  ASSERT_NE(failure, nullptr);
+  EXPECT_EQ(attribute_of(failure, "message"), reason);
+  xmlChar* content = xmlNodeGetContent(failure);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(content)), detail);
+  xmlFree(content);
+  content = xmlNodeGetContent(find_element(xmlDocGetRootElement(doc), "system-out"));
+  // The reason's second line stays indented under its step.
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(content)),
+            "- check: failed (first\n    second) [0.000 s]\n");
+  xmlFree(content);
+  xmlFreeDoc(doc);
+
+  const std::string read_back = python_output(
+      scratch.path(),
+      "import json, sys\n"
+      "from junitparser import JUnitXml\n"
+      "for suite in JUnitXml.fromfile(sys.argv[1]):\n"
+      "    for case in suite:\n"
+      "        print(json.dumps([[r.message, r.text] for r in case.result]))\n",
+      "'" + junit.string() + "'");
+  EXPECT_EQ(json::parse(read_back), json::array({json::array({reason, detail})}));
+}
+
+// junitparser over a whole export and over split ones of the same job: every split file is
+// valid, holds at most N testcases (exactly N but the last), each suite part's counts are its
+// own, a suite that spans files carries its testcases' time there, and joined by suite name the
+// parts read as the whole file does.
+TEST_F(JunitExport, SplitFilesAreEachWholeAndTogetherReadAsTheSingleFile) {
+  const auto whole = export_junit(results.string(), junit.string());
+  ASSERT_EQ(whole.files, std::vector<std::string>{junit.string()});
+  const std::string script =
+      "import json, sys\n"
+      "from junitparser import JUnitXml, Failure, Error, Skipped\n"
+      "def read(paths, limit):\n"
+      "    joined = {}\n"
+      "    per_file = []\n"
+      "    names = [s.name for p in paths for s in JUnitXml.fromfile(p)]\n"
+      "    for path in paths:\n"
+      "        n = 0\n"
+      "        for suite in JUnitXml.fromfile(path):\n"
+      "            cases = list(suite)\n"
+      "            kinds = [type(r) for c in cases for r in c.result]\n"
+      "            assert suite.tests == len(cases), (path, suite.name)\n"
+      "            assert suite.failures == kinds.count(Failure), (path, suite.name)\n"
+      "            assert suite.errors == kinds.count(Error), (path, suite.name)\n"
+      "            assert suite.skipped == kinds.count(Skipped), (path, suite.name)\n"
+      "            if names.count(suite.name) > 1:\n"
+      "                assert abs(suite.time - sum(c.time for c in cases)) < 0.001 * (len(cases) + 1)\n"
+      "            j = joined.setdefault(suite.name, {'cases': [], 'tests': 0, 'failures': 0, 'errors': 0, 'skipped': 0})\n"
+      "            j['cases'] += [c.classname + '/' + c.name for c in cases]\n"
+      "            for key in ('tests', 'failures', 'errors', 'skipped'):\n"
+      "                j[key] += getattr(suite, key)\n"
+      "            n += len(cases)\n"
+      "        per_file.append(n)\n"
+      "    if limit:\n"
+      "        assert all(n == limit for n in per_file[:-1]) and 0 < per_file[-1] <= limit, per_file\n"
+      "    return joined\n"
+      "limit = int(sys.argv[1])\n"
+      "print(json.dumps(read(sys.argv[2:3], 0) == read(sys.argv[3:], limit)))\n";
+  for (const std::size_t n : {1u, 2u, 3u, 7u, 100000u}) {
+    SCOPED_TRACE("split " + std::to_string(n));
+    ExportOptions options;
+    options.split = n;
+    std::filesystem::create_directories(scratch.path() / "parts");
+    const auto split = export_junit(results.string(), (scratch.path() / "parts" / "junit.xml").string(), options);
+    EXPECT_EQ(split.tests, whole.tests);
+    EXPECT_EQ(split.failures, whole.failures);
+    EXPECT_EQ(split.suites, whole.suites);
+    ASSERT_EQ(split.files.size(), n >= whole.tests ? 1u : (whole.tests + n - 1) / n);
+    std::string args = std::to_string(n) + " '" + junit.string() + "'";
+    for (std::size_t i = 0; i < split.files.size(); ++i) {
+      EXPECT_EQ(split.files[i], (scratch.path() / "parts" / ("junit-" + std::to_string(i + 1) + ".xml")).string());
+      EXPECT_EQ(schema_errors(split.files[i]), "") << split.files[i];
+      args += " '" + split.files[i] + "'";
+    }
+    EXPECT_EQ(python_output(scratch.path(), script, args), "true\n");
+    std::filesystem::remove_all(scratch.path() / "parts");
+  }
+}
+
+// Parts are named before the extension, or at the end of a name without one; the parts an
+// earlier, longer export left past the last are removed up to the first gap; a failure late in
+// the input leaves no file of the set and no temporary file.
+TEST_F(JunitExport, SplitNamingLeftoversAndFailures) {
+  const std::filesystem::path dir = scratch.path() / "out";
+  std::filesystem::create_directories(dir);
+  for (const char* old : {"junit-1", "junit-2", "junit-3", "junit-4", "junit-9", "other-5"}) {
+    write(dir / old, "old");
+  }
+  ExportOptions options;
+  options.split = 1000;
+  const auto counts = export_junit(results.string(), (dir / "junit").string(), options);
+  EXPECT_EQ(counts.files, std::vector<std::string>{(dir / "junit-1").string()});
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"junit-1", "junit-9", "other-5"}));
+  EXPECT_NE(read(dir / "junit-1").find("<testsuites"), std::string::npos);
+
+  json document = json::parse(read(results));
+  json* last_case = nullptr;
+  for (json& task : document["report"]["tasks"]) {
+    if (task.contains("sections") && !task["sections"].empty()) last_case = &task["sections"].back();
+  }
+  ASSERT_NE(last_case, nullptr);
+  (*last_case)["result"] = {{"value", "great"}};
+  write(results, document.dump());
+  options.split = 1;
+  EXPECT_THROW(export_junit(results.string(), (dir / "junit.xml").string(), options), morvi::ParseError);
+  names.clear();
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"junit-1", "junit-9", "other-5"}));
 }
 
 TEST_F(JunitExport, InputThatIsNoResultsDocumentNamesTheFileAndWritesNothing) {

@@ -297,6 +297,23 @@ TEST_F(MorviTool, ReportHtmlStatuses) {
   EXPECT_FALSE(fs::exists(page + "2"));
 }
 
+// morvi export junit --split: the files written are named; a count that is not a positive
+// number is a usage error and writes nothing.
+TEST_F(MorviTool, ExportJunitSplitStatuses) {
+  const std::string path = write("results.json", job_document());
+  const std::string junit = (dir_ / "junit.xml").string();
+  for (const char* bad : {"0", "-3", "many", "2.5"}) {
+    const Outcome usage = morvi({"export", "junit", path, "-o", junit, "--split", bad});
+    EXPECT_EQ(usage.status, 2) << bad;
+    EXPECT_NE(usage.err.find("--split"), std::string::npos) << usage.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "junit-1.xml"));
+  const Outcome ok = morvi({"export", "junit", path, "-o", junit, "--split", "1"});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, (dir_ / "junit-1.xml").string() + ": 2 suites, 1 tests, 1 failures, 0 errors, 0 skipped\n");
+  EXPECT_FALSE(fs::exists(junit));
+}
+
 // What a user meets on the command line: the words that went wrong are named.
 TEST_F(MorviTool, UsageErrorsNameTheWord) {
   const Outcome unknown = morvi({"validat", "results", "x.json"});

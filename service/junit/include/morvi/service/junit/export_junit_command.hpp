@@ -1,5 +1,5 @@
 #pragma once
-// morvi export junit RESULTS.json -o PATH [--max-output-bytes N]
+// morvi export junit RESULTS.json -o PATH [--max-output-bytes N] [--split N]
 #include <string_view>
 
 #include "morvi/cli/base.hpp"
