@@ -45,10 +45,13 @@ class JobRunner {
   void run(Root& job) {
     job.start(map_of("job_type", Value("bench"), "host", Value("bench-host"), "submitter",
                      Value("bench")));
-    auto monitor = job.add_plugin(Value("monitor"), next_seq());
-    monitor->start();
-    for (int t = 0; t < shape_.tasks; ++t) run_task(job, t);
-    monitor->stop();
+    decltype(job.add_plugin(Value(), Value())) monitor;
+    if (shape_.job_plugin) {
+      monitor = job.add_plugin(Value("monitor"), next_seq());
+      monitor->start();
+    }
+    for (int t = 0; t < shape_.tasks; ++t) run_task(job, shape_.first_task + t);
+    if (monitor) monitor->stop();
     job.stop(map_of("num_tasks", Value(shape_.tasks)));
   }
 
@@ -121,7 +124,7 @@ class JobRunner {
 std::size_t node_count(const JobShape& shape) {
   const auto per_testcase = static_cast<std::size_t>(1 + shape.sections * (1 + shape.steps));
   const auto per_task = 4 + static_cast<std::size_t>(shape.testcases) * per_testcase;
-  return 2 + static_cast<std::size_t>(shape.tasks) * per_task;
+  return (shape.job_plugin ? 2 : 1) + static_cast<std::size_t>(shape.tasks) * per_task;
 }
 
 namespace {

@@ -23,6 +23,10 @@ struct JobShape {
   int steps = 10;        // per section
   int health_every = 8;  // every n-th step reports health items; 0 for none
   int fail_every = 40;   // every n-th step fails; 0 for none
+  // A shard of a larger job: its tasks are numbered from first_task, and only the shard that
+  // holds the job-level plugin says so.
+  int first_task = 0;
+  bool job_plugin = true;
 };
 
 // The nodes a job of this shape holds: the trialkit and its plugin, and per task the task, its
