@@ -1,88 +1,187 @@
 #include "morvi/reporter/client/results_file_client.hpp"
 
-#include "json_value.hpp"
+#include <algorithm>
+#include <utility>
+
+#include "json_reader.hpp"
+#include "morvi/errors.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
+#include "results_text.hpp"
 
 namespace morvi::reporter::client {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+// Brackets open around a node `level` steps below the report: the document's object, and per
+// level a child list and the node holding it.
+std::size_t depth_of(std::size_t level) { return 1 + 2 * level; }
 
-constexpr const char* kChildLists[] = {"tasks", "sections"};
-
-const Json* member(const Json& node, const char* name) {
-  if (!node.is_object()) return nullptr;
-  const auto it = node.find(name);
-  return it == node.end() ? nullptr : &*it;
+// "<origin>: line L, column C: <detail>", counting from the start of the text.
+ParseError error_at(std::string_view origin, std::string_view text, std::size_t offset,
+                    std::string_view detail) {
+  const std::string_view before = text.substr(0, std::min(offset, text.size()));
+  const auto line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+  const std::size_t line_start = before.rfind('\n');
+  const std::size_t column =
+      line_start == std::string_view::npos ? before.size() + 1 : before.size() - line_start;
+  return ParseError(std::string(origin) + ": line " + std::to_string(line) + ", column " +
+                        std::to_string(column) + ": " + std::string(detail),
+                    line, column);
 }
 
-Value id_of(const Json& child) {
-  const Json* id = member(child, "id");
-  return id ? to_value(*id) : Value();
+// The id of the child whose value is next, none when it has none; the rest of it is skipped.
+Value child_id(JsonReader& reader) {
+  Value id;
+  if (reader.peek() != '{') {
+    reader.skip_value();
+    return id;
+  }
+  if (reader.enter('{')) {
+    do {
+      if (reader.key() == "id") {
+        id = reader.read_value();
+      } else {
+        reader.skip_value();
+      }
+    } while (reader.next('}'));
+  }
+  return id;
 }
 
 }  // namespace
 
-ResultsFileClient::Children::Children(const Json& node) : names(collect(node, nodes)) {}
+ResultsFileClient::ResultsFileClient(const std::string& path)
+    : ResultsFileClient(ResultsText::open(path), path) {}
 
-ChildIdentifiers ResultsFileClient::Children::collect(const Json& node,
-                                                      std::vector<const Json*>& nodes) {
-  std::vector<Value> ids;
-  for (const char* list : kChildLists) {
-    const Json* children = member(node, list);
-    if (!children || !children->is_array()) continue;
-    for (const Json& c : *children) {
-      nodes.push_back(&c);
-      ids.push_back(id_of(c));
-    }
-  }
-  return ChildIdentifiers(std::move(ids));
+std::unique_ptr<ResultsFileClient> ResultsFileClient::over_text(std::string text,
+                                                                std::string origin) {
+  return std::unique_ptr<ResultsFileClient>(new ResultsFileClient(
+      ResultsText::in_memory(std::move(text)), std::move(origin)));
 }
 
-Value ResultsFileClient::record_of(const Json& node) {
-  Map record;
-  if (!node.is_object()) return Value(std::move(record));
-  record.reserve(node.size());
-  const Children& kids = children_of(node);
-  std::size_t first = 0;
-  for (auto it = node.begin(); it != node.end(); ++it) {
-    if ((it.key() == "tasks" || it.key() == "sections") && it->is_array()) {
-      record.set(it.key(), Value(kids.names.identifiers(first, it->size())));
-      first += it->size();
-    } else {
-      record.set(it.key(), to_value(*it));
+ResultsFileClient::~ResultsFileClient() = default;
+
+ResultsFileClient::ResultsFileClient(std::unique_ptr<ResultsText> text, std::string origin)
+    : text_(std::move(text)), origin_(std::move(origin)) {
+  const std::string_view view = text_->view();
+  // One pass over the whole document checks it and reads the report's record on the way.
+  try {
+    JsonReader reader(view, 0, 0, text_->pages());
+    reader.skip_bom();
+    if (reader.peek() != '{') {
+      reader.skip_value();
+    } else if (reader.enter('{')) {
+      do {
+        if (reader.key() != "report") {
+          reader.skip_value();
+          continue;
+        }
+        reader.peek();
+        Node report{reader.offset(), {}};
+        report_record_ = read_node(reader, report.children);
+        path_.assign(1, std::move(report));
+        has_report_ = true;
+      } while (reader.next('}'));
     }
+    reader.expect_end();
+  } catch (const NotJson& stop) {
+    // The results reader words what is wrong; it takes the same documents, so it throws.
+    schema::parse_results_json_ordered(view, origin_);
+    throw error_at(origin_, view, stop.offset, "not a results JSON document");
+  }
+}
+
+Value ResultsFileClient::read_node(JsonReader& reader, Children& children) {
+  Map record;
+  children = {};
+  if (reader.peek() != '{') {
+    reader.skip_value();
+    return Value(std::move(record));
+  }
+  // The children of each list; a name given twice keeps its first place and its last value.
+  struct ChildList {
+    bool present = false;
+    std::vector<std::size_t> offsets;
+    std::vector<Value> ids;
+  } lists[2];
+  if (reader.enter('{')) {
+    do {
+      const std::string key(reader.key());
+      ChildList* list = key == "tasks" ? &lists[0] : key == "sections" ? &lists[1] : nullptr;
+      if (list) *list = {};
+      if (list && reader.peek() == '[') {
+        list->present = true;
+        record.set(key, Value());
+        if (reader.enter('[')) {
+          do {
+            reader.peek();
+            list->offsets.push_back(reader.offset());
+            list->ids.push_back(child_id(reader));
+          } while (reader.next(']'));
+        }
+      } else {
+        record.set(key, reader.read_value());
+      }
+    } while (reader.next('}'));
+  }
+  // Tasks come first, then sections: a twin's index counts through both.
+  const std::size_t tasks = lists[0].ids.size();
+  std::vector<Value> ids = std::move(lists[0].ids);
+  ids.insert(ids.end(), std::make_move_iterator(lists[1].ids.begin()),
+             std::make_move_iterator(lists[1].ids.end()));
+  children.offsets = std::move(lists[0].offsets);
+  children.offsets.insert(children.offsets.end(), lists[1].offsets.begin(), lists[1].offsets.end());
+  children.names = ChildIdentifiers(std::move(ids));
+  if (lists[0].present) record.set("tasks", Value(children.names.identifiers(0, tasks)));
+  if (lists[1].present) {
+    record.set("sections",
+               Value(children.names.identifiers(tasks, children.names.size() - tasks)));
   }
   return Value(std::move(record));
 }
 
-ResultsFileClient::ResultsFileClient(const std::string& path)
-    : ResultsFileClient(schema::parse_results_json_ordered(schema::read_text_file(path), path)) {}
-
-ResultsFileClient::ResultsFileClient(Json document) : document_(std::move(document)) {}
-
-Value ResultsFileClient::get_trialkit() {
-  const Json* report = member(document_, "report");
-  return report ? record_of(*report) : Value(Map());
+Value ResultsFileClient::read_node(std::size_t offset, std::size_t level, Children& children) {
+  // A walk in document order does not come back to the text before this node.
+  if (offset >= released_ + kPassedEvery) {
+    text_->passed(released_, offset);
+    released_ = offset;
+  }
+  JsonReader reader(text_->view(), offset, depth_of(level), text_->pages());
+  try {
+    return read_node(reader, children);
+  } catch (const NotJson& stop) {
+    // It was read whole when the client was made: it has changed since.
+    throw error_at(origin_, text_->view(), stop.offset, "the file changed while it was read");
+  }
 }
+
+const ResultsFileClient::Children& ResultsFileClient::children_at(std::size_t offset,
+                                                                  std::size_t level) {
+  if (level < path_.size() && path_[level].offset == offset) return path_[level].children;
+  Node node{offset, {}};
+  read_node(offset, level, node.children);
+  path_.resize(level);
+  path_.push_back(std::move(node));
+  return path_.back().children;
+}
+
+Value ResultsFileClient::get_trialkit() { return has_report_ ? report_record_ : Value(Map()); }
 
 Value ResultsFileClient::get_section(const List& id_list) {
-  const Json* node = member(document_, "report");
-  for (auto id = id_list.begin(); node && id != id_list.end(); ++id) node = child(*node, *id);
-  return node ? record_of(*node) : Value(Map());
-}
-
-const ResultsFileClient::Children& ResultsFileClient::children_of(const Json& node) {
-  auto it = children_.find(&node);
-  if (it == children_.end()) it = children_.emplace(&node, Children(node)).first;
-  return it->second;
-}
-
-const nlohmann::ordered_json* ResultsFileClient::child(const Json& node, const Value& identifier) {
-  const Children& kids = children_of(node);
-  const auto position = kids.names.find(identifier);
-  return position ? kids.nodes[*position] : nullptr;
+  if (id_list.empty()) return get_trialkit();
+  if (!has_report_) return Value(Map());
+  std::size_t offset = path_.front().offset;
+  for (std::size_t level = 0; level < id_list.size(); ++level) {
+    const Children& children = children_at(offset, level);
+    const auto position = children.names.find(id_list[level]);
+    if (!position) return Value(Map());
+    offset = children.offsets[*position];
+  }
+  Node node{offset, {}};
+  Value record = read_node(offset, id_list.size(), node.children);
+  path_.resize(id_list.size());
+  path_.push_back(std::move(node));
+  return record;
 }
 
 }  // namespace morvi::reporter::client
