@@ -1,8 +1,28 @@
 #include "morvi/reporter/client/child_identifiers.hpp"
 
+#include <cstdint>
 #include <utility>
 
 namespace morvi::reporter::client {
+
+namespace {
+
+// The id and position of an identifier of the form {"id": <id>, "index": <whole number>}.
+struct Positional {
+  const Value* id;
+  std::int64_t index;
+};
+
+std::optional<Positional> positional(const Value& identifier) {
+  if (!identifier.is_map()) return std::nullopt;
+  const Map& m = identifier.as_map();
+  const Value* id = m.find("id");
+  const Value* index = m.find("index");
+  if (m.size() != 2 || !id || !index || !index->is_int()) return std::nullopt;
+  return Positional{id, index->as_int()};
+}
+
+}  // namespace
 
 ChildIdentifiers::ChildIdentifiers(std::vector<Value> ids) : ids_(std::move(ids)) {
   by_repr_.reserve(ids_.size());
@@ -19,7 +39,8 @@ const ChildIdentifiers::Seen* ChildIdentifiers::seen(const Value& id) const {
 
 Value ChildIdentifiers::identifier(std::size_t position) const {
   const Value& id = ids_.at(position);
-  if (!seen(id)->shared) return id;
+  // An id of the positional form itself would be read as a position, so it is named by one.
+  if (!seen(id)->shared && !positional(id)) return id;
   return Value(Map{{"id", id}, {"index", Value(position)}});
 }
 
@@ -31,16 +52,11 @@ List ChildIdentifiers::identifiers(std::size_t first, std::size_t count) const {
 }
 
 std::optional<std::size_t> ChildIdentifiers::find(const Value& identifier) const {
-  if (identifier.is_map()) {
-    const Map& m = identifier.as_map();
-    const Value* id = m.find("id");
-    const Value* index = m.find("index");
-    if (m.size() == 2 && id && index && index->is_int()) {
-      const std::int64_t i = index->as_int();
-      if (i < 0 || static_cast<std::size_t>(i) >= ids_.size()) return std::nullopt;
-      if (ids_[static_cast<std::size_t>(i)].to_repr() != id->to_repr()) return std::nullopt;
-      return static_cast<std::size_t>(i);
-    }
+  if (const auto named = positional(identifier)) {
+    const std::int64_t i = named->index;
+    if (i < 0 || static_cast<std::size_t>(i) >= ids_.size()) return std::nullopt;
+    if (ids_[static_cast<std::size_t>(i)].to_repr() != named->id->to_repr()) return std::nullopt;
+    return static_cast<std::size_t>(i);
   }
   const Seen* s = seen(identifier);
   if (!s) return std::nullopt;

@@ -26,5 +26,16 @@ TEST(ChildIdentifiers, AMapIdThatIsNotAPositionIsAnOrdinaryId) {
   EXPECT_EQ(names.find(odd), 0u);
 }
 
+// A child whose own id has the positional form is named by its position, or it could not be
+// reached (its id would be read as a position of another child).
+TEST(ChildIdentifiers, AnIdOfThePositionalFormIsNamedByItsPosition) {
+  const Value odd(Map{{"id", "step"}, {"index", 0}});
+  const ChildIdentifiers names({Value("step"), odd});
+  EXPECT_EQ(names.identifier(0), Value("step"));
+  EXPECT_EQ(names.identifier(1), Value(Map{{"id", odd}, {"index", 1}}));
+  EXPECT_EQ(names.find(names.identifier(1)), 1u);
+  EXPECT_EQ(names.find(odd), 0u);
+}
+
 }  // namespace
 }  // namespace morvi::reporter::client

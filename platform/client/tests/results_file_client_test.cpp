@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "morvi/errors.hpp"
+#include "morvi/reporter/schema/results_json.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 
 namespace morvi::reporter::client {
@@ -109,6 +110,77 @@ TEST(ResultsFileClient, ReadsTheFileOnceAtConstruction) {
   EXPECT_THROW(ResultsFileClient(path.string()), std::system_error);
   std::ofstream(path) << "{\"report\": ";
   EXPECT_THROW(ResultsFileClient(path.string()), ParseError);
+}
+
+// The message of what refuses `text`, or "" when it is taken.
+template <class Read>
+std::string refusal(Read read) {
+  try {
+    read();
+  } catch (const ParseError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Every cut of a document and every one-byte change at every place, over strings with
+// escapes and UTF-8, numbers of every form, the non-finite literals and nesting: the client
+// takes exactly what the results reader takes, and refuses the rest in its words.
+TEST(ResultsFileClient, TakesWhatTheResultsReaderTakesAndWordsTheRestTheSame) {
+  const std::string base =
+      "\xEF\xBB\xBF{\"version\": \"3.4\", \"report\": {\"id\": \"caf\\u00e9 \xC3\xA9\xE2\x82\xAC"
+      "\xF0\x9F\x98\x80\", \"n\": [-0, 1.5e-3, 12E+2, -7, 18446744073709551616, NaN, Infinity,"
+      " -Infinity, true, false, null],\r\n \"s\": \"\\\"\\\\\\/\\b\\f\\n\\r\\t\\ud83d\\ude00\","
+      "\t\"tasks\": [{\"id\": 1, \"sections\": [[[{}]]]}, 2], \"sections\": []}}\n";
+  ASSERT_EQ(refusal([&] { schema::parse_results_json_ordered(base, "doc"); }), "");
+  std::vector<std::string> texts;
+  const std::string bytes("\"\\,:{}[] x0-e.N\0\x7F\x80\xBF\xC3\xE0\xED\xF0\xF4\x1Fu", 29);
+  for (std::size_t i = 0; i <= base.size(); ++i) {
+    texts.push_back(base.substr(0, i));
+    if (i == base.size()) break;
+    texts.push_back(std::string(base).erase(i, 1));
+    for (const char b : bytes) {
+      std::string changed = base;
+      changed[i] = b;
+      texts.push_back(changed);
+    }
+  }
+  std::size_t refused = 0;
+  for (const std::string& text : texts) {
+    const std::string expected = refusal([&] { schema::parse_results_json_ordered(text, "doc"); });
+    refused += !expected.empty();
+    EXPECT_EQ(refusal([&] { ResultsFileClient::over_text(text, "doc"); }), expected)
+        << Value(text).to_repr();
+  }
+  EXPECT_GT(refused, texts.size() / 2);
+  EXPECT_LT(refused, texts.size());
+}
+
+// A file larger than the stretch after which read text is given back: records read after
+// their pages went back, in document order and then backwards, are whole.
+TEST(ResultsFileClient, RecordsStayWholeWhenTheirPagesWereGivenBack) {
+  const morvi::testing::ScratchDir dir;
+  const auto path = dir / "large.json";
+  const std::string filler(4000, 'f');
+  const int count = 6000;
+  {
+    std::ofstream out(path);
+    out << "{\"report\": {\"type\": \"TrialKit\", \"tasks\": [";
+    for (int i = 0; i < count; ++i) {
+      out << (i ? "," : "") << "{\"id\": \"t" << i << "\", \"filler\": \"" << filler
+          << "\", \"runtime\": " << i << ".5}";
+    }
+    out << "]}}";
+  }
+  ResultsFileClient c(path.string());
+  ASSERT_EQ(c.get_trialkit().as_map().at("tasks").as_list().size(), std::size_t{count});
+  const auto check = [&](int i) {
+    const Value record = c.get_section(List{"t" + std::to_string(i)});
+    ASSERT_EQ(record.as_map().at("runtime"), Value(i + 0.5)) << i;
+    EXPECT_EQ(record.as_map().at("filler"), Value(filler)) << i;
+  };
+  for (int i = 0; i < count; i += 7) check(i);
+  for (int i = count - 1; i >= 0; i -= 11) check(i);
 }
 
 }  // namespace

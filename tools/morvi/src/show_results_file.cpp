@@ -18,11 +18,11 @@ namespace {
 using reporter::explorer::Explorer;
 using reporter::explorer::ExplorerSections;
 
-// "0.000068s" rather than "6.8e-05s": microseconds at most, trailing zeros dropped.
+// "0.000068s" rather than "6.8e-05s": microseconds at most, trailing zeros dropped. Sized to
+// the number, as a large one has some 300 digits.
 std::string seconds_text(double seconds) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", seconds);
-  std::string text = buf;
+  std::string text(static_cast<std::size_t>(std::snprintf(nullptr, 0, "%.6f", seconds)), '\0');
+  std::snprintf(text.data(), text.size() + 1, "%.6f", seconds);
   while (text.size() > 1 && text.back() == '0' && text[text.size() - 2] != '.') text.pop_back();
   return text + "s";
 }

@@ -4,7 +4,8 @@
 // A child is named by its id when no sibling shares that id, the common case. Siblings may
 // share an id (a loop of steps all named "step"); each of those is named by the map
 // {"id": <id>, "index": <its position among the node's children>}, so that every child can be
-// reached and a path never lands on the wrong twin.
+// reached and a path never lands on the wrong twin. So is a child whose own id has that form,
+// which would otherwise be read as a position.
 #include <cstddef>
 #include <optional>
 #include <string>
