@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -12,6 +14,8 @@
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/results.hpp"
+#include "morvi/testing/scratch_dir.hpp"
+#include "morvi/testing/small_stack.hpp"
 #include "node_test_support.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -112,8 +116,65 @@ TEST(DocumentDepth, ADeepReportIsRefusedNamingTheLimit) {
     job->dump_yaml();
     ADD_FAILURE() << "no YAML refusal at depth " << depth;
   } catch (const SerializationError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("deeper than 1000 levels"));
+    EXPECT_THAT(e.what(), HasSubstr("lies below " + std::to_string(YAMLDumper::max_depth) + " report nodes"));
   }
+}
+
+// The YAML writer keeps its place on the heap: values nested to its limit are written on a
+// caller's small stack, one level more is refused naming the node that holds it, and a report
+// as deep as the node limit allows is written.
+TEST(DocumentDepth, YamlNestsOnItsOwnStackUpToItsLimits) {
+  const auto nested_lists = [](std::size_t depth) {
+    Value deep(1);
+    for (std::size_t i = 0; i < depth; ++i) {
+      List l;
+      l.push_back(std::move(deep));
+      deep = Value(std::move(l));
+    }
+    return deep;
+  };
+  testing::on_small_stack([&] {
+    // Nested lists share one line ("- - 1"), so the text stays as long as the nesting.
+    std::string expected;
+    for (std::size_t i = 0; i < YAMLDumper::max_nesting; ++i) expected += "- ";
+    EXPECT_EQ(YAMLDumper::dump(nested_lists(YAMLDumper::max_nesting)), expected + "1\n");
+  });
+  const auto job = deep_report(3);
+  std::shared_ptr<ReportObjectBase> bottom = job;
+  while (!bottom->children().empty())
+    bottom = std::static_pointer_cast<ReportObjectBase>(bottom->children()[0].as_object());
+  bottom->update(Map{{"deep", nested_lists(YAMLDumper::max_nesting)}});
+  try {
+    job->dump_yaml();
+    ADD_FAILURE() << "no refusal";
+  } catch (const SerializationError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("deeper than " + std::to_string(YAMLDumper::max_nesting) +
+                                    " levels inside <Section t.s.s.s>"));
+  }
+  EXPECT_NO_THROW(deep_report(static_cast<int>(YAMLDumper::max_depth) - 2)->dump_yaml());
+}
+
+// PyYAML reads every level of a deep report back.
+TEST(DocumentDepth, PyYamlReadsADeepReportBack) {
+  const int depth = 100;
+  const auto job = deep_report(depth);
+  const testing::ScratchDir dir;
+  std::ofstream(dir / "results.yaml") << job->dump_yaml();
+  const std::string check = R"(
+import sys, yaml
+Loader = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
+node = yaml.load(open(sys.argv[1]), Loader=Loader)["report"]["tasks"][0]
+depth = 0
+while node.get("sections"):
+    node = node["sections"][0]
+    depth += 1
+    assert node["type"] == "Section" and len(node["idlist"]) == depth + 1, node["fullid"]
+assert depth == int(sys.argv[2]), depth
+)";
+  std::ofstream(dir / "check.py") << check;
+  const std::string command = "/usr/bin/python3 " + (dir / "check.py").string() + " " +
+                              (dir / "results.yaml").string() + " " + std::to_string(depth);
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 TEST(DocumentDepth, AShallowerReportIsWritten) {

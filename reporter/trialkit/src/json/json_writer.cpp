@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../text/datetime_text.hpp"
 #include "morvi/utils/utf8.hpp"
@@ -37,41 +37,26 @@ constexpr std::size_t kPiece = 32;
 
 class JsonWriter {
  public:
+  JsonWriter() { open_.reserve(64); }
   std::string document() const { return out_.str(); }
 
   // Writes `root` whole: each container is opened when met and its elements are written from
-  // the stack, one at a time.
+  // the stack.
   void write(const Value& root) {
     value(root);
     while (!open_.empty()) {
+      if (fill(open_.back())) continue;
       Frame& f = open_.back();
       switch (f.kind) {
-        case Frame::Kind::List:
-          if (f.next < f.list->size()) {
-            if (f.next > 0) out_.append(", "sv);
-            value((*f.list)[f.next++]);
-            continue;
-          }
-          out_.append(']');
-          break;
+        case Frame::Kind::List: out_.append(']'); break;
         case Frame::Kind::Map:
-          if (f.next < f.map->size()) {
-            if (f.next > 0) out_.append(", "sv);
-            const auto& [key, item] = *(f.map->begin() + static_cast<std::ptrdiff_t>(f.next++));
-            member(key);
-            value(item);
-            continue;
-          }
-          out_.append('}');
-          break;
+        case Frame::Kind::Close: out_.append('}'); break;
         case Frame::Kind::Node:
-          if (next_field(f)) continue;
-          // A node with nothing to write goes to the hook, which refuses its empty replacement.
-          if (f.first) static_cast<void>(JSONDumper::default_(*f.source));
+          // A node with nothing to write is refused as the hook refuses its empty replacement.
+          if (f.first) refuse_empty(*f.node);
           out_.append('}');
           --nodes_open_;
           break;
-        case Frame::Kind::Close: out_.append('}'); break;
       }
       open_.pop_back();
     }
@@ -80,7 +65,8 @@ class JsonWriter {
  private:
   // An open container: a list or map with the index of its next element, a report node with
   // the index of its next field (the field being written held here, as a computed one lives
-  // only in its FieldRef), or a closing brace still owed (a result after its data).
+  // only in its FieldRef), or a closing brace still owed (a result after its data). Frames
+  // point only at what lives outside the stack, so that the stack may move as it grows.
   struct Frame {
     enum class Kind : std::uint8_t { List, Map, Node, Close };
     Kind kind = Kind::Close;
@@ -88,7 +74,7 @@ class JsonWriter {
     std::size_t next = 0;
     const List* list = nullptr;
     const Map* map = nullptr;
-    const Value* source = nullptr;
+    const ReportObjectBase* node = nullptr;
     FieldRef field;
   };
 
@@ -98,7 +84,14 @@ class JsonWriter {
     return f;
   }
 
-  // Writes a scalar whole, or opens a container on the stack.
+  // What the hook says of a node whose replacement map comes out empty.
+  [[noreturn]] static void refuse_empty(const ReportObjectBase& node) {
+    throw SerializationError("cannot write a value of kind 'node' (" + node.type_name() +
+                             ") as JSON: its replacement is empty");
+  }
+
+  // Writes a scalar whole, or opens a container on the stack. `v` may lie in a frame's field:
+  // it is read in full before a frame is opened, which may move the stack.
   void value(const Value& v) {
     switch (v.kind()) {
       case Kind::None: out_.append("null"sv); return;
@@ -107,10 +100,12 @@ class JsonWriter {
       case Kind::Float: real(v.as_number()); return;
       case Kind::Text: text(v.as_text()); return;
       case Kind::List:
-      case Kind::Tuple:
+      case Kind::Tuple: {
+        const List* items = &v.as_list();
         out_.append('[');
-        open(Frame::Kind::List).list = &v.as_list();
+        open(Frame::Kind::List).list = items;
         return;
+      }
       case Kind::Map:
       case Kind::AttrMap: map(v.as_map()); return;
       case Kind::DateTime: datetime(v.as_datetime()); return;
@@ -121,9 +116,9 @@ class JsonWriter {
           throw SerializationError("cannot write the document as JSON: " + node_of(v).repr() +
                                    " lies below " + std::to_string(JSONDumper::max_depth) +
                                    " report nodes, deeper than the limit");
-        Frame& f = open(Frame::Kind::Node);
-        f.source = &v;
+        const ReportObjectBase* node = &node_of(v);
         out_.append('{');
+        open(Frame::Kind::Node).node = node;
         return;
       }
       case Kind::Error: text(v.to_repr()); return;
@@ -132,9 +127,37 @@ class JsonWriter {
     value(JSONDumper::default_(v));
   }
 
-  // Starts the node's next field that is not a VALUE_IGNORE value; false when none is left.
-  bool next_field(Frame& f) {
-    const ReportObjectBase& n = node_of(*f.source);
+  // Writes the elements of the top frame `f` that are left, until one opens a frame of its own
+  // (true: `f` may have moved then) or none is left (false).
+  bool fill(Frame& f) {
+    const std::size_t depth = open_.size();
+    switch (f.kind) {
+      case Frame::Kind::List:
+        while (f.next < f.list->size()) {
+          if (f.next > 0) out_.append(", "sv);
+          value((*f.list)[f.next++]);
+          if (open_.size() > depth) return true;
+        }
+        return false;
+      case Frame::Kind::Map:
+        while (f.next < f.map->size()) {
+          if (f.next > 0) out_.append(", "sv);
+          const auto& [key, item] = *(f.map->begin() + static_cast<std::ptrdiff_t>(f.next++));
+          member(key);
+          value(item);
+          if (open_.size() > depth) return true;
+        }
+        return false;
+      case Frame::Kind::Node: return fill_fields(f);
+      case Frame::Kind::Close: return false;
+    }
+    return false;
+  }
+
+  // The node's fields that are not VALUE_IGNORE values, as fill writes elements.
+  bool fill_fields(Frame& f) {
+    const std::size_t depth = open_.size();
+    const ReportObjectBase& n = *f.node;
     const auto names = n.arg_order();
     while (f.next < names.size()) {
       const std::string_view name = names[f.next++];
@@ -147,11 +170,12 @@ class JsonWriter {
       out_.put('"');
       out_.put(name);
       out_.put("\": "sv);
-      // The stack is a deque: opening the field's value leaves this frame, and the field it
-      // holds, where they are.
-      f.field = std::move(field);
-      value(*f.field);
-      return true;
+      value(*field);
+      if (open_.size() > depth) {
+        // The field is kept while the container it opened is written (a computed one owns it).
+        open_[depth - 1].field = std::move(field);
+        return true;
+      }
     }
     return false;
   }
@@ -289,7 +313,7 @@ class JsonWriter {
   }
 
   DocumentBuffer out_;
-  std::deque<Frame> open_;
+  std::vector<Frame> open_;
   std::size_t nodes_open_ = 0;  // node frames on the stack
   std::string scratch_;  // a real number on its way into the document
 };

@@ -10,9 +10,9 @@ using F = FieldId;
 
 template <class Child>
 std::shared_ptr<Child> ReportObjectBase::adopt(Value id, Value seq_num, Value type) {
-  check_no_cycle("'id'", id);
-  check_no_cycle("'seq_num'", seq_num);
-  check_no_cycle("'type'", type);
+  check_no_cycle("id", id);
+  check_no_cycle("seq_num", seq_num);
+  check_no_cycle("type", type);
   auto child = std::make_shared<Child>(std::move(id), std::move(seq_num), this, std::move(type));
   List& children = materialize(layout().children_slot).as_list();
   children.push_back(Value::node(child));
@@ -91,7 +91,7 @@ void Task::assign(FieldId field, Value value) {
 // The weight tells how much of the planned job ran: started tasks over `num_tasks`.
 void TrialKit::stop(Options options) {
   Value num_tasks = options.take("num_tasks").value_or(Value(0));
-  check_no_cycle("'num_tasks'", num_tasks);
+  check_no_cycle("num_tasks", num_tasks);
   base_stop(options);
   store(F::totaltasks, num_tasks);
   const double planned = num_tasks.as_number();

@@ -49,7 +49,7 @@ void ReportObjectBase::update(Map&& data) {
       check_joining(key, value.is_list() ? std::span(value.as_list()) : std::span(&value, 1),
                     false);
     else
-      check_no_cycle("'" + key + "'", value);
+      check_no_cycle(key, value);
   }
   bool leftovers = false;
   for (auto& [key, value] : data) {
@@ -116,12 +116,12 @@ void ReportObjectBase::update_extra(const Map& data, bool list_extend) {
   if (data.empty()) return;
   // A copy first: `data` may be this node's own `extra` or lie inside it.
   const Value source{Map(data)};
-  check_no_cycle("'extra'", source);
+  check_no_cycle("extra", source);
   utils::recursive_update(slot(F::extra).as_map(), source.as_map(), list_extend);
 }
 
 void ReportObjectBase::add_detail(Value detail) {
-  check_no_cycle("'details'", detail);
+  check_no_cycle("details", detail);
   slot(F::details).as_list().push_back(std::move(detail));
 }
 

@@ -105,7 +105,7 @@ void ReportObjectBase::check_joining(std::string_view list_name, std::span<const
       throw ArgumentError(candidate->repr() + " has another parent, " +
                           candidate->parent_->repr() + ", and cannot join " + list + " of " +
                           repr());
-    check_no_cycle(list, child);
+    check_no_cycle(list_name, child);
   }
   std::sort(joining.begin(), joining.end());
   const auto twice = std::adjacent_find(joining.begin(), joining.end());
@@ -120,7 +120,7 @@ void ReportObjectBase::join(const Value& child) noexcept {
   node.in_list_ = true;
 }
 
-void ReportObjectBase::check_no_cycle(std::string_view where, const Value& value) const {
+void ReportObjectBase::check_no_cycle(std::string_view field, const Value& value) const {
   if (!may_hold_nodes(value)) return;
   // The nodes `value` holds, then everything each of them holds, nodes included; a node met
   // twice is walked once.
@@ -139,7 +139,7 @@ void ReportObjectBase::check_no_cycle(std::string_view where, const Value& value
       nodes.pop_back();
       if (node == this) {
         const std::string what = start == this ? "itself" : start->repr() + ", which holds it";
-        throw ArgumentError(std::string(where) + " of " + repr() + " cannot hold " + what +
+        throw ArgumentError("'" + std::string(field) + "' of " + repr() + " cannot hold " + what +
                             ": that would make a cycle");
       }
       if (!seen.insert(node).second) continue;
@@ -259,7 +259,7 @@ void ReportObjectBase::assign(FieldId field, Value value) {
   if (slot == layout().children_slot)
     check_joining(field_name(field), value.as_list(), true);
   else
-    check_no_cycle("'" + std::string(field_name(field)) + "'", value);
+    check_no_cycle(field_name(field), value);
   // A name that still mirrors the id keeps the id it had.
   if (field == F::id) {
     const int name_slot = layout().slot(F::name);

@@ -201,7 +201,7 @@ Value Task::result() const {
 }
 
 void Task::set_result(Value result) {
-  check_no_cycle("'result'", result);
+  check_no_cycle("result", result);
   explicit_result_ = std::move(result);
   has_explicit_result_ = true;
 }

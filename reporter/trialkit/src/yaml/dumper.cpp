@@ -1,12 +1,11 @@
 // YAMLDumper: Values to node events through the representer table. Representers write as they
 // represent: a mapping's events go out while its pairs are walked, so a document is never held
-// as a node tree.
+// as a node tree. Open collections wait on the dumper's own stack, not the machine's.
 #include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
 
-#include "../text/roomy_stack.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -56,12 +55,10 @@ RepresenterTable& representers() {
 }  // namespace
 
 std::string YAMLDumper::dump(const Value& data) {
-  return text::on_roomy_stack([&data] {
-    YAMLDumper dumper;
-    dumper.represent_data(data);
-    dumper.emit_document_end();
-    return dumper.document();
-  });
+  YAMLDumper dumper;
+  dumper.represent_data(data);
+  dumper.emit_document_end();
+  return dumper.document();
 }
 
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {
@@ -103,51 +100,109 @@ YAMLType YAMLDumper::type_of(const Value& data) {
 
 void YAMLDumper::increase_indent(bool flow, bool) { YAMLEmitter::increase_indent(flow, false); }
 
-void YAMLDumper::represent_data(const Value& data) {
+void YAMLDumper::dispatch(const Value& data) {
   const RepresenterTable& table = representers();
   const Representer exact = table.exact[static_cast<std::size_t>(type_of(data))];
   (exact ? exact : table.fallback)(*this, data);
+}
+
+// The frames this call opens are written here; a representer that calls in again for a value
+// of its own gets that value written before it goes on.
+void YAMLDumper::represent_data(const Value& data) {
+  const std::size_t base = open_;
+  dispatch(data);
+  while (open_ > base) {
+    // Opening a collection may move the frames: nothing of `f` is used after a dispatch.
+    Frame& f = frames_[open_ - 1];
+    if (f.sequence != nullptr) {
+      if (f.next < f.sequence->size()) {
+        dispatch((*f.sequence)[f.next++]);
+        continue;
+      }
+      emit_sequence_end();
+    } else {
+      if (f.next < f.parts.pairs.size()) {
+        const Pair pair = f.parts.pairs[f.next++];
+        represent_key(pair.first);
+        dispatch(*pair.second);
+        continue;
+      }
+      emit_mapping_end();
+      if (f.node != nullptr) --nodes_open_;
+    }
+    --open_;
+  }
 }
 
 void YAMLDumper::represent_scalar(std::string_view tag, std::string_view value, ScalarStyle style) {
   emit_scalar(tag, value, style);
 }
 
-void YAMLDumper::represent_mapping(std::string_view tag, const Map& mapping) {
-  std::vector<Pair> pairs;
-  pairs.reserve(mapping.size());
-  // Keys sort as the text a reader sees, so bytes that are not UTF-8 sort as U+FFFD.
-  std::vector<std::string> cleaned;
-  for (const auto& [key, value] : mapping) {
-    if (utils::utf8::is_valid(key)) {
-      pairs.emplace_back(key, &value);
-    } else {
-      if (cleaned.empty()) cleaned.reserve(mapping.size());
-      pairs.emplace_back(cleaned.emplace_back(utils::utf8::sanitized(key)), &value);
-    }
-  }
-  std::stable_sort(pairs.begin(), pairs.end(),
-                   [](const Pair& a, const Pair& b) { return a.first < b.first; });
-  represent_mapping(tag, pairs);
+YAMLDumper::Frame& YAMLDumper::free_frame() {
+  if (frames_.size() == open_) frames_.emplace_back();
+  return frames_[open_];
 }
 
-void YAMLDumper::represent_mapping(std::string_view tag, std::span<const Pair> pairs) {
-  enter();
-  emit_mapping_start(tag);
-  for (const auto& [key, value] : pairs) {
-    represent_key(key);
-    represent_data(*value);
+YAMLDumper::MappingParts& YAMLDumper::mapping_parts() {
+  MappingParts& parts = free_frame().parts;
+  parts.pairs.clear();
+  parts.values.clear();
+  parts.fields.clear();
+  parts.keys.clear();
+  return parts;
+}
+
+void YAMLDumper::represent_mapping(std::string_view tag, const Map& mapping) {
+  MappingParts& parts = mapping_parts();
+  parts.pairs.reserve(mapping.size());
+  // Keys sort as the text a reader sees, so bytes that are not UTF-8 sort as U+FFFD.
+  for (const auto& [key, value] : mapping) {
+    if (utils::utf8::is_valid(key)) {
+      parts.pairs.emplace_back(key, &value);
+    } else {
+      if (parts.keys.empty()) parts.keys.reserve(mapping.size());
+      parts.pairs.emplace_back(parts.keys.emplace_back(utils::utf8::sanitized(key)), &value);
+    }
   }
-  emit_mapping_end();
-  leave();
+  std::stable_sort(parts.pairs.begin(), parts.pairs.end(),
+                   [](const Pair& a, const Pair& b) { return a.first < b.first; });
+  represent_parts(tag);
+}
+
+void YAMLDumper::represent_parts(std::string_view tag, const ReportObjectBase* node) {
+  if (node != nullptr && ++nodes_open_ > max_depth)
+    throw SerializationError("cannot write the document as YAML: " + node->repr() + " lies below " +
+                             std::to_string(max_depth) + " report nodes, deeper than the limit");
+  Frame& f = opening_frame();
+  f.sequence = nullptr;
+  f.next = 0;
+  f.node = node;
+  ++open_;
+  emit_mapping_start(tag);
 }
 
 void YAMLDumper::represent_sequence(std::string_view tag, const List& sequence) {
-  enter();
+  Frame& f = opening_frame();
+  f.sequence = &sequence;
+  f.next = 0;
+  f.node = nullptr;
+  ++open_;
   emit_sequence_start(tag);
-  for (const Value& item : sequence) represent_data(item);
-  emit_sequence_end();
-  leave();
+}
+
+YAMLDumper::Frame& YAMLDumper::opening_frame() {
+  if (open_ == max_nesting) {
+    std::string where;
+    for (std::size_t i = open_; i-- > 0;) {
+      if (frames_[i].node != nullptr) {
+        where = " inside " + frames_[i].node->repr();
+        break;
+      }
+    }
+    throw SerializationError("cannot write the document as YAML: it nests collections deeper than " +
+                             std::to_string(max_nesting) + " levels" + where);
+  }
+  return free_frame();
 }
 
 // Keys are texts; they go through the text representer like any other text, without first
@@ -158,12 +213,6 @@ void YAMLDumper::represent_key(std::string_view key) {
     represent_str(key);
   else
     text(*this, Value(key));
-}
-
-void YAMLDumper::enter() {
-  if (++depth_ > max_depth)
-    throw SerializationError("cannot write the document as YAML: it nests containers deeper than " +
-                             std::to_string(max_depth) + " levels");
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -40,34 +40,6 @@ std::size_t without_trailing_whitespace(std::string_view line) {
   return end;
 }
 
-// Vectors that earlier mappings used, kept for the next: a report has hundreds of thousands
-// of nodes, and each gathers its pairs while its mapping is written.
-template <class T>
-class Borrowed {
- public:
-  Borrowed() {
-    if (!spares_.empty()) {
-      items_ = std::move(spares_.back());
-      spares_.pop_back();
-    }
-  }
-  ~Borrowed() {
-    items_.clear();
-    spares_.push_back(std::move(items_));
-  }
-  Borrowed(const Borrowed&) = delete;
-  Borrowed& operator=(const Borrowed&) = delete;
-  std::vector<T>& operator*() noexcept { return items_; }
-  std::vector<T>* operator->() noexcept { return &items_; }
-
- private:
-  static thread_local std::vector<std::vector<T>> spares_;
-  std::vector<T> items_;
-};
-
-template <class T>
-thread_local std::vector<std::vector<T>> Borrowed<T>::spares_;
-
 // Most texts are short, where a plain loop beats a call to memchr.
 bool has_line_feed(std::string_view text) {
   if (text.size() > 32) return text.find('\n') != std::string_view::npos;
@@ -132,38 +104,43 @@ void type_representer(YAMLDumper& dumper, const Value& data) {
   dumper.represent_scalar(YAML_STR, data.as_object()->repr());
 }
 
+// The map {"type", "repr"}, written with its keys sorted.
 void unknown_representer(YAMLDumper& dumper, const Value& data) {
-  const Map described{
-      {"type", Value::opaque(std::make_shared<TypeObject>(TypeObject::name_of(data)))},
-      {"repr", Value(data.to_repr())},
-  };
-  dumper.represent_mapping(YAML_MAP, described);
+  YAMLDumper::MappingParts& parts = dumper.mapping_parts();
+  parts.values.reserve(2);
+  const Value& repr = parts.values.emplace_back(data.to_repr());
+  const Value& type =
+      parts.values.emplace_back(Value::opaque(std::make_shared<TypeObject>(TypeObject::name_of(data))));
+  parts.pairs.emplace_back("repr", &repr);
+  parts.pairs.emplace_back("type", &type);
+  dumper.represent_parts(YAML_MAP);
 }
 
 void ResultCounter_representer(YAMLDumper& dumper, const Value& data) {
   const results::ResultCounter& tally = data.as_tally();
-  const auto items = tally.items();
-  Borrowed<Value> numbers;
-  Borrowed<YAMLDumper::Pair> pairs;
-  // Reserved in full, so that the pairs' pointers into `numbers` stay put.
-  numbers->reserve(items.size() + 2);
-  for (const auto& [key, count] : items) pairs->emplace_back(key, &numbers->emplace_back(count));
-  pairs->emplace_back("total", &numbers->emplace_back(tally.total()));
-  pairs->emplace_back("success_rate", &numbers->emplace_back(tally.success_rate()));
-  dumper.represent_mapping(YAML_MAP, *pairs);
+  auto items = tally.items();
+  YAMLDumper::MappingParts& parts = dumper.mapping_parts();
+  // Reserved in full, so that the pairs' pointers into the parts stay put.
+  parts.values.reserve(items.size() + 2);
+  parts.keys.reserve(items.size());
+  for (auto& [key, count] : items)
+    parts.pairs.emplace_back(parts.keys.emplace_back(std::move(key)), &parts.values.emplace_back(count));
+  parts.pairs.emplace_back("total", &parts.values.emplace_back(tally.total()));
+  parts.pairs.emplace_back("success_rate", &parts.values.emplace_back(tally.success_rate()));
+  dumper.represent_parts(YAML_MAP);
 }
 
 // The map {"value", "reason" when non-empty, "data" when non-empty}, written with its keys
 // sorted as every map is: data, reason, value.
 void TestResult_representer(YAMLDumper& dumper, const Value& data) {
   const results::TestResult& result = data.as_result();
-  const Value value(result.value());
-  Value reason, details;
-  Borrowed<YAMLDumper::Pair> pairs;
-  if (!result.data().empty()) pairs->emplace_back("data", &(details = result.data()));
-  if (!result.reason().empty()) pairs->emplace_back("reason", &(reason = result.reason()));
-  pairs->emplace_back("value", &value);
-  dumper.represent_mapping(YAML_MAP, *pairs);
+  YAMLDumper::MappingParts& parts = dumper.mapping_parts();
+  parts.values.reserve(3);
+  if (!result.data().empty()) parts.pairs.emplace_back("data", &parts.values.emplace_back(result.data()));
+  if (!result.reason().empty())
+    parts.pairs.emplace_back("reason", &parts.values.emplace_back(result.reason()));
+  parts.pairs.emplace_back("value", &parts.values.emplace_back(result.value()));
+  dumper.represent_parts(YAML_MAP);
 }
 
 void AttrDict_representer(YAMLDumper& dumper, const Value& data) {
@@ -173,17 +150,16 @@ void AttrDict_representer(YAMLDumper& dumper, const Value& data) {
 void to_yaml(YAMLDumper& dumper, const Value& data) {
   const ReportObjectBase& node = node_of(data);
   const auto names = node.arg_order();
-  // Computed fields live in `fields` while their pairs are written; reserved in full, so that
-  // the pairs' pointers into it stay put.
-  Borrowed<FieldRef> fields;
-  Borrowed<YAMLDumper::Pair> pairs;
-  fields->reserve(names.size());
+  // Computed fields live in the parts while their pairs are written; reserved in full, so that
+  // the pairs' pointers into them stay put.
+  YAMLDumper::MappingParts& parts = dumper.mapping_parts();
+  parts.fields.reserve(names.size());
   for (const std::string_view name : names) {
     FieldRef field = node.field(name);
     if (is_ignored(*field)) continue;
-    pairs->emplace_back(name, &*fields->emplace_back(std::move(field)));
+    parts.pairs.emplace_back(name, &*parts.fields.emplace_back(std::move(field)));
   }
-  dumper.represent_mapping(YAML_MAP, *pairs);
+  dumper.represent_parts(YAML_MAP, &node);
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -178,8 +178,8 @@ class ReportObjectBase : public Object {
   // Sets a field the kind stores, creating it.
   void store(FieldId field, Value value);
   // ArgumentError, naming the nodes, when `value` holds a node from which this node can be
-  // reached through child lists and field values: storing it (in `where`) would make a cycle.
-  void check_no_cycle(std::string_view where, const Value& value) const;
+  // reached through child lists and field values: storing it in `field` would make a cycle.
+  void check_no_cycle(std::string_view field, const Value& value) const;
   // The base steps of start and stop, for kinds that wrap them.
   void base_start(Options& options);
   void base_stop(Options& options);

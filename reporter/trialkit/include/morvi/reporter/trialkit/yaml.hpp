@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/document_buffer.hpp"
 #include "morvi/value.hpp"
 
@@ -128,11 +129,16 @@ class YAMLDumper : public YAMLEmitter {
   // An ordered (key, value) pair of a mapping.
   using Pair = std::pair<std::string_view, const Value*>;
 
-  // Containers nested deeper than this are refused with a SerializationError naming the limit.
-  static constexpr std::size_t max_depth = 1000;
+  // Block YAML indents every level, so its text grows with the square of the nesting, and
+  // with the cube for report nodes (each lists the ids above it, one per line): a chain of 500
+  // sections is about 170 MB, one of 2000 would be 10 GB. So report nodes nested deeper than
+  // max_depth, and collections of any kind nested deeper than max_nesting (25 MB of
+  // indentation for nested maps), are refused with a SerializationError naming the node.
+  static constexpr std::size_t max_depth = 500;
+  static constexpr std::size_t max_nesting = 5000;
 
-  // `data` as one YAML document. Throws SerializationError past max_depth; nothing is returned
-  // then.
+  // `data` as one YAML document. Throws SerializationError past either limit; nothing is
+  // returned then.
   static std::string dump(const Value& data);
 
   // Registers `representer` for values of exactly `type`, replacing an earlier entry; no type
@@ -146,24 +152,54 @@ class YAMLDumper : public YAMLEmitter {
   // twice is written out in full both times.
   static constexpr bool ignore_aliases(const Value&) { return true; }
 
+  // Room for the mapping a representer puts together: its pairs, and the values, fields and
+  // keys they point to that the document does not hold itself. Kept until the mapping is
+  // written; each vector is reserved in full before anything points into it.
+  struct MappingParts {
+    std::vector<Pair> pairs;
+    std::vector<Value> values;
+    std::vector<FieldRef> fields;
+    std::vector<std::string> keys;
+  };
+
+  // Writes `data`: a scalar at once, the elements of a collection one at a time from the
+  // dumper's own stack, so that nesting costs no depth of the caller's stack.
   void represent_data(const Value& data);
   void represent_scalar(std::string_view tag, std::string_view value,
                         ScalarStyle style = ScalarStyle::Any);
-  // A mapping from a map, keys sorted by code point.
+  // A mapping from a map of the document, keys sorted by code point.
   void represent_mapping(std::string_view tag, const Map& mapping);
-  // A mapping from ordered pairs, kept in their order.
-  void represent_mapping(std::string_view tag, std::span<const Pair> pairs);
+  // The empty parts of the next mapping, to be filled and then represented.
+  MappingParts& mapping_parts();
+  // A mapping from the pairs of mapping_parts(), kept in their order; `node` is the report
+  // node it writes, counted against max_depth.
+  void represent_parts(std::string_view tag, const ReportObjectBase* node = nullptr);
+  // A sequence from a list of the document.
   void represent_sequence(std::string_view tag, const List& sequence);
   // A text as str_representer represents it.
   void represent_str(std::string_view text);
 
  private:
-  YAMLDumper() = default;
-  void represent_key(std::string_view key);
-  void enter();
-  void leave() noexcept { --depth_; }
+  // An open collection: a sequence's items or a mapping's parts, and the next to write.
+  struct Frame {
+    const List* sequence = nullptr;  // null for a mapping
+    std::size_t next = 0;
+    const ReportObjectBase* node = nullptr;  // the report node a mapping writes
+    MappingParts parts;
+  };
 
-  std::size_t depth_ = 0;
+  YAMLDumper() = default;
+  void dispatch(const Value& data);
+  void represent_key(std::string_view key);
+  Frame& free_frame();
+  // The frame for a collection about to open; SerializationError past max_nesting.
+  Frame& opening_frame();
+
+  // Open frames first, then spare ones kept for their vectors' room: a report has hundreds of
+  // thousands of nodes, each gathering its pairs while its mapping is written.
+  std::vector<Frame> frames_;
+  std::size_t open_ = 0;
+  std::size_t nodes_open_ = 0;
   std::string stripped_;  // a multi-line text with its lines' trailing white space removed
 };
 
