@@ -14,7 +14,7 @@
 namespace morvi::service::clients {
 namespace {
 
-using nlohmann::json;
+using json = protocol::Json;
 using protocol::ProtocolError;
 
 }  // namespace
@@ -138,6 +138,13 @@ std::string SocketReporterClient::document(std::string_view format) {
   const json text = call(json{{"request", "document"}, {"format", std::string(format)}});
   if (!text.is_string()) throw ProtocolError("reporter server at '" + path_ + "': a document is text");
   return text.get<std::string>();
+}
+
+std::string SocketReporterClient::write_document(std::string_view format, const std::string& dir) {
+  const json path =
+      call(json{{"request", "document"}, {"format", std::string(format)}, {"dir", dir}});
+  if (!path.is_string()) throw ProtocolError("reporter server at '" + path_ + "': a document's path is text");
+  return path.get<std::string>();
 }
 
 List SocketReporterClient::write_xml(const std::string& dir) {

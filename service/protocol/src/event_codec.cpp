@@ -8,7 +8,7 @@
 namespace morvi::service::protocol {
 namespace {
 
-using nlohmann::json;
+using json = Json;
 
 constexpr std::array<std::string_view, 11> kNames = {
     "create_trialkit", "add_task",     "add_plugin", "add_section", "start",  "stop",

@@ -12,7 +12,7 @@
 namespace morvi::service::protocol {
 namespace {
 
-using nlohmann::json;
+using json = Json;
 
 // An object of the runner's that reached us as its type name and representation.
 class RemoteObject : public Object {
@@ -46,7 +46,10 @@ json encode_map_at(const Map& map, int depth) {
   const bool plain = !map.contains("$");
   if (plain) {
     json out = json::object();
-    for (const auto& [key, item] : map) out[key] = encode(item, depth + 1);
+    // The keys of a Map are unique, so each member is appended without a search.
+    auto& members = out.get_ref<json::object_t&>();
+    members.reserve(map.size());
+    for (const auto& [key, item] : map) members.emplace_back(key, encode(item, depth + 1));
     return out;
   }
   json out = tagged("map");
@@ -311,8 +314,8 @@ json encode_value(const Value& value) { return encode(value, 0); }
 
 json encode_map(const Map& map) { return encode_map_at(map, 0); }
 
-Value decode_value(const json& json) { return Decoder().value(json, "", 0); }
+Value decode_value(const Json& json) { return Decoder().value(json, "", 0); }
 
-Map decode_map(const json& json) { return Decoder().map(json, "", 0); }
+Map decode_map(const Json& json) { return Decoder().map(json, "", 0); }
 
 }  // namespace morvi::service::protocol

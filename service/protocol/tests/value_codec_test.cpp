@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 namespace morvi::service::protocol {
 namespace {
 
-using nlohmann::json;
+using json = Json;
 
 Value through_text(const Value& v) { return decode_value(json::parse(encode_value(v).dump())); }
 
@@ -60,6 +61,33 @@ TEST(ValueCodec, EveryKindComesBackEqual) {
   }
   EXPECT_EQ(through_text(Value(tally)).as_tally().weight(), 0.25);
   EXPECT_FALSE(through_text(Value(DateTime(2024, 1, 2))).as_datetime().aware());
+}
+
+std::vector<std::string> keys(const Map& map) {
+  std::vector<std::string> out;
+  for (const auto& [key, value] : map) out.push_back(key);
+  return out;
+}
+
+TEST(ValueCodec, MapsKeepTheirOrderOnTheWireAndBack) {
+  const Map inner{{"zeta", Value(1)}, {"alpha", Value(2)}, {"mid", Value(3)}};
+  const Map tagged{{"z", Value(1)}, {"$", Value(2)}, {"a", Value(3)}};
+  const Map outer{{"pargs", Value(inner)},
+                  {"dollar", Value(tagged)},
+                  {"inside", Value::list({Value(inner)})},
+                  {"result", Value(results::TestResult(results::ResultCode::failed, "r", inner))},
+                  {"attrs", Value::attr_map(inner)},
+                  {"b", Value()}};
+  EXPECT_EQ(encode_value(Value(inner)).dump(), R"({"zeta":1,"alpha":2,"mid":3})");
+  const Value back = through_text(Value(outer));
+  const Map& map = back.as_map();
+  EXPECT_EQ(keys(map), keys(outer));
+  const std::vector<std::string> order{"zeta", "alpha", "mid"};
+  EXPECT_EQ(keys(map.at("pargs").as_map()), order);
+  EXPECT_EQ(keys(map.at("dollar").as_map()), (std::vector<std::string>{"z", "$", "a"}));
+  EXPECT_EQ(keys(map.at("inside").as_list().at(0).as_map()), order);
+  EXPECT_EQ(keys(map.at("result").as_result().data()), order);
+  EXPECT_EQ(keys(map.at("attrs").as_map()), order);
 }
 
 TEST(ValueCodec, FloatsKeepTheirBitsAndKind) {

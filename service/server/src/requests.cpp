@@ -4,6 +4,7 @@
 #include <string>
 
 #include "morvi/reporter/markfolio.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "morvi/service/clients/trialkit_client.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
 
@@ -11,7 +12,7 @@ namespace morvi::service::server {
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = protocol::Json;
 using protocol::ProtocolError;
 
 const json& member(const json& request, const char* name, const std::string& what) {
@@ -31,6 +32,16 @@ const reporter::trialkit::TrialKit& trialkit_of(const protocol::TreeBuilder& bui
   const auto trialkit = builder.trialkit();
   if (!trialkit) throw ProtocolError(what + ": the job has no trialkit yet");
   return *trialkit;
+}
+
+// The folder a request names. The server's working folder means nothing
+// to a reader: only absolute paths are taken.
+fs::path absolute_dir(const json& request, const std::string& what) {
+  const fs::path dir = text_member(request, "dir", what);
+  if (!dir.is_absolute())
+    throw ProtocolError(what + ": 'dir' must be an absolute path, got '" + dir.string() + "'");
+  fs::create_directories(dir);
+  return dir;
 }
 
 void only(const json& request, std::initializer_list<const char*> names, const std::string& what) {
@@ -70,19 +81,24 @@ json answer(const json& request, const protocol::TreeBuilder& builder, const Pro
     return protocol::encode_value(path.empty() ? client.get_trialkit() : client.get_section(path));
   }
   if (name == "document") {
-    only(request, {"format"}, what);
+    only(request, {"format", "dir"}, what);
     const std::string format = text_member(request, "format", what);
     if (format != "json" && format != "yaml")
       throw ProtocolError(what + ": 'format' must be \"json\" or \"yaml\", got \"" + format + "\"");
+    // A large job's document is longer than a reply line may be: it goes into a file instead.
+    const bool to_file = request.contains("dir");
+    const fs::path dir = to_file ? absolute_dir(request, what) : fs::path();
     const auto& trialkit = trialkit_of(builder, what);
-    return json(format == "json" ? trialkit.dump_json() : trialkit.dump_yaml());
+    std::string text = format == "json" ? trialkit.dump_json() : trialkit.dump_yaml();
+    if (!to_file) return json(std::move(text));
+    fs::create_directories(dir);
+    const fs::path file = dir / (format == "json" ? "results.json" : "results.yaml");
+    utils::write_file_atomically(file.string(), text);
+    return json(file.string());
   }
   if (name == "write_xml") {
     only(request, {"dir"}, what);
-    const fs::path dir = text_member(request, "dir", what);
-    // The server's working folder means nothing to a reader: only absolute paths are taken.
-    if (!dir.is_absolute())
-      throw ProtocolError(what + ": 'dir' must be an absolute path, got '" + dir.string() + "'");
+    const fs::path dir = absolute_dir(request, what);
     const auto& trialkit = trialkit_of(builder, what);
     fs::create_directories(dir);
     reporter::markfolio::MarkFolio(dir.string(), trialkit).generate_xml({}, {});

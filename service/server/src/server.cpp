@@ -25,7 +25,7 @@ namespace morvi::service::server {
 namespace {
 
 using Stream = asio::local::stream_protocol;
-using nlohmann::json;
+using json = protocol::Json;
 
 constexpr std::size_t kReadChunk = 1 << 16;
 // Output held for a peer that does not read it; past this the server stops reading that

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,19 @@ TEST(Server, AJobThroughTheSocketGivesTheDocumentsAndRecordsOfTheJobBuiltInProce
   reporter::markfolio::MarkFolio(scratch.str(), *job.direct).generate_xml({}, {});
   for (const char* name : {"ResultsDetails.xml", "ResultsSummary.xml"})
     EXPECT_EQ(slurp(xml / name), slurp(scratch / name)) << name;
+
+  // A document of any size goes into a file the reader names; only absolute folders are taken.
+  const fs::path docs = fs::absolute(scratch / "docs");
+  for (const auto& [format, name, text] :
+       {std::tuple{"json", "results.json", job.direct->dump_json()},
+        std::tuple{"yaml", "results.yaml", job.direct->dump_yaml()}}) {
+    EXPECT_EQ(decoded(reader.request({{"request", "document"}, {"format", format}, {"dir", docs.string()}})),
+              Value((docs / name).string()));
+    EXPECT_EQ(slurp(docs / name), text) << name;
+  }
+  const auto relative = reader.request({{"request", "document"}, {"format", "json"}, {"dir", "docs"}});
+  EXPECT_EQ(relative["ok"], false);
+  EXPECT_NE(relative.value("error", "").find("absolute"), std::string::npos) << relative.dump();
 
   const Map progress = decoded(reader.request({{"request", "progress"}})).as_map();
   EXPECT_EQ(progress.at("events"), Value(static_cast<long long>(job.lines.size())));

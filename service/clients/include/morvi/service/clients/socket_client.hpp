@@ -30,8 +30,11 @@ class SocketReporterClient : public reporter::client::ReporterClient {
   // a reply.
   Value get_trialkit() override;
   Value get_section(const List& id_list) override;
-  // The results text ("json" or "yaml") of the tree as it stands.
+  // The results text ("json" or "yaml") of the tree as it stands; an error reply when it is
+  // longer than a line (a job of some 100,000 nodes): write_document takes any size.
   std::string document(std::string_view format);
+  // results.json or results.yaml written by the server into `dir` (absolute); its path.
+  std::string write_document(std::string_view format, const std::string& dir);
   // The two XML reports written by the server into `dir` (absolute); their paths.
   List write_xml(const std::string& dir);
   // The job's progress counts (docs/reporter-server.md).
@@ -40,7 +43,8 @@ class SocketReporterClient : public reporter::client::ReporterClient {
   const std::string& socket_path() const noexcept { return path_; }
 
  private:
-  nlohmann::json call(nlohmann::json request);
+  // Objects keep their members in order, as the typed values need.
+  nlohmann::ordered_json call(nlohmann::ordered_json request);
   void send(const std::string& line);
   std::string read_line();
   [[noreturn]] void gone(int error, const std::string& what) const;

@@ -24,13 +24,17 @@
 
 namespace morvi::service::protocol {
 
+// JSON objects keep their members in the order given: a map travels in its own order, so the
+// documents of a rebuilt tree list its entries as the runner's do.
+using Json = nlohmann::ordered_json;
+
 // SerializationError for a report node or nesting past kMaxDepth.
-nlohmann::json encode_value(const Value& value);
+Json encode_value(const Value& value);
 // ProtocolError naming the position (a JSON pointer) and the reason for a shape that is not an
 // encoded value.
-Value decode_value(const nlohmann::json& json);
+Value decode_value(const Json& json);
 
-nlohmann::json encode_map(const Map& map);
-Map decode_map(const nlohmann::json& json);
+Json encode_map(const Map& map);
+Map decode_map(const Json& json);
 
 }  // namespace morvi::service::protocol
