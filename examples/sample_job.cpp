@@ -3,22 +3,31 @@
 // of its results, then checks and shows results.json with the morvi command line.
 //
 //   sample_job OUTPUT_DIR
+//   sample_job --socket PATH [--pace MS] OUTPUT_DIR
+//
+// With --socket the job is sent to the reporter server at PATH instead (morvi serve), its logs
+// written into OUTPUT_DIR, falling back to OUTPUT_DIR/fallback.journal when the server goes;
+// --pace waits MS milliseconds at each clock reading, so people can watch the job run.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "morvi/reporter/markfolio.hpp"
-#include "morvi/utils/atomic_file.hpp"
+#include "morvi/service/clients/socket_event_sink.hpp"
 #include "morvi/service/html_report/report.hpp"
+#include "morvi/utils/atomic_file.hpp"
+#include "morvi/utils/utils.hpp"
 #include "sample_tree.hpp"
 #include "tree_printer.hpp"
 
@@ -58,14 +67,45 @@ bool run_morvi(const std::vector<std::string>& arguments) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The job through a reporter server; the server holds its report.
+int run_through_server(const std::string& socket, long pace_ms, const fs::path& out) {
+  std::shared_ptr<morvi::service::protocol::RecordingTrialKit> job;
+  try {
+    fs::create_directories(out);
+    // The real clock, read slowly.
+    const morvi::utils::ScopedClock clock([pace_ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pace_ms));
+      return morvi::utils::system_time();
+    });
+    morvi::service::clients::SocketSinkOptions options;
+    options.socket_path = socket;
+    options.fallback_path = (out / "fallback.journal").string();
+    job = morvi::service::clients::connect_trialkit(options, morvi::Value(morvi::examples::kSampleJobId),
+                                                    morvi::Value(morvi::examples::kSampleJobSeqNum));
+    morvi::examples::run_sample_job(*job, out);
+  } catch (const std::exception& e) {
+    std::cerr << "sample_job: " << e.what() << '\n';
+    return 1;
+  }
+  std::cout << "the sample job ran through the reporter server at " << socket << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: sample_job OUTPUT_DIR\n";
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() >= 3 && args[0] == "--socket") {
+    long pace_ms = 0;
+    if (args.size() == 5 && args[2] == "--pace") pace_ms = std::atol(args[3].c_str());
+    if (args.size() == 3 || (args.size() == 5 && args[2] == "--pace" && pace_ms >= 0))
+      return run_through_server(args[1], pace_ms, args.back());
+  }
+  if (args.size() != 1) {
+    std::cerr << "usage: sample_job OUTPUT_DIR | sample_job --socket PATH [--pace MS] OUTPUT_DIR\n";
     return 2;
   }
-  const fs::path out = argv[1];
+  const fs::path out = args[0];
   try {
     const auto job = morvi::examples::build_sample_job(out.string());
     morvi::examples::print_tree(std::cout, *job);
