@@ -1,15 +1,13 @@
 // morvi export junit and morvi merge on generated jobs, each run as its own process as a user
-// runs it: wall-clock and CPU seconds (user + system) and peak resident memory, read from the
-// child's own resource usage. The export streams, so its memory should follow the largest
+// runs it, under /usr/bin/time: wall-clock and CPU seconds (user + system) and peak resident
+// memory. The export streams, so its memory should follow the largest
 // task rather than the job; the merge is given the job as two shards of half the tasks each
 // (the first holding the job-level plugin).
 //
 //   bench_export [--runs N] [--keep DIR] [--tasks N] [--testcases N] [--sections N] [--steps N]
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -37,30 +35,32 @@ struct Usage {
   long peak_kib = 0;
 };
 
-// Runs `argv` with its output discarded and returns what it used; exits when it fails.
-Usage run_child(const std::vector<std::string>& argv) {
+// Runs `argv` with its output discarded under GNU time and returns what it used. The peak is
+// time's reading, not this process's wait4: a child forked from here would carry this
+// process's own resident pages in its peak.
+Usage run_child(const std::vector<std::string>& argv, const fs::path& report) {
+  std::vector<std::string> timed = {"/usr/bin/time", "-f", "%e %U %S %M", "-o", report.string()};
+  timed.insert(timed.end(), argv.begin(), argv.end());
   std::fflush(stdout);
-  const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid < 0) die("cannot fork");
   if (pid == 0) {
     if (!std::freopen("/dev/null", "w", stdout)) _exit(127);
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : timed) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    die(argv[0] + " " + argv[1] + " failed");
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    die(argv[1] + " " + argv[2] + " failed");
   }
   Usage u;
-  u.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  u.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  u.peak_kib = usage.ru_maxrss;
+  double user = 0, system = 0;
+  std::ifstream in(report);
+  if (!(in >> u.wall >> user >> system >> u.peak_kib)) die("cannot read " + report.string());
+  u.cpu = user + system;
   return u;
 }
 
@@ -77,10 +77,10 @@ std::string load() {
   return text;
 }
 
-void measure(const char* name, const std::vector<std::string>& argv, int runs) {
+void measure(const char* name, const std::vector<std::string>& argv, int runs, const fs::path& work) {
   std::vector<double> walls, cpus, peaks;
   for (int r = 0; r < runs; ++r) {
-    const Usage u = run_child(argv);
+    const Usage u = run_child(argv, work / "usage.txt");
     walls.push_back(u.wall);
     cpus.push_back(u.cpu);
     peaks.push_back(static_cast<double>(u.peak_kib));
@@ -130,10 +130,10 @@ int main(int argc, char** argv) {
   std::printf("load average at the start: %s\n", load().c_str());
 
   measure("export junit", {MORVI_EXE, "export", "junit", results.string(), "-o", (work / "junit.xml").string()},
-          runs);
+          runs, work);
   std::printf("junit.xml: %.1f MB\n", static_cast<double>(fs::file_size(work / "junit.xml")) / 1e6);
   measure("merge", {MORVI_EXE, "merge", first.string(), second.string(), "-o", (work / "merged.json").string()},
-          runs);
+          runs, work);
   std::printf("load average at the end: %s\n", load().c_str());
   if (keep.empty()) fs::remove_all(work);
   return 0;
