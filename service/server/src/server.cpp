@@ -261,7 +261,9 @@ void Session::request(const json& request) {
                         {"ok", false},
                         {"error", "the reply of " + std::to_string(line.size() - 1) +
                                       " bytes is over the limit of a line (" +
-                                      std::to_string(protocol::kMaxFrameSize) + " bytes)"}});
+                                      std::to_string(protocol::kMaxFrameSize) +
+                                      " bytes); a document of any size is written into a folder "
+                                      "by asking with 'dir'"}});
   send(std::move(line));
 }
 
