@@ -102,6 +102,10 @@ class JsonWriter {
       case Kind::List:
       case Kind::Tuple: {
         const List* items = &v.as_list();
+        if (all_flat(*items)) {
+          flat_list(*items);
+          return;
+        }
         out_.append('[');
         open(Frame::Kind::List).list = items;
         return;
@@ -278,8 +282,53 @@ class JsonWriter {
   }
 
   void map(const Map& m) {
+    bool flat = true;
+    for (const auto& entry : m) flat = flat && is_flat(entry.second);
     out_.append('{');
-    open(Frame::Kind::Map).map = &m;
+    if (!flat) {
+      open(Frame::Kind::Map).map = &m;
+      return;
+    }
+    bool first = true;
+    for (const auto& [key, item] : m) {
+      if (!first) out_.append(", "sv);
+      first = false;
+      member(key);
+      value(item);
+    }
+    out_.append('}');
+  }
+
+  // Values written whole by value(), without a frame of their own.
+  static bool is_flat(const Value& v) noexcept {
+    switch (v.kind()) {
+      case Kind::List:
+      case Kind::Tuple:
+      case Kind::Map:
+      case Kind::AttrMap:
+      case Kind::Result:
+      case Kind::Node:
+      case Kind::Opaque: return false;
+      default: return true;
+    }
+  }
+
+  static bool all_flat(const List& items) noexcept {
+    for (const Value& item : items)
+      if (!is_flat(item)) return false;
+    return true;
+  }
+
+  // A list of flat values, common for ids and details, written without a frame.
+  void flat_list(const List& items) {
+    out_.append('[');
+    bool first = true;
+    for (const Value& item : items) {
+      if (!first) out_.append(", "sv);
+      first = false;
+      value(item);
+    }
+    out_.append(']');
   }
 
   void result(const results::TestResult& r) {
