@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   folio._handle_trialkit(*folio.zorbel.trialkit, *job);
   const double mapping = seconds_since(begin);
   begin = Clock::now();
-  std::string rough;
+  morvi::utils::DocumentBuffer rough;
   double rendering = 0;
   {
     const morvi::zorbel::xml::Document details = folio.zorbel.generate_dom();
@@ -121,9 +121,8 @@ int main(int argc, char** argv) {
 
   if (python_runs > 0) {
     const fs::path rough_file = folder / "rough_details.xml";
-    std::ofstream(rough_file, std::ios::binary) << rough;
-    rough.clear();
-    rough.shrink_to_fit();
+    std::ofstream(rough_file, std::ios::binary) << rough.view();
+    rough = morvi::utils::DocumentBuffer();
     const std::string command = "python3 " MORVI_BENCH_DIR "/bench_xml.py " +
                                 rough_file.string() + " --runs " + std::to_string(python_runs);
     std::fflush(stdout);

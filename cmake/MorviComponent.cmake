@@ -13,7 +13,10 @@ function(morvi_component)
   set(target morvi_${C_NAME})
   add_library(${target} SHARED ${C_SOURCES})
   add_library(morvi::${C_NAME} ALIAS ${target})
-  set_target_properties(${target} PROPERTIES EXPORT_NAME ${C_NAME} OUTPUT_NAME morvi_${C_NAME})
+  # Only what the public headers declare is exported: they open a default-visibility region,
+  # and everything else (the src/ headers, third-party templates) stays inside the library.
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${C_NAME} OUTPUT_NAME morvi_${C_NAME}
+    CXX_VISIBILITY_PRESET hidden)
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

@@ -1,4 +1,6 @@
 // Element handles and documents over libxml2.
+#include <libxml/tree.h>
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -100,5 +102,11 @@ Document::Document(const char* root_tag)
   if (root == nullptr) throw std::bad_alloc();
   xmlDocSetRootElement(doc_.get(), root);
 }
+
+Element Document::root() const noexcept {
+  return Element(xmlDocGetRootElement(doc_.get()), 1, size_.get());
+}
+
+void Document::Free::operator()(_xmlDoc* doc) const noexcept { xmlFreeDoc(doc); }
 
 }  // namespace morvi::zorbel::xml

@@ -9,12 +9,12 @@
 namespace morvi::zorbel {
 namespace {
 
-std::string rendered(const Zorbel& z) { return xml::to_bytes(z.generate_dom()); }
+std::string rendered(const Zorbel& z) { return xml::to_bytes(z.generate_dom()).str(); }
 
 std::string piece(void (*build)(const xml::Element&)) {
   xml::Document doc("root");
   build(doc.root());
-  return xml::to_bytes(doc);
+  return xml::to_bytes(doc).str();
 }
 
 TEST(Summary, UpdateMergesTalliesAndMapsAndIgnoresNone) {

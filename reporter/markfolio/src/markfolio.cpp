@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::string_view kIndent = "  ";
 
-std::string pretty(const std::string& rough, std::string_view what) {
+utils::DocumentBuffer pretty(std::string_view rough, std::string_view what) {
   return pretty_print(rough, kIndent, what);
 }
 
@@ -59,11 +59,12 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   }
   zorbel.trialkit = std::make_unique<zorbel::TrialKit>();
   _handle_trialkit(*zorbel.trialkit, _trialkit);
-  const std::string rough = zorbel::xml::to_bytes(zorbel.generate_dom());
+  const utils::DocumentBuffer rough = zorbel::xml::to_bytes(zorbel.generate_dom());
   try {
-    utils::write_file_atomically(logsdir + "/ResultsDetails.xml", pretty(rough, "details"));
+    utils::write_file_atomically(logsdir + "/ResultsDetails.xml",
+                                 pretty(rough.view(), "details").view());
   } catch (const std::exception& failure) {
-    keep_rough_bytes(logsdir + "/xml_rough_string", rough, failure);
+    keep_rough_bytes(logsdir + "/xml_rough_string", rough.view(), failure);
   }
 
   const zorbel::TrialKit& legacy = *zorbel.trialkit;
@@ -87,7 +88,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
     root.append_child("host");
   }
   utils::write_file_atomically(logsdir + "/ResultsSummary.xml",
-                         pretty(zorbel::xml::to_bytes(summary), "summary"));
+                               pretty(zorbel::xml::to_bytes(summary).view(), "summary").view());
 }
 
 }  // namespace morvi::reporter::markfolio

@@ -31,14 +31,14 @@ std::string_view view(const xmlChar* text) { return reinterpret_cast<const char*
 class Printer {
  public:
   Printer(std::string_view indent, std::size_t expected) : indent_(indent) {
-    zorbel::xml::make_room(out_, expected);
+    out_.reserve(expected);
     out_.append("<?xml version=\"1.0\"?>\n");
   }
 
   xmlParserCtxt* ctxt = nullptr;
   std::string refusal;
 
-  std::string take() { return std::move(out_); }
+  utils::DocumentBuffer take() { return std::move(out_); }
 
   static void start(void* self, const xmlChar* name, const xmlChar* prefix, const xmlChar*,
                     int namespaces, const xmlChar**, int attribute_count, int,
@@ -46,21 +46,21 @@ class Printer {
     auto& p = *static_cast<Printer*>(self);
     if (prefix != nullptr || namespaces > 0) return p.refuse("namespaces");
     const bool inside_text = !p.open_.empty() && p.open_.back().holds_text;
-    zorbel::xml::make_room(p.out_, kElementRoom + p.open_.size() * p.indent_.size());
+    p.out_.reserve(kElementRoom + p.open_.size() * p.indent_.size());
     p.close_start_tag();
     if (!inside_text) p.indent(p.open_.size());
-    p.out_.push_back('<');
+    p.out_.append('<');
     p.out_.append(view(name));
     for (int i = 0; i < attribute_count; ++i) {
       const xmlChar* const* a = attributes + 5 * i;
       if (a[1] != nullptr) return p.refuse("namespaces");
-      p.out_.push_back(' ');
+      p.out_.append(' ');
       p.out_.append(view(a[0]));
       p.out_.append("=\"");
       zorbel::xml::append_escaped_attribute(
           p.out_, std::string_view(reinterpret_cast<const char*>(a[3]),
                                    static_cast<std::size_t>(a[4] - a[3])));
-      p.out_.push_back('"');
+      p.out_.append('"');
     }
     p.open_.push_back({inside_text, false});
     p.start_tag_open_ = true;
@@ -77,9 +77,9 @@ class Printer {
       if (!done.holds_text) p.indent(p.open_.size());
       p.out_.append("</");
       p.out_.append(view(name));
-      p.out_.push_back('>');
+      p.out_.append('>');
     }
-    if (!done.inside_text) p.out_.push_back('\n');
+    if (!done.inside_text) p.out_.append('\n');
   }
 
   static void text(void* self, const xmlChar* chars, int length) {
@@ -121,20 +121,20 @@ class Printer {
   // Ends a pending start tag once the element turns out to have content.
   void close_start_tag() {
     if (!start_tag_open_) return;
-    out_.push_back('>');
-    if (!open_.back().holds_text) out_.push_back('\n');
+    out_.append('>');
+    if (!open_.back().holds_text) out_.append('\n');
     start_tag_open_ = false;
   }
 
   void indent(std::size_t depth) {
     const std::size_t width = depth * indent_.size();
     while (indents_.size() < width) indents_.append(indent_);
-    out_.append(indents_, 0, width);
+    out_.append(std::string_view(indents_).substr(0, width));
   }
 
   std::string_view indent_;
   std::string indents_;
-  std::string out_;
+  utils::DocumentBuffer out_;
   std::vector<Open> open_;
   bool start_tag_open_ = false;
 };
@@ -145,7 +145,7 @@ struct ContextFree {
 
 }  // namespace
 
-std::string pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
+utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
   xmlSAXHandler sax{};
   sax.initialized = XML_SAX2_MAGIC;
   sax.startElementNs = &Printer::start;

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "morvi/utils/document_buffer.hpp"
+
 namespace morvi::reporter::markfolio {
 
 // Parses UTF-8 XML bytes of any size and returns the indented text: the declaration line
@@ -21,6 +23,6 @@ namespace morvi::reporter::markfolio {
 // the column. Elements holding both text and other elements after one another, comments,
 // processing instructions, DTDs and namespaces are never written by this package and are
 // refused with SerializationError rather than reshaped.
-std::string pretty_print(std::string_view bytes, std::string_view indent, std::string_view what);
+utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what);
 
 }  // namespace morvi::reporter::markfolio

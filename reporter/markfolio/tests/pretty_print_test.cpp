@@ -9,7 +9,7 @@
 namespace morvi::reporter::markfolio {
 namespace {
 
-std::string indented(const std::string& bytes) { return pretty_print(bytes, "  ", "test"); }
+std::string indented(const std::string& bytes) { return pretty_print(bytes, "  ", "test").str(); }
 
 TEST(PrettyPrint, OneElementPerLineTwoSpacesPerLevel) {
   const std::string compact =

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/zorbel/xml.hpp"
 
 int main() {
   using namespace morvi::reporter::trialkit;
@@ -13,4 +14,8 @@ int main() {
   testcase->stop(morvi::Map{{"result", morvi::results::Passed}});
   task->stop();
   std::cout << testcase->fullid().to_text() << ' ' << task->result().to_text() << '\n';
+  // The element trees need none of libxml2's headers.
+  const morvi::zorbel::xml::Document doc("report");
+  doc.root().set_attribute("job", "job");
+  std::cout << morvi::zorbel::xml::to_bytes(doc).view() << '\n';
 }

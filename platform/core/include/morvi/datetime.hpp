@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#pragma GCC visibility push(default)
 namespace morvi {
 
 class DateTime {
@@ -52,4 +53,8 @@ class DateTime {
   bool has_offset_ = false;
 };
 
+// Declared again outside the class: a friend declaration alone does not export the function.
+bool operator==(const DateTime& a, const DateTime& b);
+
 }  // namespace morvi
+#pragma GCC visibility pop

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#pragma GCC visibility push(default)
 namespace morvi {
 
 // A call was given arguments it cannot take (a wrong option, a value it must refuse).
@@ -44,3 +45,4 @@ class SerializationError : public std::runtime_error {
 };
 
 }  // namespace morvi
+#pragma GCC visibility pop

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)
 namespace morvi {
 
 // The text as one line that is safe to print on a terminal: line breaks, tabs, other control
@@ -12,3 +13,4 @@ namespace morvi {
 std::string printable_text(std::string_view text);
 
 }  // namespace morvi
+#pragma GCC visibility pop

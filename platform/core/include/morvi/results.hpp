@@ -9,6 +9,7 @@
 
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::results {
 
 // The seven outcomes in precedence order: combining two results keeps the higher one.
@@ -47,6 +48,9 @@ class TestResult {
   std::string reason_;
   Map data_;
 };
+
+// Declared again outside the class: a friend declaration alone does not export the function.
+TestResult operator+(const TestResult& a, const TestResult& b);
 
 inline const TestResult Skipped{ResultCode::skipped};
 inline const TestResult Passed{ResultCode::passed};
@@ -96,8 +100,12 @@ class ResultCounter {
   double weight_ = 1.0;
 };
 
+// Declared again outside the class: a friend declaration alone does not export the function.
+bool operator==(const ResultCounter& a, const ResultCounter& b);
+
 // The seven names in a fresh tally's order.
 inline constexpr std::array<std::string_view, 7> kTallyNames = {
     "passed", "passx", "failed", "errored", "aborted", "blocked", "skipped"};
 
 }  // namespace morvi::results
+#pragma GCC visibility pop

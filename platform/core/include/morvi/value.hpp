@@ -17,6 +17,7 @@
 
 #include "morvi/datetime.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi {
 
 class Value;
@@ -192,6 +193,9 @@ class Value {
   };
 };
 
+// Declared again outside the class: a friend declaration alone does not export the function.
+bool operator==(const Value& a, const Value& b);
+
 struct ErrorValue {
   std::string kind;
   List args;
@@ -248,6 +252,9 @@ class Map {
   mutable std::unique_ptr<std::unordered_multimap<std::size_t, std::size_t>> index_;
 };
 
+// Declared again outside the class: a friend declaration alone does not export the function.
+bool operator==(const Map& a, const Map& b);
+
 // Number forms shared by every writer.
 // Shortest text that reads back as `x`, as a dynamic language prints a real: "1.0", "0.1",
 // "1e-05", "1e+16", "inf", "-inf", "nan".
@@ -259,3 +266,4 @@ double round_decimals(double x, int ndigits);
 void append_text_repr(std::string& out, std::string_view text);
 
 }  // namespace morvi
+#pragma GCC visibility pop

@@ -15,7 +15,7 @@
 #include "../text/datetime_text.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
-#include "morvi/reporter/trialkit/document_buffer.hpp"
+#include "morvi/utils/document_buffer.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/results.hpp"
@@ -361,7 +361,7 @@ class JsonWriter {
     out_.append('}');
   }
 
-  DocumentBuffer out_;
+  utils::DocumentBuffer out_;
   std::vector<Frame> open_;
   std::size_t nodes_open_ = 0;  // node frames on the stack
   std::string scratch_;  // a real number on its way into the document

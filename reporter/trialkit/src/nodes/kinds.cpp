@@ -14,7 +14,7 @@ std::shared_ptr<Child> ReportObjectBase::adopt(Value id, Value seq_num, Value ty
   check_no_cycle("seq_num", seq_num);
   check_no_cycle("type", type);
   auto child = std::make_shared<Child>(std::move(id), std::move(seq_num), this, std::move(type));
-  List& children = materialize(layout().children_slot).as_list();
+  List& children = fields().ref(layout(), layout().children_slot).as_list();
   children.push_back(Value::node(child));
   child->in_list_ = true;
   return child;

@@ -53,21 +53,25 @@ constexpr int count_bits(std::uint32_t v) noexcept {
 }
 
 // Every field read passes here, so these stay inline.
-inline int ReportObjectBase::slot_index(int slot) const noexcept {
-  return count_bits(stored_ & ((1u << slot) - 1u));
+inline int FieldStore::index(int slot) const noexcept {
+  return count_bits(stored_ & (bit(slot) - 1u));
 }
 
-inline const Value* ReportObjectBase::peek(int slot) const noexcept {
-  const std::uint32_t bit = 1u << slot;
-  if (!(present_ & bit)) return nullptr;
-  if (stored_ & bit) return &values()[slot_index(slot)];
-  if (constant_ & bit) return layout().constants[static_cast<std::size_t>(slot)];
-  return &default_value(slot);
+inline const Value* FieldStore::find_slot(const NodeLayout& layout, int slot) const noexcept {
+  const std::uint32_t b = bit(slot);
+  if (!(present_ & b)) return nullptr;
+  if (stored_ & b) return &values()[index(slot)];
+  if (constant_ & b) return layout.constants[static_cast<std::size_t>(slot)];
+  return &default_of(layout, slot);
+}
+
+inline const Value* FieldStore::find(const NodeLayout& layout, FieldId field) const noexcept {
+  const int slot = layout.slot(field);
+  return slot < 0 ? nullptr : find_slot(layout, slot);
 }
 
 inline const Value* ReportObjectBase::find(FieldId field) const noexcept {
-  const int slot = layout().slot(field);
-  return slot < 0 ? nullptr : peek(slot);
+  return fields().find(layout(), field);
 }
 
 }  // namespace morvi::reporter::trialkit

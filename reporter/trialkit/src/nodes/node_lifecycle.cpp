@@ -87,7 +87,7 @@ void ReportObjectBase::update_field(FieldId field, Value&& value) {
   if (field == F::idlist) return;
   const int slot = layout().slot(field);
   if (slot >= 0) {
-    const Value* current = peek(slot);
+    const Value* current = fields().find_slot(layout(), slot);
     if (current != nullptr && current->is_list()) {
       append_to_list(slot, std::move(value));
       return;
@@ -98,7 +98,7 @@ void ReportObjectBase::update_field(FieldId field, Value&& value) {
 
 void ReportObjectBase::append_to_list(int slot, Value&& value) {
   const bool more = value.is_list();
-  List& list = materialize(slot).as_list();
+  List& list = fields().ref(layout(), slot).as_list();
   const std::size_t before = list.size();
   if (more) {
     List& items = value.as_list();

@@ -143,9 +143,10 @@ void ReportObjectBase::check_no_cycle(std::string_view field, const Value& value
                             ": that would make a cycle");
       }
       if (!seen.insert(node).second) continue;
-      for (int slot = 0; slot < NodeLayout::kMaxSlots; ++slot)
-        if (const Value* field = node->peek(slot); field != nullptr && may_hold_nodes(*field))
-          pending.push_back(field);
+      for (int slot = 0; slot < NodeLayout::kMaxSlots; ++slot) {
+        const Value* field = node->fields().find_slot(node->layout(), slot);
+        if (field != nullptr && may_hold_nodes(*field)) pending.push_back(field);
+      }
       if (node->kind_ == NodeKind::Task) {
         const Value& result = static_cast<const Task*>(node)->explicit_result_;
         if (may_hold_nodes(result)) pending.push_back(&result);
@@ -159,79 +160,16 @@ void ReportObjectBase::check_no_cycle(std::string_view field, const Value& value
   }
 }
 
-const Value& ReportObjectBase::default_value(int slot) const noexcept {
-  using D = FieldDefault;
-  static const Value empty_list{List{}};
-  static const Value empty_map{Map{}};
-  static const Value fresh_tally{results::ResultCounter{}};
-  switch (layout().defaults[static_cast<std::size_t>(slot)]) {
-    case D::none: return kNone;
-    case D::class_name: return class_name(kind_);
-    case D::same_as_id: return id();
-    case D::empty_list: return empty_list;
-    case D::empty_map: return empty_map;
-    case D::fresh_tally: return fresh_tally;
-  }
-  return kNone;
-}
-
-Value& ReportObjectBase::insert(int slot, Value value) {
-  const int at = slot_index(slot);
-  if (size_ == capacity_) {
-    const auto grown = static_cast<std::uint8_t>(capacity_ + 4);
-    auto bigger = std::make_unique<Value[]>(grown);
-    Value* old = values();
-    for (int i = 0; i < size_; ++i) bigger[static_cast<std::size_t>(i)] = std::move(old[i]);
-    spill_ = std::move(bigger);
-    capacity_ = grown;
-  }
-  Value* v = values();
-  for (int i = size_; i > at; --i) v[i] = std::move(v[i - 1]);
-  v[at] = std::move(value);
-  ++size_;
-  const std::uint32_t bit = 1u << slot;
-  stored_ |= bit;
-  present_ |= bit;
-  constant_ &= ~bit;
-  return v[at];
-}
-
-Value& ReportObjectBase::materialize(int slot) {
-  const std::uint32_t bit = 1u << slot;
-  if (stored_ & bit) return values()[slot_index(slot)];
-  return insert(slot, (present_ & bit) ? *peek(slot) : Value());
-}
-
-void ReportObjectBase::put(int slot, Value value) {
-  const std::uint32_t bit = 1u << slot;
-  if (stored_ & bit) {
-    values()[slot_index(slot)] = std::move(value);
-    return;
-  }
-  const NodeLayout& l = layout();
-  const Value* constant = l.constants[static_cast<std::size_t>(slot)];
-  if (constant != nullptr && value.kind() == constant->kind() && value == *constant) {
-    present_ |= bit;
-    constant_ |= bit;
-  } else if (value.is_none() &&
-             l.defaults[static_cast<std::size_t>(slot)] == FieldDefault::none) {
-    present_ |= bit;  // none needs no room
-    constant_ &= ~bit;
-  } else {
-    insert(slot, std::move(value));
-  }
-}
-
 Value& ReportObjectBase::slot(FieldId field) {
   const int slot = layout().slot(field);
   if (slot < 0) no_such_field(*this, field_name(field));
-  return materialize(slot);
+  return fields().ref(layout(), slot);
 }
 
 void ReportObjectBase::store(FieldId field, Value value) {
   const int slot = layout().slot(field);
   if (slot < 0) no_such_field(*this, field_name(field));
-  put(slot, std::move(value));
+  fields().set(layout(), slot, std::move(value));
 }
 
 FieldRef ReportObjectBase::field(std::string_view name) const { return read(field_id(name)); }
@@ -263,16 +201,16 @@ void ReportObjectBase::assign(FieldId field, Value value) {
   // A name that still mirrors the id keeps the id it had.
   if (field == F::id) {
     const int name_slot = layout().slot(F::name);
-    if (!(stored_ & (1u << name_slot)) && (present_ & (1u << name_slot))) materialize(name_slot);
+    if (fields().shared(name_slot)) fields().ref(layout(), name_slot);
   }
   if (slot != layout().children_slot) {
-    put(slot, std::move(value));
+    fields().set(layout(), slot, std::move(value));
     return;
   }
   // A new child list: the children that leave it forget this node as their parent, those that
   // stay keep it. The old list lives until then, so that no child dies while being looked at.
-  Value previous = std::move(materialize(slot));
-  put(slot, std::move(value));
+  Value previous = std::move(fields().ref(layout(), slot));
+  fields().set(layout(), slot, std::move(value));
   const auto staying = nodes_in(children());
   for (const Value& child : previous.as_list()) {
     auto& node = static_cast<ReportObjectBase&>(*child.as_object());
@@ -311,7 +249,7 @@ const Map& ReportObjectBase::extra() const { return find(F::extra)->as_map(); }
 const List& ReportObjectBase::children() const {
   static const List none;
   const int slot = layout().children_slot;
-  return slot < 0 ? none : peek(slot)->as_list();
+  return slot < 0 ? none : fields().find_slot(layout(), slot)->as_list();
 }
 
 std::span<const std::string_view> ReportObjectBase::arg_order() const noexcept {

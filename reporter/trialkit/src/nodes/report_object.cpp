@@ -35,12 +35,13 @@ ReportObjectBase& node_of(const Value& v) {
 
 ReportObjectBase::ReportObjectBase(NodeKind kind, Value id, Value seq_num,
                                    ReportObjectBase* parent, Value type)
-    : kind_(kind), parent_(parent) {
+    : FieldStore(kNodeLayouts[static_cast<std::size_t>(kind)].constructed),
+      kind_(kind),
+      parent_(parent) {
   const NodeLayout& l = layout();
-  present_ = l.constructed;
-  if (type.truthy()) put(l.slot(F::type), std::move(type));
-  put(l.slot(F::id), std::move(id));
-  put(l.slot(F::seq_num), std::move(seq_num));
+  if (type.truthy()) fields().set(l, l.slot(F::type), std::move(type));
+  fields().set(l, l.slot(F::id), std::move(id));
+  fields().set(l, l.slot(F::seq_num), std::move(seq_num));
 }
 
 std::shared_ptr<ReportObjectBase> ReportObjectBase::create(Value id, Value seq_num,
@@ -64,8 +65,9 @@ ReportObjectBase::~ReportObjectBase() {
 
 void ReportObjectBase::release_children(List& out) noexcept {
   const int slot = layout().children_slot;
-  if (slot < 0 || !(stored_ & (1u << slot))) return;
-  List& children = values()[slot_index(slot)].as_list();
+  Value* list = slot < 0 ? nullptr : fields().own(slot);
+  if (list == nullptr) return;
+  List& children = list->as_list();
   for (Value& child : children) {
     // A child that someone else still holds outlives this node: it becomes a root.
     auto& node = static_cast<ReportObjectBase&>(*child.as_object());

@@ -89,8 +89,8 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
   // when the field has room, else through store, which keeps a plain Passed without room.
   const auto combine = [](ReportObjectBase& n, F field, const TestResult& add) {
     const int s = n.layout().slot(field);
-    if (s >= 0 && (n.stored_ & (1u << s))) {
-      Value& v = n.values()[n.slot_index(s)];
+    if (Value* own = s < 0 ? nullptr : n.fields().own(s)) {
+      Value& v = *own;
       if (v.is_none())
         v = Value(add);
       else
@@ -129,7 +129,7 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
   // parent's tally shared.
   const auto fresh = [](const ReportObjectBase& n) {
     const int s = n.layout().slot(F::health_summary);
-    return s >= 0 && (n.present_ & (1u << s)) && !(n.stored_ & (1u << s));
+    return s >= 0 && n.fields().shared(s);
   };
   if (fresh(*this) && fresh(parent)) return true;
   const ResultCounter& mine = find(F::health_summary)->as_tally();

@@ -10,6 +10,7 @@
 
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::cli {
 
 // The parsed arguments of one command.
@@ -101,3 +102,4 @@ std::string rows(const Rows& entries, std::size_t column);
 }  // namespace help_text
 
 }  // namespace morvi::cli
+#pragma GCC visibility pop

@@ -22,6 +22,7 @@
 
 #include "morvi/cli/argument_parser.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::cli {
 
 // Exit statuses of the command-line tools.
@@ -90,3 +91,4 @@ concept SubcommandClass = std::derived_from<T, Subcommand> &&
                           };
 
 }  // namespace morvi::cli
+#pragma GCC visibility pop

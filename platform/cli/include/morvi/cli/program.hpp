@@ -11,6 +11,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::cli {
 
 // Builds and runs the CLI11 command line of a Program (program.cpp).
@@ -83,3 +84,4 @@ class Program : public CommandGroup {
 };
 
 }  // namespace morvi::cli
+#pragma GCC visibility pop

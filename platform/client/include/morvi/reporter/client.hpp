@@ -4,6 +4,7 @@
 // of the node's children, in order, not the children themselves.
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::client {
 
 class ReporterClient {
@@ -18,3 +19,4 @@ class ReporterClient {
 };
 
 }  // namespace morvi::reporter::client
+#pragma GCC visibility pop

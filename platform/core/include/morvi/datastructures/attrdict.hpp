@@ -6,6 +6,7 @@
 #include "morvi/errors.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::datastructures {
 
 class AttrDict : public Map {
@@ -23,3 +24,4 @@ class AttrDict : public Map {
 };
 
 }  // namespace morvi::datastructures
+#pragma GCC visibility pop

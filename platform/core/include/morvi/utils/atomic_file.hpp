@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)
 namespace morvi::utils {
 
 // What a target that is a symbolic link means.
@@ -61,3 +62,4 @@ void write_file_atomically(const std::string& path, std::string_view content,
                            LinkTarget links = LinkTarget::follow);
 
 }  // namespace morvi::utils
+#pragma GCC visibility pop

@@ -1,6 +1,7 @@
 #pragma once
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::utils {
 
 // Merges `source` into `target` in place. Where both hold a map under a key, the merge
@@ -10,3 +11,4 @@ namespace morvi::utils {
 void recursive_update(Map& target, const Map& source, bool list_extend = true);
 
 }  // namespace morvi::utils
+#pragma GCC visibility pop

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)
 namespace morvi::utils::utf8 {
 
 inline constexpr char32_t kReplacement = 0xFFFD;
@@ -91,3 +92,4 @@ inline std::string sanitized(std::string_view s) {
 }
 
 }  // namespace morvi::utils::utf8
+#pragma GCC visibility pop

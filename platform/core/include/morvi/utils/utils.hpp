@@ -9,6 +9,7 @@
 
 #include "morvi/datetime.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::utils {
 
 using ClockSource = std::function<DateTime()>;
@@ -53,3 +54,4 @@ class ScopedFileSize {
 };
 
 }  // namespace morvi::utils
+#pragma GCC visibility pop

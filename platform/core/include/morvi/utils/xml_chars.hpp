@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)
 namespace morvi::utils {
 
 // One place in a text that XML cannot carry.
@@ -33,3 +34,4 @@ std::string xml_unsafe_notation(std::string_view found);
 std::string escape_xml_unsafe(std::string_view text);
 
 }  // namespace morvi::utils
+#pragma GCC visibility pop

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#pragma GCC visibility push(default)
 namespace morvi::json_stream {
 
 class FieldBuilder {
@@ -34,3 +35,4 @@ class FieldBuilder {
 };
 
 }  // namespace morvi::json_stream
+#pragma GCC visibility pop

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::schema {
 
 // Deepest nesting of arrays and objects a results document may have (the top object is level
@@ -45,3 +46,4 @@ std::string problem_lines(const Findings& findings);
 std::optional<std::string> validate(const nlohmann::json& document);
 
 }  // namespace morvi::reporter::schema
+#pragma GCC visibility pop

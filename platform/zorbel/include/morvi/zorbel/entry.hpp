@@ -7,6 +7,7 @@
 
 #include "morvi/zorbel/xml.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 class Entry {
@@ -43,3 +44,4 @@ class Entry {
 void render_entries(const Entry& top, const xml::Element& element);
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

@@ -11,6 +11,7 @@
 #include "morvi/value.hpp"
 #include "morvi/zorbel/xml.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 // A time stamp, or none.
@@ -76,3 +77,4 @@ class Summary {
 };
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

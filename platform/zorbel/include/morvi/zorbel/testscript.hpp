@@ -7,6 +7,7 @@
 #include "morvi/zorbel/entry.hpp"
 #include "morvi/zorbel/parts.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 class TestSection;
@@ -155,3 +156,4 @@ class TestStep : public Entry, public Timed {
 };
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

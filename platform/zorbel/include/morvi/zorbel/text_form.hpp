@@ -5,6 +5,7 @@
 #include "morvi/datetime.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 // Time stamps as xs:dateTime text: "2024-05-01T10:00:00.250000+02:00" (the fraction only when
@@ -16,3 +17,4 @@ std::string iso_time(const DateTime& time);
 std::string xml_text(const Value& value);
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

@@ -10,6 +10,7 @@
 #include "morvi/zorbel/parts.hpp"
 #include "morvi/zorbel/testscript.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 // The hosts the job ran on, in the order added.
@@ -100,3 +101,4 @@ class TrialKit : public Timed {
 };
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

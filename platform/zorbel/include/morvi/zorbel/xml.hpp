@@ -1,13 +1,19 @@
 #pragma once
 // The element trees the legacy report model renders into: thin handles over libxml2 nodes, and
-// their compact UTF-8 text form.
-#include <libxml/tree.h>
-
+// their compact UTF-8 text form. libxml2's types are only named here, so a user of this header
+// needs none of libxml2's headers.
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "morvi/utils/document_buffer.hpp"
+
+// libxml2's node and document structures, as its own headers name them.
+struct _xmlNode;
+struct _xmlDoc;
+
+#pragma GCC visibility push(default)
 namespace morvi::zorbel::xml {
 
 // Deepest element nesting a tree may reach (the root is level 1). Deeper trees are refused
@@ -20,7 +26,7 @@ inline constexpr int kMaxDepth = 2000;
 class Element {
  public:
   // `size` is the owning document's running estimate of its compact form.
-  Element(xmlNode* node, int depth, std::size_t* size) noexcept
+  Element(_xmlNode* node, int depth, std::size_t* size) noexcept
       : node_(node), depth_(depth), size_(size) {}
 
   // A new last child element. ArgumentError when it would nest deeper than kMaxDepth.
@@ -36,18 +42,13 @@ class Element {
 
   std::string_view tag() const noexcept;
   int depth() const noexcept { return depth_; }
-  xmlNode* native() const noexcept { return node_; }
+  _xmlNode* native() const noexcept { return node_; }
 
  private:
-  xmlNode* node_;
+  _xmlNode* node_;
   int depth_;
   std::size_t* size_;
 };
-
-struct DocFree {
-  void operator()(xmlDoc* doc) const noexcept { xmlFreeDoc(doc); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
 // Owns a libxml2 document holding one root element; element names are interned in the
 // document's dictionary.
@@ -55,15 +56,16 @@ class Document {
  public:
   explicit Document(const char* root_tag);
 
-  Element root() const noexcept {
-    return Element(xmlDocGetRootElement(doc_.get()), 1, size_.get());
-  }
-  xmlDoc* native() const noexcept { return doc_.get(); }
+  Element root() const noexcept;
+  _xmlDoc* native() const noexcept { return doc_.get(); }
   // About the length of the compact form: markup and text as added, references not counted.
   std::size_t estimated_size() const noexcept { return *size_; }
 
  private:
-  DocPtr doc_;
+  struct Free {
+    void operator()(_xmlDoc* doc) const noexcept;
+  };
+  std::unique_ptr<_xmlDoc, Free> doc_;
   std::unique_ptr<std::size_t> size_;
 };
 
@@ -71,18 +73,13 @@ class Document {
 // element and its descendants without any added whitespace, text written byte for byte (only the
 // markup characters are replaced by references), attributes in the order they were set.
 // ArgumentError for nodes other than elements and text.
-std::string to_bytes(const Document& document);
-
-// Makes room for `extra` more bytes in `out`, at least doubling its capacity when it runs out.
-// A buffer of several MiB is backed by transparent huge pages where the kernel offers them:
-// one page fault per 2 MiB instead of one per 4 KiB, which dominates the cost of writing large
-// documents on virtual machines.
-void make_room(std::string& out, std::size_t extra);
+utils::DocumentBuffer to_bytes(const Document& document);
 
 // Appends `text` as character data: `&`, `<`, `>` and carriage return become references.
-void append_escaped_text(std::string& out, std::string_view text);
+void append_escaped_text(utils::DocumentBuffer& out, std::string_view text);
 // Appends `value` for use between double quotes: as text, plus `"`, tab and line feed, which
 // a parser would otherwise normalise.
-void append_escaped_attribute(std::string& out, std::string_view value);
+void append_escaped_attribute(utils::DocumentBuffer& out, std::string_view value);
 
 }  // namespace morvi::zorbel::xml
+#pragma GCC visibility pop

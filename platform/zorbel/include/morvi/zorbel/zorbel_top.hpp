@@ -6,6 +6,7 @@
 #include "morvi/zorbel/trialkit.hpp"
 #include "morvi/zorbel/xml.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::zorbel {
 
 // The layout of the details document, on its root as `formatVersion`: a reader checks it to
@@ -23,3 +24,4 @@ class Zorbel {
 };
 
 }  // namespace morvi::zorbel
+#pragma GCC visibility pop

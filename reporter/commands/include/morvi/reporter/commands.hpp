@@ -6,6 +6,7 @@
 #include "morvi/cli/base.hpp"
 #include "morvi/reporter/schema.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::commands {
 
 using cli::ERROR;
@@ -42,3 +43,4 @@ class ValidateResultsFile : public Subcommand {
 };
 
 }  // namespace morvi::reporter::commands
+#pragma GCC visibility pop

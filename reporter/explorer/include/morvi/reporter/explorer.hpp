@@ -11,6 +11,7 @@
 #include "morvi/reporter/client.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::explorer {
 
 using client::ReporterClient;
@@ -123,3 +124,4 @@ class ExplorerSections::iterator {
 };
 
 }  // namespace morvi::reporter::explorer
+#pragma GCC visibility pop

@@ -21,6 +21,7 @@
 #include "morvi/zorbel/trialkit.hpp"
 #include "morvi/zorbel/zorbel_top.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::markfolio {
 
 using Node = trialkit::ReportObjectBase;
@@ -55,3 +56,4 @@ class MarkFolio {
 };
 
 }  // namespace morvi::reporter::markfolio
+#pragma GCC visibility pop

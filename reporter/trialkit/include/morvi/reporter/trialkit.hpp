@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "morvi/errors.hpp"
+#include "morvi/reporter/trialkit/field_store.hpp"
 #include "morvi/results.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::trialkit {
 
 inline constexpr std::string_view VERSION = "3.4";
@@ -86,7 +88,7 @@ class FieldRef {
 // The node stored in a node Value (Value::node).
 ReportObjectBase& node_of(const Value& v);
 
-class ReportObjectBase : public Object {
+class ReportObjectBase : public Object, private FieldStore {
  public:
   // A free-standing base node (the runner uses the four kinds; this serves tests and tools).
   static std::shared_ptr<ReportObjectBase> create(Value id, Value seq_num,
@@ -190,12 +192,8 @@ class ReportObjectBase : public Object {
 
  private:
   const NodeLayout& layout() const noexcept;
-  const Value* peek(int slot) const noexcept;
-  const Value& default_value(int slot) const noexcept;
-  Value& materialize(int slot);
-  Value& insert(int slot, Value value);
-  void put(int slot, Value value);
-  int slot_index(int slot) const noexcept;
+  FieldStore& fields() noexcept { return *this; }
+  const FieldStore& fields() const noexcept { return *this; }
   // One key of update that the kind lists: appended to a list field, else assigned.
   void update_field(FieldId field, Value&& value);
   void append_to_list(int slot, Value&& value);
@@ -210,24 +208,10 @@ class ReportObjectBase : public Object {
   // Makes this node the parent of `child`, which has joined its child list.
   void join(const Value& child) noexcept;
 
-  // Fields live in slots: one per stored ARG_ORDER entry, then the hidden fields. A slot that
-  // holds its construction default or its field's common constant (a result Passed, a
-  // result_rollup true) takes no room; the others hold their values in slot order, in the
-  // node itself while they fit (a passing step's do), else in a spill array.
-  static constexpr int kInlineValues = 10;
-  Value* values() noexcept { return spill_ ? spill_.get() : inline_; }
-  const Value* values() const noexcept { return spill_ ? spill_.get() : inline_; }
-
+  // Fields live in the store's slots: one per stored ARG_ORDER entry, then the hidden fields.
   NodeKind kind_;
-  std::uint8_t size_ = 0;                   // values in use
-  std::uint8_t capacity_ = kInlineValues;   // room for values
-  bool in_list_ = false;                    // hangs in its parent's child list
-  std::uint32_t present_ = 0;               // bit i: slot i's field exists
-  std::uint32_t stored_ = 0;                // bit i: slot i has room of its own
-  std::uint32_t constant_ = 0;              // bit i: slot i holds its field's constant
+  bool in_list_ = false;  // hangs in its parent's child list
   ReportObjectBase* parent_;
-  std::unique_ptr<Value[]> spill_;
-  Value inline_[kInlineValues];
 };
 
 class TrialKit : public ReportObjectBase {
@@ -307,3 +291,4 @@ class ReportHeader {
 };
 
 }  // namespace morvi::reporter::trialkit
+#pragma GCC visibility pop

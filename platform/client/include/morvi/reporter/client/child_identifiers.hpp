@@ -14,6 +14,7 @@
 
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::client {
 
 class ChildIdentifiers {
@@ -43,3 +44,4 @@ class ChildIdentifiers {
 };
 
 }  // namespace morvi::reporter::client
+#pragma GCC visibility pop

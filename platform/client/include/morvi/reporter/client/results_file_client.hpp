@@ -11,6 +11,7 @@
 #include "morvi/reporter/client.hpp"
 #include "morvi/reporter/client/child_identifiers.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::client {
 
 class JsonReader;
@@ -67,3 +68,4 @@ class ResultsFileClient : public ReporterClient {
 };
 
 }  // namespace morvi::reporter::client
+#pragma GCC visibility pop

@@ -7,6 +7,7 @@
 
 #include "morvi/reporter/schema.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::schema {
 
 // True only when `text` is certainly a valid results document: strict JSON (no NaN or
@@ -24,3 +25,4 @@ std::optional<std::string> validate_results_text(std::string_view text, std::str
 Findings check_results_text(std::string_view text, std::string_view origin);
 
 }  // namespace morvi::reporter::schema
+#pragma GCC visibility pop

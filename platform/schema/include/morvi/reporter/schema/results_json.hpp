@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::schema {
 
 // What read_text_file reads at most unless told otherwise: 1 GiB.
@@ -58,3 +59,4 @@ nlohmann::json parse_results_json(std::string_view text, std::string_view origin
 nlohmann::ordered_json parse_results_json_ordered(std::string_view text, std::string_view origin);
 
 }  // namespace morvi::reporter::schema
+#pragma GCC visibility pop

@@ -16,6 +16,7 @@
 
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::markfolio {
 
 // What escape() looks for: every character XML 1.0 cannot carry (morvi/utils/xml_chars.hpp).
@@ -50,3 +51,4 @@ Map escape_data(const Map& data);
 Map escape_data(const Map& data, std::initializer_list<std::string_view> left_out);
 
 }  // namespace morvi::reporter::markfolio
+#pragma GCC visibility pop

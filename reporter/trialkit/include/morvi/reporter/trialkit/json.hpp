@@ -14,6 +14,7 @@
 
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::trialkit {
 
 class JSONDumper {
@@ -40,3 +41,4 @@ class JSONDumper {
 };
 
 }  // namespace morvi::reporter::trialkit
+#pragma GCC visibility pop

@@ -24,9 +24,10 @@
 #include <vector>
 
 #include "morvi/reporter/trialkit.hpp"
-#include "morvi/reporter/trialkit/document_buffer.hpp"
+#include "morvi/utils/document_buffer.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::reporter::trialkit {
 
 namespace yaml_detail {
@@ -85,7 +86,7 @@ class YAMLEmitter {
   void write_double_quoted(std::string_view text, bool split);
   void write_literal(std::string_view text);
 
-  DocumentBuffer out_;
+  utils::DocumentBuffer out_;
   std::vector<Phase> frames_;       // one per open block collection
   std::vector<int> indents_;
   int indent_ = -1;                 // -1: no indentation level yet
@@ -216,3 +217,4 @@ void AttrDict_representer(YAMLDumper& dumper, const Value& data);
 void to_yaml(YAMLDumper& dumper, const Value& data);
 
 }  // namespace morvi::reporter::trialkit
+#pragma GCC visibility pop

@@ -10,6 +10,7 @@
 
 #include "morvi/reporter/client.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::clients {
 
 class SocketReporterClient : public reporter::client::ReporterClient {
@@ -57,3 +58,4 @@ class SocketReporterClient : public reporter::client::ReporterClient {
 };
 
 }  // namespace morvi::service::clients
+#pragma GCC visibility pop

@@ -33,6 +33,7 @@
 #include "morvi/service/journal/journal.hpp"
 #include "morvi/service/protocol/recording.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::clients {
 
 struct SocketSinkOptions {
@@ -145,3 +146,4 @@ std::shared_ptr<protocol::RecordingTrialKit> connect_trialkit(SocketSinkOptions 
                                                               Value type = {});
 
 }  // namespace morvi::service::clients
+#pragma GCC visibility pop

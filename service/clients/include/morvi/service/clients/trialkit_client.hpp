@@ -5,6 +5,7 @@
 #include "morvi/reporter/client.hpp"
 #include "morvi/reporter/trialkit.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::clients {
 
 class TrialKitClient : public reporter::client::ReporterClient {
@@ -22,3 +23,4 @@ class TrialKitClient : public reporter::client::ReporterClient {
 };
 
 }  // namespace morvi::service::clients
+#pragma GCC visibility pop

@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#pragma GCC visibility push(default)
 namespace morvi::service::gtest_listener {
 
 // Where the listener puts the run.
@@ -89,3 +90,4 @@ ReportListener* install(int& argc, char** argv);
 ReportListener* install_from_env();
 
 }  // namespace morvi::service::gtest_listener
+#pragma GCC visibility pop

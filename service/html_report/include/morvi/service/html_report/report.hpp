@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#pragma GCC visibility push(default)
 namespace morvi::service::html_report {
 
 struct ReportCounts {
@@ -19,3 +20,4 @@ struct ReportCounts {
 ReportCounts write_html_report(const std::string& input, const std::string& output);
 
 }  // namespace morvi::service::html_report
+#pragma GCC visibility pop

@@ -4,6 +4,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::html_report {
 
 class ReportHtml : public cli::Subcommand {
@@ -20,3 +21,4 @@ class ReportHtml : public cli::Subcommand {
 };
 
 }  // namespace morvi::service::html_report
+#pragma GCC visibility pop

@@ -17,6 +17,7 @@
 #include "morvi/service/protocol/recording.hpp"
 #include "morvi/service/protocol/tree_builder.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::journal {
 
 // When the writer asks the operating system to put the lines on the disk: never (the file
@@ -88,3 +89,4 @@ Replay replay(const std::string& path);
 Replay replay(const std::vector<std::string>& paths);
 
 }  // namespace morvi::service::journal
+#pragma GCC visibility pop

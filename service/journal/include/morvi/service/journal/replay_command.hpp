@@ -4,6 +4,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::journal {
 
 class ReplayJournal : public cli::Subcommand {
@@ -32,3 +33,4 @@ class ReplayJournal : public cli::Subcommand {
 };
 
 }  // namespace morvi::service::journal
+#pragma GCC visibility pop

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#pragma GCC visibility push(default)
 namespace morvi::service::junit {
 
 struct ExportOptions {
@@ -34,3 +35,4 @@ ExportCounts export_junit(const std::string& input, const std::string& output,
                           const ExportOptions& options = {});
 
 }  // namespace morvi::service::junit
+#pragma GCC visibility pop

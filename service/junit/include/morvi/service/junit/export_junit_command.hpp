@@ -4,6 +4,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::junit {
 
 class ExportJunit : public cli::Subcommand {
@@ -20,3 +21,4 @@ class ExportJunit : public cli::Subcommand {
 };
 
 }  // namespace morvi::service::junit
+#pragma GCC visibility pop

@@ -6,6 +6,7 @@
 
 #include "morvi/reporter/trialkit.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::merge {
 
 struct MergeOptions {
@@ -32,3 +33,4 @@ void merge_files(const std::vector<std::string>& inputs, const std::string& outp
                  const MergeOptions& options = {});
 
 }  // namespace morvi::service::merge
+#pragma GCC visibility pop

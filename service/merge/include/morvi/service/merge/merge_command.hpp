@@ -4,6 +4,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::merge {
 
 class MergeResults : public cli::Subcommand {
@@ -21,3 +22,4 @@ class MergeResults : public cli::Subcommand {
 };
 
 }  // namespace morvi::service::merge
+#pragma GCC visibility pop

@@ -24,6 +24,7 @@
 #include "morvi/service/protocol/protocol.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::protocol {
 
 using Handle = std::uint64_t;
@@ -65,3 +66,4 @@ std::string encode_event(const Event& event);
 Event decode_event(std::string_view line);
 
 }  // namespace morvi::service::protocol
+#pragma GCC visibility pop

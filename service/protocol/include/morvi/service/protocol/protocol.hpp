@@ -5,6 +5,7 @@
 
 #include "morvi/errors.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::protocol {
 
 inline constexpr std::string_view kFormat = "morvi-events";
@@ -22,3 +23,4 @@ class ProtocolError : public ParseError {
 };
 
 }  // namespace morvi::service::protocol
+#pragma GCC visibility pop

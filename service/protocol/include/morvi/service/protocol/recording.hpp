@@ -14,6 +14,7 @@
 #include "morvi/service/protocol/event.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::protocol {
 
 using Options = Map;
@@ -104,3 +105,4 @@ class RecordingTrialKit : public RecordingNode {
 };
 
 }  // namespace morvi::service::protocol
+#pragma GCC visibility pop

@@ -15,6 +15,7 @@
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/service/protocol/event.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::protocol {
 
 class TreeBuilder {
@@ -65,3 +66,4 @@ class TreeBuilder {
 };
 
 }  // namespace morvi::service::protocol
+#pragma GCC visibility pop

@@ -22,6 +22,7 @@
 #include "morvi/service/protocol/protocol.hpp"
 #include "morvi/value.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::protocol {
 
 // JSON objects keep their members in the order given: a map travels in its own order, so the
@@ -38,3 +39,4 @@ Json encode_map(const Map& map);
 Map decode_map(const Json& json);
 
 }  // namespace morvi::service::protocol
+#pragma GCC visibility pop

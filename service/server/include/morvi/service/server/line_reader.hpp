@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)
 namespace morvi::service::server {
 
 class LineReader {
@@ -77,3 +78,4 @@ class LineReader {
 };
 
 }  // namespace morvi::service::server
+#pragma GCC visibility pop

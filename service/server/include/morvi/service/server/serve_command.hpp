@@ -4,6 +4,7 @@
 
 #include "morvi/cli/base.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::server {
 
 class Serve : public cli::Subcommand {
@@ -31,3 +32,4 @@ class Serve : public cli::Subcommand {
 };
 
 }  // namespace morvi::service::server
+#pragma GCC visibility pop

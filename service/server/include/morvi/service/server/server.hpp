@@ -11,6 +11,7 @@
 
 #include "morvi/service/journal/journal.hpp"
 
+#pragma GCC visibility push(default)
 namespace morvi::service::server {
 
 // A server that cannot start: a live server at the socket path, a path that is not a socket,
@@ -50,3 +51,4 @@ class Server {
 };
 
 }  // namespace morvi::service::server
+#pragma GCC visibility pop

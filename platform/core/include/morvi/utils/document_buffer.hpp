@@ -1,22 +1,36 @@
 #pragma once
-// The one growing buffer a document is written into: a cursor into a block of memory, so that
-// writers append small pieces (a quote, a key, a number) without a bounds check per piece.
-// Writers reserve what a piece needs, then put it.
+// The one growing buffer documents are written into (the JSON and YAML documents, the XML
+// reports): a cursor into a block of memory, so that writers append small pieces (a quote, a
+// key, a number) without a bounds check per piece. Writers reserve what a piece needs, then
+// put it. Large buffers are their own mappings on huge pages (document_buffer.cpp).
 #include <cstddef>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
-namespace morvi::reporter::trialkit {
+#pragma GCC visibility push(default)
+namespace morvi::utils {
 
 class DocumentBuffer {
  public:
   DocumentBuffer() = default;
   DocumentBuffer(const DocumentBuffer&) = delete;
   DocumentBuffer& operator=(const DocumentBuffer&) = delete;
+  DocumentBuffer(DocumentBuffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        cur_(std::exchange(other.cur_, nullptr)),
+        end_(std::exchange(other.end_, nullptr)) {}
+  DocumentBuffer& operator=(DocumentBuffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(cur_, other.cur_);
+    std::swap(end_, other.end_);
+    return *this;
+  }
   ~DocumentBuffer();
 
-  // What was written, as text.
+  // What was written: a view valid until the buffer next grows, or a copy.
+  std::string_view view() const noexcept { return {data_, size()}; }
   std::string str() const;
   std::size_t size() const noexcept { return static_cast<std::size_t>(cur_ - data_); }
   // Drops what was written after the first `n` bytes.
@@ -67,4 +81,5 @@ class DocumentBuffer {
   char* end_ = nullptr;
 };
 
-}  // namespace morvi::reporter::trialkit
+}  // namespace morvi::utils
+#pragma GCC visibility pop

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <new>
 
-#include "morvi/reporter/trialkit/document_buffer.hpp"
+#include "morvi/utils/document_buffer.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
 
-namespace morvi::reporter::trialkit {
+namespace morvi::utils {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -126,4 +126,4 @@ void DocumentBuffer::grow(std::size_t n) {
   end_ = grown + capacity;
 }
 
-}  // namespace morvi::reporter::trialkit
+}  // namespace morvi::utils
