@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "morvi/datastructures/attrdict.hpp"
 #include "morvi/errors.hpp"
@@ -184,6 +185,33 @@ TEST(DocumentDepth, AShallowerReportIsWritten) {
   // section's own fields.
   EXPECT_THAT(job->dump_yaml(), HasSubstr("\n" + std::string(4 + 4 * depth, ' ') + "- type: Section\n"));
   EXPECT_NO_THROW(job->dump_json());
+}
+
+// A type object is written by the name of the Python type its kind stands for; the same
+// table gives the words of error messages, so a kind out of place would show in both.
+TEST(TypeObjectNames, EveryKindHasItsPythonName) {
+  auto job = TrialKit::create("job", 1);
+  auto task = job->add_task("t", 1);
+  const std::pair<Value, std::string> cases[] = {
+      {Value(), "NoneType"},
+      {Value(true), "bool"},
+      {Value(1), "int"},
+      {Value(2.5), "float"},
+      {Value("x"), "str"},
+      {Value(List{}), "list"},
+      {Value::tuple(List{}), "tuple"},
+      {Value(Map{}), "dict"},
+      {Value::attr_map(Map{}), "AttrDict"},
+      {Value(DateTime(2024, 1, 2, 3, 4, 5, 0, 0)), "datetime"},
+      {Value(results::Passed), "TestResult"},
+      {Value(results::ResultCounter{}), "ResultCounter"},
+      {Value::node(task), "Task"},
+      {Value::error("KeyError", List{Value("k")}), "KeyError"},
+  };
+  for (const auto& [value, name] : cases) EXPECT_EQ(TypeObject::name_of(value), name);
+  EXPECT_STREQ(Value("x").kind_name(), "text");
+  EXPECT_STREQ(Value::attr_map(Map{}).kind_name(), "attr map");
+  EXPECT_STREQ(Value::node(task).kind_name(), "node");
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "morvi/value.hpp"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "morvi/errors.hpp"
+#include "morvi/kind_names.hpp"
 #include "morvi/results.hpp"
 
 namespace morvi {
@@ -17,26 +19,36 @@ std::string Object::repr() const {
   return "<" + type_name() + " object at " + addr + ">";
 }
 
-const char* kind_name(Kind kind) noexcept {
-  switch (kind) {
-    case Kind::None: return "none";
-    case Kind::Bool: return "bool";
-    case Kind::Int: return "int";
-    case Kind::Float: return "float";
-    case Kind::Text: return "text";
-    case Kind::List: return "list";
-    case Kind::Tuple: return "tuple";
-    case Kind::Map: return "map";
-    case Kind::AttrMap: return "attr map";
-    case Kind::DateTime: return "date-time";
-    case Kind::Result: return "result";
-    case Kind::Tally: return "tally";
-    case Kind::Node: return "node";
-    case Kind::Error: return "error";
-    case Kind::Opaque: return "object";
-  }
-  return "unknown";
+namespace {
+
+// Indexed by Kind.
+constexpr KindNames kKindNames[] = {
+    {"none", "NoneType"},
+    {"bool", "bool"},
+    {"int", "int"},
+    {"float", "float"},
+    {"text", "str"},
+    {"list", "list"},
+    {"tuple", "tuple"},
+    {"map", "dict"},
+    {"attr map", "AttrDict"},
+    {"date-time", "datetime"},
+    {"result", "TestResult"},
+    {"tally", "ResultCounter"},
+    {"node", nullptr},
+    {"error", nullptr},
+    {"object", nullptr},
+};
+static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::Opaque) + 1,
+              "every kind has its names");
+
+}  // namespace
+
+const KindNames& names_of(Kind kind) noexcept {
+  return kKindNames[static_cast<std::size_t>(kind)];
 }
+
+const char* kind_name(Kind kind) noexcept { return names_of(kind).word; }
 
 void Value::unsigned_out_of_range(unsigned long long i) {
   throw ArgumentError("the integer " + std::to_string(i) + " is past the largest int (2**63 - 1)");

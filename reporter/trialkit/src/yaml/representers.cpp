@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "morvi/kind_names.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
@@ -51,23 +52,8 @@ bool has_line_feed(std::string_view text) {
 }  // namespace
 
 std::string TypeObject::name_of(const Value& data) {
-  switch (data.kind()) {
-    case Kind::None: return "NoneType";
-    case Kind::Bool: return "bool";
-    case Kind::Int: return "int";
-    case Kind::Float: return "float";
-    case Kind::Text: return "str";
-    case Kind::List: return "list";
-    case Kind::Tuple: return "tuple";
-    case Kind::Map: return "dict";
-    case Kind::AttrMap: return "AttrDict";
-    case Kind::DateTime: return "datetime";
-    case Kind::Result: return "TestResult";
-    case Kind::Tally: return "ResultCounter";
-    case Kind::Error: return data.as_error().kind;
-    case Kind::Node:
-    case Kind::Opaque: break;
-  }
+  if (data.kind() == Kind::Error) return data.as_error().kind;
+  if (const char* python = names_of(data.kind()).python) return python;
   return data.as_object()->type_name();
 }
 
