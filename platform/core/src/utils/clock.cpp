@@ -6,8 +6,10 @@
 namespace morvi::utils {
 namespace {
 
+// Each thread has its own source: a thread that rebuilds a report with a runner's readings
+// (a server's, say) never swaps the clock under a runner in the same process.
 ClockSource& current_source() {
-  static ClockSource source = system_time;
+  thread_local ClockSource source = system_time;
   return source;
 }
 

@@ -7,8 +7,9 @@
 namespace morvi::utils {
 namespace {
 
+// Each thread has its own source, as the clock has.
 FileSizeSource& current_source() {
-  static FileSizeSource source = system_file_size;
+  thread_local FileSizeSource source = system_file_size;
   return source;
 }
 
