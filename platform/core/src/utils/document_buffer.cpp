@@ -112,7 +112,7 @@ void DocumentBuffer::grow(std::size_t n) {
       } else {
         grown = map_block(nullptr, 0, capacity);
       }
-      std::memcpy(grown, data_, used);
+      if (used > 0) std::memcpy(grown, data_, used);
       std::free(data_);
     }
   }
