@@ -134,7 +134,8 @@ TEST(ResultsFileClient, TakesWhatTheResultsReaderTakesAndWordsTheRestTheSame) {
       "\t\"tasks\": [{\"id\": 1, \"sections\": [[[{}]]]}, 2], \"sections\": []}}\n";
   ASSERT_EQ(refusal([&] { schema::parse_results_json_ordered(base, "doc"); }), "");
   std::vector<std::string> texts;
-  const std::string bytes("\"\\,:{}[] x0-e.N\0\x7F\x80\xBF\xC3\xE0\xED\xF0\xF4\x1Fu", 29);
+  static constexpr char kBytes[] = "\"\\,:{}[] x0-e.N\0\x7F\x80\xBF\xC3\xE0\xED\xF0\xF4\x1Fu";
+  const std::string bytes(kBytes, sizeof kBytes - 1);
   for (std::size_t i = 0; i <= base.size(); ++i) {
     texts.push_back(base.substr(0, i));
     if (i == base.size()) break;
