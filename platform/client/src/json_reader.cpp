@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "morvi/reporter/schema.hpp"
+#include "morvi/utils/utf8.hpp"
 
 namespace morvi::reporter::client {
 
@@ -36,23 +37,6 @@ int hex_digit(char c) noexcept {
   return -1;
 }
 
-void append_utf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -374,7 +358,7 @@ void JsonReader::escape(std::string* out) {
     if (low < 0xDC00 || low > 0xDFFF) fail();
     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
   }
-  if (out) append_utf8(*out, code);
+  if (out) utils::utf8::append_code_point(*out, code);
 }
 
 void JsonReader::utf8_sequence() {

@@ -16,6 +16,7 @@
 #include "compiled_schema.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
+#include "morvi/utils/utf8.hpp"
 
 namespace morvi::reporter::schema {
 
@@ -31,24 +32,6 @@ int hex_digit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 // Walks JSON text along the compiled schema in one pass, holding nothing but the text: each
@@ -231,7 +214,7 @@ class Scanner {
             if (!literal("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           }
-          append_utf8(scratch_, code);
+          utils::utf8::append_code_point(scratch_, code);
           break;
         }
         default:
