@@ -12,6 +12,7 @@
 #include "json_text.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/json_stream/field_builder.hpp"
+#include "morvi/json_stream/sax_error.hpp"
 
 namespace morvi::service::html_report {
 
@@ -137,11 +138,7 @@ class Collector final : public nlohmann::json_sax<json> {
 
   bool parse_error(std::size_t position, const std::string&,
                    const nlohmann::detail::exception& e) override {
-    std::string message = e.what();
-    // nlohmann's messages lead with their own error id; the reader wants only what happened.
-    if (const auto at = message.find("] "); at != std::string::npos) message.erase(0, at + 2);
-    throw ParseError(origin_ + ": not a JSON document at byte " + std::to_string(position) + ": " +
-                     message);
+    throw ParseError(json_stream::not_json_message(origin_, position, e));
   }
 
  private:

@@ -13,6 +13,7 @@
 
 #include "morvi/errors.hpp"
 #include "morvi/json_stream/field_builder.hpp"
+#include "morvi/json_stream/sax_error.hpp"
 #include "output_files.hpp"
 #include "xml_text.hpp"
 
@@ -231,11 +232,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
 
   bool parse_error(std::size_t position, const std::string&,
                    const nlohmann::detail::exception& e) override {
-    std::string message = e.what();
-    // nlohmann's messages lead with their own error id; the reader wants only what happened.
-    if (const auto at = message.find("] "); at != std::string::npos) message.erase(0, at + 2);
-    throw ParseError(input_ + ": not a JSON document at byte " + std::to_string(position) + ": " +
-                     message);
+    throw ParseError(json_stream::not_json_message(input_, position, e));
   }
 
  private:
