@@ -12,8 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/errors.hpp"
-#include "morvi/json_stream/field_builder.hpp"
-#include "morvi/json_stream/sax_error.hpp"
+#include "morvi/json_stream/results_reader.hpp"
 #include "output_files.hpp"
 #include "xml_text.hpp"
 
@@ -47,16 +46,8 @@ bool known_result(const std::string& value) {
   return false;
 }
 
-std::string text_of(const json& value) {
-  if (value.is_string()) return value.get<std::string>();
-  if (value.is_null()) return {};
-  return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-std::string field_text(const json& fields, const char* name) {
-  const auto it = fields.find(name);
-  return it == fields.end() ? std::string() : text_of(*it);
-}
+using json_stream::field_text;
+using json_stream::text_of;
 
 double runtime_of(const json& fields) {
   const auto it = fields.find("runtime");
@@ -146,179 +137,52 @@ struct Suite {
   bool written = false;
 };
 
-struct NodeFrame {
+// The open node as the writer looks at it.
+struct NodeView {
   Role role;
-  std::size_t depth = 0;
-  json fields = json::object();
-  std::string pending_key;
-  bool children_begun = false;
+  std::size_t depth;
+  const json& fields;
 };
 
-class JunitWriter final : public nlohmann::json_sax<json> {
+class JunitWriter final : public json_stream::ResultsReader {
  public:
   JunitWriter(std::string input, OutputFiles& files, const ExportOptions& options)
-      : input_(std::move(input)), files_(files), options_(options) {}
+      : ResultsReader(std::move(input)), files_(files), options_(options) {}
 
   ExportCounts counts() const { return totals_; }
   void finish() {
-    if (!seen_report_) fail("no \"report\" node");
-    if (version_ != "3.4") fail("format version \"" + version_ + "\", expected \"3.4\"");
     // A job without suites still gets its (empty) file.
     if (totals_.suites == 0) emit("");
     end_file();
   }
 
-  bool start_object(std::size_t) override {
-    if (field_.building() || building_field()) return begin_value(json::object());
-    if (!root_open_) {
-      root_open_ = true;
-      return true;
-    }
-    if (nodes_.empty()) {
-      if (root_key_ != "report") return begin_value(json::object());
-      seen_report_ = true;
-      nodes_.push_back(NodeFrame{Role::TrialKit, 0, json::object(), {}, false});
-      return true;
-    }
-    NodeFrame& parent = nodes_.back();
-    nodes_.push_back(NodeFrame{child_role(parent), parent.depth + 1, json::object(), {}, false});
-    return true;
-  }
-
-  bool end_object() override {
-    if (field_.building()) return end_value();
-    if (nodes_.empty()) return true;
-    end_node();
-    nodes_.pop_back();
-    return true;
-  }
-
-  bool start_array(std::size_t) override {
-    if (field_.building() || nodes_.empty()) return begin_value(json::array());
-    NodeFrame& node = nodes_.back();
-    if (node.pending_key == "tasks" || node.pending_key == "sections") {
-      begin_children(node);
-      node.pending_key.clear();
-      return true;
-    }
-    return begin_value(json::array());
-  }
-
-  bool end_array() override {
-    if (field_.building()) return end_value();
-    return true;
-  }
-
-  bool key(string_t& k) override {
-    if (field_.building()) {
-      field_.key(k);
-      return true;
-    }
-    if (nodes_.empty()) {
-      root_key_ = k;
-    } else {
-      nodes_.back().pending_key = k;
-    }
-    return true;
-  }
-
-  bool null() override { return scalar(nullptr); }
-  bool boolean(bool v) override { return scalar(v); }
-  bool number_integer(number_integer_t v) override { return scalar(v); }
-  bool number_unsigned(number_unsigned_t v) override { return scalar(v); }
-  bool number_float(number_float_t v, const string_t&) override { return scalar(v); }
-  bool string(string_t& v) override { return scalar(v); }
-  bool binary(binary_t&) override { return true; }
-
-  bool parse_error(std::size_t position, const std::string&,
-                   const nlohmann::detail::exception& e) override {
-    throw ParseError(json_stream::not_json_message(input_, position, e));
-  }
-
  private:
-  bool building_field() const {
-    return !nodes_.empty() && !nodes_.back().pending_key.empty();
+  void node_opened() override {
+    if (roles_.empty()) {
+      roles_.push_back(Role::TrialKit);
+    } else {
+      roles_.push_back(child_role(roles_.back()));
+    }
   }
 
-  // A child's role by its place; settle_role corrects it once the child's type is read.
-  static Role child_role(const NodeFrame& parent) {
-    switch (parent.role) {
+  // A child's role by its place; fields_known corrects it once the child's type is read.
+  static Role child_role(Role parent) {
+    switch (parent) {
       case Role::TrialKit: return Role::Task;
       case Role::Task: return Role::Testcase;
       default: return Role::Step;
     }
   }
 
-  // A child's role by position, corrected by its type: plugins are their own suites.
-  void settle_role(NodeFrame& node) {
-    if ((node.role == Role::Task || node.role == Role::Testcase) &&
-        field_text(node.fields, "type") == "Plugin") {
-      node.role = Role::Plugin;
+  NodeView current() const { return {roles_.back(), depth(), fields()}; }
+
+  void fields_known() override {
+    // A child's role by position, corrected by its type: plugins are their own suites.
+    Role& role = roles_.back();
+    if ((role == Role::Task || role == Role::Testcase) && field_text(fields(), "type") == "Plugin") {
+      role = Role::Plugin;
     }
-  }
-
-  // A structured field of the open node, or a root-level value that is not the report.
-  bool begin_value(json value) {
-    if (field_.building()) {
-      field_.nest(std::move(value));
-      return true;
-    }
-    NodeFrame* node = nodes_.empty() ? nullptr : &nodes_.back();
-    json& slot = node ? node->fields[node->pending_key] : scratch_;
-    if (node) node->pending_key.clear();
-    field_.begin(slot, std::move(value));
-    return true;
-  }
-
-  bool end_value() {
-    field_.end();
-    return true;
-  }
-
-  bool scalar(json value) {
-    if (field_.building()) {
-      field_.add(std::move(value));
-      return true;
-    }
-    if (nodes_.empty()) {
-      if (root_key_ == "version") version_ = text_of(value);
-      return true;
-    }
-    NodeFrame& node = nodes_.back();
-    node.fields[node.pending_key] = std::move(value);
-    node.pending_key.clear();
-    return true;
-  }
-
-  [[noreturn]] void fail(const std::string& what) const {
-    throw ParseError(input_ + ": not a results document: " + what);
-  }
-
-  std::string node_name(const NodeFrame& node) const {
-    const std::string fullid = field_text(node.fields, "fullid");
-    return fullid.empty() ? field_text(node.fields, "id") : fullid;
-  }
-
-  CaseOutcome result_of(const NodeFrame& node, std::string& reason) const {
-    CaseOutcome result;
-    const auto it = node.fields.find("result");
-    if (it == node.fields.end() || it->is_null()) return result;
-    if (!it->is_object() || !it->contains("value") || !(*it)["value"].is_string()) {
-      fail("node '" + node_name(node) + "': \"result\" is not a result object");
-    }
-    result.value = (*it)["value"].get<std::string>();
-    if (!known_result(result.value)) {
-      fail("node '" + node_name(node) + "': unknown result \"" + result.value + "\"");
-    }
-    result.outcome = outcome_of(result.value);
-    if (it->contains("reason")) reason = text_of((*it)["reason"]);
-    return result;
-  }
-
-  void begin_children(NodeFrame& node) {
-    if (node.children_begun) return;
-    node.children_begun = true;
-    settle_role(node);
+    const NodeView node = current();
     switch (node.role) {
       case Role::TrialKit:
         hostname_ = field_text(node.fields, "host");
@@ -333,19 +197,37 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     }
   }
 
-  void end_node() {
-    NodeFrame& node = nodes_.back();
-    begin_children(node);
-    switch (node.role) {
+  void node_closed() override {
+    switch (roles_.back()) {
       case Role::TrialKit: break;
       case Role::Task: close_suite(); break;
       case Role::Plugin: close_case(); close_suite(); break;
       case Role::Testcase: close_case(); break;
       case Role::Step: break;
     }
+    roles_.pop_back();
   }
 
-  void open_suite(const NodeFrame& node) {
+  static std::string node_name(const NodeView& node) {
+    const std::string fullid = field_text(node.fields, "fullid");
+    return fullid.empty() ? field_text(node.fields, "id") : fullid;
+  }
+
+  CaseOutcome result_of(const NodeView& node, std::string& reason) const {
+    CaseOutcome result;
+    const auto it = node.fields.find("result");
+    if (it == node.fields.end() || it->is_null()) return result;
+    if (!it->is_object() || !it->contains("value") || !(*it)["value"].is_string()) {
+      fail_at_node("\"result\" is not a result object");
+    }
+    result.value = (*it)["value"].get<std::string>();
+    if (!known_result(result.value)) fail_at_node("unknown result \"" + result.value + "\"");
+    result.outcome = outcome_of(result.value);
+    if (it->contains("reason")) reason = text_of((*it)["reason"]);
+    return result;
+  }
+
+  void open_suite(const NodeView& node) {
     Suite suite;
     suite.name = node_name(node);
     suite.time = seconds(node.fields);
@@ -411,7 +293,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     files_.finish();
   }
 
-  void open_case(const NodeFrame& node) {
+  void open_case(const NodeView& node) {
     Case c;
     std::vector<std::string> ids;
     if (const auto it = node.fields.find("idlist"); it != node.fields.end() && it->is_array()) {
@@ -434,7 +316,7 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     case_ = std::make_unique<Case>(std::move(c));
   }
 
-  void log_step(const NodeFrame& node) {
+  void log_step(const NodeView& node) {
     if (!case_) return;
     std::string reason;
     const CaseOutcome result = result_of(node, reason);
@@ -512,16 +394,9 @@ class JunitWriter final : public nlohmann::json_sax<json> {
     files_.write(text);
   }
 
-  std::string input_;
   OutputFiles& files_;
   ExportOptions options_;
-  std::vector<NodeFrame> nodes_;
-  json_stream::FieldBuilder field_;
-  json scratch_;
-  std::string root_key_;
-  std::string version_;
-  bool root_open_ = false;
-  bool seen_report_ = false;
+  std::vector<Role> roles_;  // of the open nodes, the report first
   std::string hostname_;
   std::string file_head_;
   std::size_t file_cases_ = 0;
@@ -543,7 +418,7 @@ ExportCounts export_junit(const std::string& input, const std::string& output,
   if (!in) throw std::system_error(errno, std::generic_category(), input);
   OutputFiles files(output, options.split > 0);
   JunitWriter writer(input, files, options);
-  nlohmann::json::sax_parse(in.get(), &writer);
+  writer.read(in.get());
   writer.finish();
   ExportCounts counts = writer.counts();
   counts.files = files.commit();

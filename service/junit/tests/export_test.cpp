@@ -338,7 +338,7 @@ TEST_F(JunitExport, InputThatIsNoResultsDocumentNamesTheFileAndWritesNothing) {
   for (const Case& c : {Case{"{\"version\": \"3.4\", \"report\": {\"tasks\": [", "at byte"},
                         Case{"[1, 2]", "no \"report\" node"},
                         Case{json{{"version", "2.0"}, {"report", json::object()}}.dump(), "format version \"2.0\""},
-                        Case{job_with_testcase(bad_result), "node 't.tc': unknown result \"great\""}}) {
+                        Case{job_with_testcase(bad_result), "node 't.tc' (node 3 of the document): unknown result \"great\""}}) {
     write(results, c.text);
     try {
       export_junit(results.string(), junit.string());

@@ -1,0 +1,120 @@
+// The node-by-node reader against nlohmann's own parser: the nodes a reader is shown, and the
+// fields known at each point, equal a walk over the document json::parse makes of the text.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "morvi/errors.hpp"
+#include "morvi/json_stream/results_reader.hpp"
+
+namespace {
+
+using json = nlohmann::json;
+using ordered = nlohmann::ordered_json;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Logs what it is shown: "open D", "fields D {...}", "close D {...}".
+class Recorder final : public morvi::json_stream::ResultsReader {
+ public:
+  Recorder() : ResultsReader("doc.json") {}
+  std::vector<std::string> log;
+
+  void read_text(std::string text) {
+    std::unique_ptr<std::FILE, FileCloser> in(fmemopen(text.data(), text.size(), "rb"));
+    read(in.get());
+  }
+
+ private:
+  void node_opened() override { log.push_back("open " + std::to_string(depth())); }
+  void fields_known() override { log.push_back("fields " + std::to_string(depth()) + " " + fields().dump()); }
+  void node_closed() override { log.push_back("close " + std::to_string(depth()) + " " + fields().dump()); }
+};
+
+bool is_child_list(const std::string& key, const ordered& value) {
+  return (key == "tasks" || key == "sections") && value.is_array();
+}
+
+// What the reader should show of `node`: its fields up to its first child list, its children,
+// then all its fields.
+void expect_walk(const ordered& node, std::size_t depth, std::vector<std::string>& log) {
+  log.push_back("open " + std::to_string(depth));
+  json before = json::object();
+  json all = json::object();
+  bool lists_begun = false;
+  std::vector<const ordered*> children;
+  for (const auto& [key, value] : node.items()) {
+    if (is_child_list(key, value)) {
+      if (!lists_begun) log.push_back("fields " + std::to_string(depth) + " " + before.dump());
+      lists_begun = true;
+      for (const auto& child : value) children.push_back(&child);
+      // The children of this list come before any later field is read.
+      for (const ordered* child : children) expect_walk(*child, depth + 1, log);
+      children.clear();
+      continue;
+    }
+    all[key] = json::parse(value.dump());
+    if (!lists_begun) before[key] = all[key];
+  }
+  if (!lists_begun) log.push_back("fields " + std::to_string(depth) + " " + before.dump());
+  log.push_back("close " + std::to_string(depth) + " " + all.dump());
+}
+
+TEST(ResultsReader, ShowsEachNodeWithTheFieldsReadSoFar) {
+  const char* documents[] = {
+      R"({"version": "3.4", "report": {"id": "job", "result": {"value": "passed"}}})",
+      // Fields after a child list, both lists, lists in either order, deep field values.
+      R"({"meta": {"tasks": [{"id": "not a node"}]}, "version": "3.4", "report": {"id": "job",
+          "tasks": [{"id": "t", "sections": [{"id": "s", "extra": {"a": [1, {"b": null}]}}],
+                     "tasks": [{"id": "u"}], "late": 2.5}],
+          "summary": {"passed": 1}}})",
+      // A key "" and a "tasks" that is no list are plain fields.
+      R"({"report": {"": {"x": []}, "tasks": {"id": "field"}, "sections": [], "id": "r"},
+          "version": "3.4"})",
+  };
+  for (const char* text : documents) {
+    Recorder reader;
+    reader.read_text(text);
+    std::vector<std::string> expected;
+    expect_walk(ordered::parse(text)["report"], 0, expected);
+    EXPECT_EQ(reader.log, expected) << text;
+  }
+}
+
+TEST(ResultsReader, RefusesWhatIsNoResultsDocumentNamingTheOrigin) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const std::string deep = std::string(1001, '[') + std::string(1001, ']');
+  const std::vector<Case> cases = {
+      {R"({"version": "3.4", "report": {"tasks": [)", "doc.json: not a JSON document at byte"},
+      {R"({"version": "3.4"})", "no \"report\" node"},
+      {R"({"version": 3.4, "report": {}})", "format version 3.4, expected \"3.4\""},
+      {R"({"report": {}})", "no \"version\""},
+      {R"({"report": {}, "version": "3.4", "report": {}})", "more than one \"report\""},
+      {R"({"version": "3.4", "report": {"id": "job", "tasks": [{"fullid": "job.t", "sections": [7]}]}})",
+       "node 'job.t' (node 2 of the document): a child list holds a value that is not a node"},
+      {R"({"version": "3.4", "report": {"id": "job", "tasks": [[]]}})",
+       "node 'job' (node 1 of the document): a child list holds a list where a node was expected"},
+      {R"({"version": "3.4", "deep": )" + deep + "}", "nest deeper than the limit of 1000"},
+  };
+  for (const Case& c : cases) {
+    Recorder reader;
+    try {
+      reader.read_text(c.text);
+      ADD_FAILURE() << "accepted " << c.text;
+    } catch (const morvi::ParseError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.rfind("doc.json: ", 0), 0u) << message;
+      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+    }
+  }
+}
+
+}  // namespace
