@@ -11,9 +11,10 @@ namespace {
 
 Map node_replacement(const ReportObjectBase& node) {
   Map r;
-  for (std::string_view name : node.arg_order()) {
-    const FieldRef field = node.field(name);
-    if (!is_ignored(*field)) r.set(name, *field);
+  const auto names = node.arg_order();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const FieldRef field = node.listed_field(i);
+    if (!is_ignored(*field)) r.set(names[i], *field);
   }
   return r;
 }

@@ -164,8 +164,8 @@ class JsonWriter {
     const ReportObjectBase& n = *f.node;
     const auto names = n.arg_order();
     while (f.next < names.size()) {
-      const std::string_view name = names[f.next++];
-      FieldRef field = n.field(name);
+      const std::string_view name = names[f.next];
+      FieldRef field = n.listed_field(f.next++);
       if (is_ignored(*field)) continue;
       if (!f.first) out_.append(", "sv);
       f.first = false;

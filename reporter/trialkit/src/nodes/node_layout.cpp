@@ -82,6 +82,7 @@ constexpr NodeLayout make_layout(NodeKind kind, const KindFields& fields) {
   NodeLayout l;
   l.kind = kind;
   l.arg_order = fields.names;
+  l.arg_ids = fields.order;
   l.slot_of.fill(-1);
   int next = 0;
   auto add_slot = [&](F f) {

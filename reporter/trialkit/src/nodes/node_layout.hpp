@@ -18,6 +18,7 @@ struct NodeLayout {
 
   NodeKind kind = NodeKind::Base;
   std::span<const std::string_view> arg_order;
+  std::span<const FieldId> arg_ids;  // arg_order's fields, position by position
   std::uint64_t listed = 0;          // bit per FieldId: named in arg_order
   std::array<std::int8_t, kFieldCount> slot_of{};  // -1: the kind does not store the field
   std::array<FieldDefault, kMaxSlots> defaults{};

@@ -174,6 +174,10 @@ void ReportObjectBase::store(FieldId field, Value value) {
 
 FieldRef ReportObjectBase::field(std::string_view name) const { return read(field_id(name)); }
 
+FieldRef ReportObjectBase::listed_field(std::size_t position) const {
+  return read(layout().arg_ids[position]);
+}
+
 FieldRef ReportObjectBase::read(FieldId field) const {
   if (field == F::fullid) return FieldRef::computed(fullid());
   if (field == F::idlist) return FieldRef::computed(Value(idlist()));

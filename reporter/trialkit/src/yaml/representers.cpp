@@ -140,10 +140,10 @@ void to_yaml(YAMLDumper& dumper, const Value& data) {
   // the pairs' pointers into them stay put.
   YAMLDumper::MappingParts& parts = dumper.mapping_parts();
   parts.fields.reserve(names.size());
-  for (const std::string_view name : names) {
-    FieldRef field = node.field(name);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    FieldRef field = node.listed_field(i);
     if (is_ignored(*field)) continue;
-    parts.pairs.emplace_back(name, &*parts.fields.emplace_back(std::move(field)));
+    parts.pairs.emplace_back(names[i], &*parts.fields.emplace_back(std::move(field)));
   }
   dumper.represent_parts(YAML_MAP, &node);
 }

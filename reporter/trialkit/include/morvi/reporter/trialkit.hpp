@@ -105,6 +105,8 @@ class ReportObjectBase : public Object, private FieldStore {
 
   // The kind's field names in output order; update stores only these as fields.
   std::span<const std::string_view> arg_order() const noexcept;
+  // The field at `position` of arg_order(), read without looking its name up.
+  FieldRef listed_field(std::size_t position) const;
 
   // --- fields by name ---------------------------------------------------------------------
   // Any field: those of ARG_ORDER, the derived ones (fullid, idlist, a task's or trialkit's
