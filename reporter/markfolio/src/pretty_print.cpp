@@ -3,7 +3,9 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "morvi/errors.hpp"
@@ -26,85 +28,63 @@ constexpr std::size_t kElementRoom = 4096;
 
 std::string_view view(const xmlChar* text) { return reinterpret_cast<const char*>(text); }
 
-// Receives the parser's events and writes the indented text. Callbacks never throw through
-// libxml2: a refusal is recorded and the parser stopped.
-class Printer {
+// Writes the indented text from a document's events, whoever reads the document.
+class Indenter {
  public:
-  Printer(std::string_view indent, std::size_t expected) : indent_(indent) {
+  Indenter(std::string_view indent, std::size_t expected) : indent_(indent) {
     out_.reserve(expected);
     out_.append("<?xml version=\"1.0\"?>\n");
   }
 
-  xmlParserCtxt* ctxt = nullptr;
-  std::string refusal;
-
   utils::DocumentBuffer take() { return std::move(out_); }
+  utils::DocumentBuffer& out() { return out_; }
+  std::size_t depth() const { return open_.size(); }
 
-  static void start(void* self, const xmlChar* name, const xmlChar* prefix, const xmlChar*,
-                    int namespaces, const xmlChar**, int attribute_count, int,
-                    const xmlChar** attributes) {
-    auto& p = *static_cast<Printer*>(self);
-    if (prefix != nullptr || namespaces > 0) return p.refuse("namespaces");
-    const bool inside_text = !p.open_.empty() && p.open_.back().holds_text;
-    p.out_.reserve(kElementRoom + p.open_.size() * p.indent_.size());
-    p.close_start_tag();
-    if (!inside_text) p.indent(p.open_.size());
-    p.out_.append('<');
-    p.out_.append(view(name));
-    for (int i = 0; i < attribute_count; ++i) {
-      const xmlChar* const* a = attributes + 5 * i;
-      if (a[1] != nullptr) return p.refuse("namespaces");
-      p.out_.append(' ');
-      p.out_.append(view(a[0]));
-      p.out_.append("=\"");
-      zorbel::xml::append_escaped_attribute(
-          p.out_, std::string_view(reinterpret_cast<const char*>(a[3]),
-                                   static_cast<std::size_t>(a[4] - a[3])));
-      p.out_.append('"');
-    }
-    p.open_.push_back({inside_text, false});
-    p.start_tag_open_ = true;
+  // Writes "<name"; the attributes follow through out(), then end_start_tag().
+  void begin_start_tag(std::string_view name) {
+    out_.reserve(kElementRoom + open_.size() * indent_.size());
+    inside_text_ = !open_.empty() && open_.back().holds_text;
+    close_start_tag();
+    if (!inside_text_) indent(open_.size());
+    out_.append('<');
+    out_.append(name);
   }
 
-  static void end(void* self, const xmlChar* name, const xmlChar*, const xmlChar*) {
-    auto& p = *static_cast<Printer*>(self);
-    const Open done = p.open_.back();
-    p.open_.pop_back();
-    if (p.start_tag_open_) {
-      p.out_.append("/>");
-      p.start_tag_open_ = false;
+  void end_start_tag() {
+    open_.push_back({inside_text_, false});
+    start_tag_open_ = true;
+  }
+
+  void end_tag(std::string_view name) {
+    const Open done = open_.back();
+    open_.pop_back();
+    if (start_tag_open_) {
+      out_.append("/>");
+      start_tag_open_ = false;
     } else {
-      if (!done.holds_text) p.indent(p.open_.size());
-      p.out_.append("</");
-      p.out_.append(view(name));
-      p.out_.append('>');
+      if (!done.holds_text) indent(open_.size());
+      out_.append("</");
+      out_.append(name);
+      out_.append('>');
     }
-    if (!done.inside_text) p.out_.append('\n');
+    if (!done.inside_text) out_.append('\n');
   }
 
-  static void text(void* self, const xmlChar* chars, int length) {
-    auto& p = *static_cast<Printer*>(self);
-    if (p.open_.empty()) return;  // white space around the root element
-    Open& parent = p.open_.back();
-    if (p.start_tag_open_) {
+  // Readies the output for a piece of text, which the caller then appends. False when the
+  // text cannot be indented (it follows child elements); true with nothing to write for the
+  // white space around the root element, which is dropped.
+  bool begin_text(bool& write) {
+    write = false;
+    if (open_.empty()) return true;
+    Open& parent = open_.back();
+    if (start_tag_open_) {
       parent.holds_text = true;
     } else if (!parent.holds_text) {
-      return p.refuse("text after child elements");
+      return false;
     }
-    p.close_start_tag();
-    zorbel::xml::append_escaped_text(
-        p.out_, std::string_view(reinterpret_cast<const char*>(chars),
-                                 static_cast<std::size_t>(length)));
-  }
-
-  static void comment(void* self, const xmlChar*) {
-    static_cast<Printer*>(self)->refuse("comments");
-  }
-  static void instruction(void* self, const xmlChar*, const xmlChar*) {
-    static_cast<Printer*>(self)->refuse("processing instructions");
-  }
-  static void dtd(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
-    static_cast<Printer*>(self)->refuse("a DTD");
+    close_start_tag();
+    write = true;
+    return true;
   }
 
  private:
@@ -112,11 +92,6 @@ class Printer {
     bool inside_text;  // the element sits in text-bearing content: no line breaks around it
     bool holds_text;   // its content is written on one line, unchanged
   };
-
-  void refuse(const char* what) {
-    if (refusal.empty()) refusal = std::string("cannot indent a document holding ") + what;
-    xmlStopParser(ctxt);
-  }
 
   // Ends a pending start tag once the element turns out to have content.
   void close_start_tag() {
@@ -137,15 +112,82 @@ class Printer {
   utils::DocumentBuffer out_;
   std::vector<Open> open_;
   bool start_tag_open_ = false;
+  bool inside_text_ = false;
+};
+
+// Indents a document from libxml2's SAX2 events. Callbacks never throw through libxml2: a
+// refusal is recorded and the parser stopped.
+class Printer {
+ public:
+  Printer(std::string_view indent, std::size_t expected) : indenter(indent, expected) {}
+
+  Indenter indenter;
+  xmlParserCtxt* ctxt = nullptr;
+  std::string refusal;
+
+  static void start(void* self, const xmlChar* name, const xmlChar* prefix, const xmlChar*,
+                    int namespaces, const xmlChar**, int attribute_count, int,
+                    const xmlChar** attributes) {
+    auto& p = *static_cast<Printer*>(self);
+    if (prefix != nullptr || namespaces > 0) return p.refuse("namespaces");
+    p.indenter.begin_start_tag(view(name));
+    utils::DocumentBuffer& out = p.indenter.out();
+    for (int i = 0; i < attribute_count; ++i) {
+      const xmlChar* const* a = attributes + 5 * i;
+      if (a[1] != nullptr) return p.refuse("namespaces");
+      out.append(' ');
+      out.append(view(a[0]));
+      out.append("=\"");
+      zorbel::xml::append_escaped_attribute(
+          out, std::string_view(reinterpret_cast<const char*>(a[3]),
+                                static_cast<std::size_t>(a[4] - a[3])));
+      out.append('"');
+    }
+    p.indenter.end_start_tag();
+  }
+
+  static void end(void* self, const xmlChar* name, const xmlChar*, const xmlChar*) {
+    static_cast<Printer*>(self)->indenter.end_tag(view(name));
+  }
+
+  static void text(void* self, const xmlChar* chars, int length) {
+    auto& p = *static_cast<Printer*>(self);
+    bool write = false;
+    if (!p.indenter.begin_text(write)) return p.refuse("text after child elements");
+    if (!write) return;
+    zorbel::xml::append_escaped_text(
+        p.indenter.out(), std::string_view(reinterpret_cast<const char*>(chars),
+                                           static_cast<std::size_t>(length)));
+  }
+
+  static void comment(void* self, const xmlChar*) {
+    static_cast<Printer*>(self)->refuse("comments");
+  }
+  static void instruction(void* self, const xmlChar*, const xmlChar*) {
+    static_cast<Printer*>(self)->refuse("processing instructions");
+  }
+  static void dtd(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+    static_cast<Printer*>(self)->refuse("a DTD");
+  }
+
+ private:
+  void refuse(const char* what) {
+    if (refusal.empty()) refusal = std::string("cannot indent a document holding ") + what;
+    xmlStopParser(ctxt);
+  }
 };
 
 struct ContextFree {
   void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
 };
 
+// Indenting adds about half again to compact bytes; untouched reserve costs nothing.
+std::size_t expected_size(std::string_view bytes) { return bytes.size() * 2; }
+
 }  // namespace
 
-utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
+utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_view indent,
+                                           std::string_view what) {
   xmlSAXHandler sax{};
   sax.initialized = XML_SAX2_MAGIC;
   sax.startElementNs = &Printer::start;
@@ -157,8 +199,7 @@ utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view inde
   sax.processingInstruction = &Printer::instruction;
   sax.internalSubset = &Printer::dtd;
 
-  // Indenting adds about half again to compact bytes; untouched reserve costs nothing.
-  Printer printer(indent, bytes.size() * 2);
+  Printer printer(indent, expected_size(bytes));
   std::unique_ptr<xmlParserCtxt, ContextFree> ctxt(
       xmlCreatePushParserCtxt(&sax, &printer, nullptr, 0, nullptr));
   if (!ctxt) throw std::bad_alloc();
@@ -185,7 +226,250 @@ utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view inde
                          message,
                      line, column);
   }
-  return printer.take();
+  return printer.indenter.take();
+}
+
+namespace {
+
+// What a byte means to the quick reader inside text and attribute values.
+enum Byte : unsigned char {
+  kPlain,      // copied as it is
+  kReference,  // '&'
+  kMultibyte,  // the lead byte of a UTF-8 sequence, checked whole
+  kStop,       // ends the run: '<' or the closing quote
+  kOther,      // anything whose indented form might differ, or that might be malformed
+};
+
+struct ByteTable {
+  std::array<Byte, 256> text{};
+  std::array<Byte, 256> attribute{};
+  constexpr ByteTable() {
+    for (int b = 0; b < 256; ++b) {
+      Byte kind = kPlain;
+      if (b < 0x20) kind = kOther;
+      if (b >= 0x80) kind = (b >= 0xC2 && b <= 0xF4) ? kMultibyte : kOther;
+      text[b] = attribute[b] = kind;
+    }
+    // Tab and line feed stay as they are in text; in attribute values parsers turn them
+    // into spaces.
+    text['\t'] = text['\n'] = kPlain;
+    // A '>' would come back as "&gt;", and "]]>" is not allowed in text.
+    text['>'] = attribute['>'] = kOther;
+    text['&'] = attribute['&'] = kReference;
+    text['<'] = kStop;
+    attribute['<'] = kOther;
+    attribute['"'] = kStop;
+  }
+};
+constexpr ByteTable kBytes;
+
+// Length of the UTF-8 sequence at `p` when it encodes an XML character, else 0.
+std::size_t xml_char_length(const unsigned char* p, const unsigned char* end) {
+  const auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  const std::size_t left = static_cast<std::size_t>(end - p);
+  const unsigned char b = p[0];
+  if (b <= 0xDF) return left >= 2 && cont(p[1]) ? 2 : 0;
+  if (b <= 0xEF) {
+    if (left < 3 || !cont(p[1]) || !cont(p[2])) return 0;
+    if (b == 0xE0 && p[1] < 0xA0) return 0;  // overlong
+    if (b == 0xED && p[1] > 0x9F) return 0;  // surrogates
+    if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+    return 3;
+  }
+  if (left < 4 || !cont(p[1]) || !cont(p[2]) || !cont(p[3])) return 0;
+  if (b == 0xF0 && p[1] < 0x90) return 0;  // overlong
+  if (b == 0xF4 && p[1] > 0x8F) return 0;  // beyond U+10FFFF
+  return 4;
+}
+
+// The references whose decoded character the indenter writes back as the same reference.
+std::size_t reference_length(std::string_view rest, bool attribute) {
+  for (std::string_view ref : {"&amp;", "&lt;", "&gt;", "&#13;"}) {
+    if (rest.starts_with(ref)) return ref.size();
+  }
+  if (attribute) {
+    for (std::string_view ref : {"&quot;", "&#10;", "&#9;"}) {
+      if (rest.starts_with(ref)) return ref.size();
+    }
+  }
+  return 0;
+}
+
+bool name_start(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool name_char(unsigned char c) {
+  return name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// Longest name, and longest text or attribute value, the quick reader takes: libxml2 limits
+// both, and whatever comes near a limit is left to it.
+constexpr std::size_t kMaxName = 1000;
+constexpr std::size_t kMaxRun = std::size_t{100} << 20;
+
+// Reads the plain form the compact writer produces, with a quick check of every byte, and
+// indents it. Anything outside that form (other references, other white space in tags,
+// comments, names with colons or beyond ASCII, a '>' or carriage return in text, anything
+// malformed) makes it give up: nullopt, and libxml2 reads the document instead, so every
+// verdict and every message stays libxml2's. A document it takes is one libxml2 reads as
+// well-formed into the same events, and whose indented form holds every text and attribute
+// value as written.
+class QuickReader {
+ public:
+  QuickReader(std::string_view bytes, std::string_view indent, std::size_t expected)
+      : p_(bytes.data()), end_(bytes.data() + bytes.size()), indenter_(indent, expected) {}
+
+  std::optional<utils::DocumentBuffer> run() {
+    constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    if (rest().starts_with(kDeclaration)) p_ += kDeclaration.size();
+    skip_space();
+    if (!element()) return std::nullopt;
+    skip_space();
+    if (p_ != end_) return std::nullopt;
+    return indenter_.take();
+  }
+
+ private:
+  std::string_view rest() const { return {p_, static_cast<std::size_t>(end_ - p_)}; }
+  bool at(char c) const { return p_ != end_ && *p_ == c; }
+
+  void skip_space() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+  }
+
+  std::string_view name() {
+    const char* begin = p_;
+    if (p_ == end_ || !name_start(static_cast<unsigned char>(*p_))) return {};
+    ++p_;
+    while (p_ != end_ && name_char(static_cast<unsigned char>(*p_))) ++p_;
+    const std::string_view found(begin, static_cast<std::size_t>(p_ - begin));
+    // Names from "xml" on are reserved, "xmlns" declares namespaces: left to libxml2.
+    const bool reserved = found.size() >= 3 && (found[0] | 0x20) == 'x' &&
+                          (found[1] | 0x20) == 'm' && (found[2] | 0x20) == 'l';
+    return found.size() > kMaxName || reserved ? std::string_view() : found;
+  }
+
+  // Checks a run of text or of an attribute value up to its stop byte and copies it.
+  bool run_of(const std::array<Byte, 256>& table, bool attribute) {
+    const char* begin = p_;
+    while (p_ != end_) {
+      const Byte kind = table[static_cast<unsigned char>(*p_)];
+      if (kind == kPlain) {
+        ++p_;
+      } else if (kind == kStop) {
+        break;
+      } else if (kind == kReference) {
+        const std::size_t n = reference_length(rest(), attribute);
+        if (n == 0) return false;
+        p_ += n;
+      } else if (kind == kMultibyte) {
+        const std::size_t n = xml_char_length(reinterpret_cast<const unsigned char*>(p_),
+                                               reinterpret_cast<const unsigned char*>(end_));
+        if (n == 0) return false;
+        p_ += n;
+      } else {
+        return false;
+      }
+    }
+    if (p_ == end_ || static_cast<std::size_t>(p_ - begin) > kMaxRun) return false;
+    indenter_.out().append(std::string_view(begin, static_cast<std::size_t>(p_ - begin)));
+    return true;
+  }
+
+  // The start tag after its '<': the name and ` name="value"` attributes, then '>' or "/>".
+  bool start_tag(bool& empty) {
+    const std::string_view tag = name();
+    if (tag.empty() || indenter_.depth() >= static_cast<std::size_t>(zorbel::xml::kMaxDepth)) {
+      return false;
+    }
+    indenter_.begin_start_tag(tag);
+    utils::DocumentBuffer& out = indenter_.out();
+    attributes_.clear();
+    while (at(' ')) {
+      ++p_;
+      const std::string_view key = name();
+      if (key.empty() || !rest().starts_with("=\"")) return false;
+      if (std::find(attributes_.begin(), attributes_.end(), key) != attributes_.end()) {
+        return false;
+      }
+      if (attributes_.size() == kMaxAttributes) return false;
+      attributes_.push_back(key);
+      p_ += 2;
+      out.append(' ');
+      out.append(key);
+      out.append("=\"");
+      if (!run_of(kBytes.attribute, true)) return false;
+      ++p_;
+      out.append('"');
+    }
+    indenter_.end_start_tag();
+    stack_.push_back(tag);
+    empty = rest().starts_with("/>");
+    if (empty) {
+      p_ += 2;
+      return true;
+    }
+    if (!at('>')) return false;
+    ++p_;
+    return true;
+  }
+
+  // The root element and everything inside it, without recursion.
+  bool element() {
+    if (!at('<')) return false;
+    ++p_;
+    bool empty = false;
+    if (!start_tag(empty)) return false;
+    if (empty) {
+      close();
+      return true;
+    }
+    while (!stack_.empty()) {
+      if (at('<')) {
+        ++p_;
+        if (at('/')) {
+          ++p_;
+          const std::string_view tag = name();
+          if (tag.empty() || tag != stack_.back() || !at('>')) return false;
+          ++p_;
+          close();
+        } else {
+          if (!start_tag(empty)) return false;
+          if (empty) close();
+        }
+      } else {
+        bool write = false;
+        if (!indenter_.begin_text(write) || !run_of(kBytes.text, false)) return false;
+      }
+    }
+    return true;
+  }
+
+  void close() {
+    indenter_.end_tag(stack_.back());
+    stack_.pop_back();
+  }
+
+  // Beyond this many attributes on one element the duplicate check would grow slow.
+  static constexpr std::size_t kMaxAttributes = 64;
+
+  const char* p_;
+  const char* end_;
+  Indenter indenter_;
+  std::vector<std::string_view> stack_;
+  std::vector<std::string_view> attributes_;
+};
+
+}  // namespace
+
+std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,
+                                                        std::string_view indent) {
+  return QuickReader(bytes, indent, expected_size(bytes)).run();
+}
+
+utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
+  if (auto quick = quick_pretty_print(bytes, indent)) return std::move(*quick);
+  return libxml2_pretty_print(bytes, indent, what);
 }
 
 }  // namespace morvi::reporter::markfolio

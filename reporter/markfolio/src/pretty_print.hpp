@@ -1,5 +1,6 @@
 #pragma once
 // Parsing XML bytes back and indenting them.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,9 @@ namespace morvi::reporter::markfolio {
 // elements as `<name/>`. An element holding text keeps its whole content on one line,
 // unchanged, so no whitespace is ever added to data.
 //
-// The text is produced from libxml2's SAX2 events while the parser checks every byte, so no
-// parsed tree is built and freed in between. Parser options: XML_PARSE_HUGE lifts libxml2's
+// Documents in the plain form zorbel::xml::to_bytes writes are checked and indented in one quick
+// pass of their own; any other document goes to libxml2, whose SAX2 events are indented while
+// its parser checks every byte, so no parsed tree is built and freed in between. Parser options: XML_PARSE_HUGE lifts libxml2's
 // limits of 256 levels of nesting and 10 MB per text node (a long detail is data; the depth of
 // the trees written here is bounded by zorbel::xml::kMaxDepth); XML_PARSE_NONET, no DTD loading,
 // and a DTD refused before its declarations are read, so nothing is fetched and no entity but
@@ -24,5 +26,12 @@ namespace morvi::reporter::markfolio {
 // processing instructions, DTDs and namespaces are never written by this package and are
 // refused with SerializationError rather than reshaped.
 utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what);
+
+// The two readers pretty_print chooses between. The quick one returns nullopt for anything it
+// does not take, well-formed or not; what it takes, libxml2 indents to the same text.
+std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,
+                                                        std::string_view indent);
+utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_view indent,
+                                           std::string_view what);
 
 }  // namespace morvi::reporter::markfolio
