@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "node_layout.hpp"
+#include "node_pool.hpp"
 
 namespace morvi::reporter::trialkit {
 
@@ -13,7 +14,8 @@ std::shared_ptr<Child> ReportObjectBase::adopt(Value id, Value seq_num, Value ty
   check_no_cycle("id", id);
   check_no_cycle("seq_num", seq_num);
   check_no_cycle("type", type);
-  auto child = std::make_shared<Child>(std::move(id), std::move(seq_num), this, std::move(type));
+  auto child = std::allocate_shared<Child>(NodeAllocator<Child>(), std::move(id),
+                                          std::move(seq_num), this, std::move(type));
   List& children = fields().ref(layout(), layout().children_slot).as_list();
   children.push_back(Value::node(child));
   child->in_list_ = true;
@@ -27,7 +29,8 @@ TrialKit::TrialKit(Value id, Value seq_num, Value type)
 }
 
 std::shared_ptr<TrialKit> TrialKit::create(Value id, Value seq_num, Value type) {
-  return std::make_shared<TrialKit>(std::move(id), std::move(seq_num), std::move(type));
+  return std::allocate_shared<TrialKit>(NodeAllocator<TrialKit>(), std::move(id),
+                                        std::move(seq_num), std::move(type));
 }
 
 Task::Task(Value id, Value seq_num, ReportObjectBase* parent, Value type)
