@@ -3,6 +3,8 @@
 // otherwise.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -127,6 +129,47 @@ TEST(DocumentsAgainstOracle, GeneratedJobs) {
     jobs.push_back(std::move(job));
   }
   expect_oracle_agrees(cases);
+}
+
+// Each character that keeps a word from being written plain, at every place of short texts,
+// alone and beside a space.
+TEST(DocumentsAgainstOracle, TextsWithOneDisturbingCharacterAtEachPlace) {
+  const std::vector<std::string> disturbing = {":", "#", " ", "\t", "\x7f", "\x1f", "\xc3\xa9", "-", "?",
+                                               "'", "\"", "!", "%", ": ", " #", "\n", "\x80"};
+  std::vector<Case> cases;
+  for (const std::size_t length : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 25u}) {
+    for (const std::string& d : disturbing) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string text(length, 'w');
+        text.replace(at, 1, d);
+        const Value v(Map{{"k", Value(text)}, {"l", Value::list({Value(text)})}});
+        cases.push_back({tagged(v), [v] { return JSONDumper::encode(v); }, [v] { return YAMLDumper::dump(v); }});
+      }
+    }
+  }
+  expect_oracle_agrees(cases);
+}
+
+// A document written to a file goes out in chunks cut between values: it must read the same as
+// the oracle's, escapes and characters beyond ASCII included wherever the cuts fall.
+TEST(DocumentsAgainstOracle, ADocumentWrittenToAFileInChunks) {
+  ValueGenerator gen(31);
+  List items;
+  std::size_t approximate = 0;
+  for (int i = 0; approximate < (std::size_t{5} << 20); ++i) {
+    std::string text = gen.text() + std::string(static_cast<std::size_t>(i % 997), 'x') + "\"\x01\xe2\x82\xac\xf0\x9f\x98\x80";
+    approximate += text.size() * 2;
+    items.push_back(Value(Map{{"t", Value(std::move(text))}, {"n", Value::list({Value(Map{{"r", Value(gen.real())}})})}}));
+  }
+  const Value document(std::move(items));
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "chunked.json";
+  JSONDumper::encode_file(document, path.string());
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream file;
+  file << in.rdbuf();
+  std::filesystem::remove(path);
+  const std::string written_text = file.str();
+  expect_oracle_agrees({{tagged(document), [&] { return written_text; }, [&] { return YAMLDumper::dump(document); }}});
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "morvi/datetime.hpp"
 #include "morvi/errors.hpp"
@@ -97,6 +101,34 @@ TEST(JsonHook, RefusesWhatItCannotConvertNamingTheKind) {
   }
   EXPECT_THROW(JSONDumper::default_(Value(Map{})), SerializationError);
   EXPECT_THROW(JSONDumper::default_(Value("plain text")), SerializationError);
+}
+
+// A file is written whole or not at all: a refusal after the first chunks went out, or a
+// folder that does not exist, leaves no file, no temporary beside it, and an older file as it was.
+TEST(JsonFile, FailuresLeaveNothingHalfWritten) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / "json_file_failures";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path path = dir / "results.json";
+  std::ofstream(path) << "older";
+  List items;
+  for (int i = 0; i < 40000; ++i) items.push_back(Value(Map{{"text", Value(std::string(64, 'a'))}, {"l", Value::list({Value(Map{})})}}));
+  items.push_back(Value::opaque(std::make_shared<Gadget>()));
+  EXPECT_THROW(JSONDumper::encode_file(Value(std::move(items)), path.string()), SerializationError);
+  std::ifstream in(path);
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "older");
+  EXPECT_THROW(JSONDumper::encode_file(Value(1), (dir / "missing" / "results.json").string()), std::system_error);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) left.push_back(entry.path().filename().string());
+  EXPECT_THAT(left, ::testing::ElementsAre("results.json"));
+  JSONDumper::encode_file(Value::list({1, "\xc3\xa9"}), path.string());
+  std::ifstream again(path);
+  std::getline(again, kept);
+  EXPECT_EQ(kept, R"([1, "\u00e9"])");
+  fs::remove_all(dir);
 }
 
 // A value nested `depth` lists deep; taken apart level by level so that freeing it never

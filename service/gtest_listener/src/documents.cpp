@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "morvi/reporter/markfolio.hpp"
+#include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/service/junit/export.hpp"
 
 namespace morvi::service::gtest_listener {
@@ -57,7 +58,7 @@ void write_all(const fs::path& dir, const reporter::trialkit::TrialKit& trialkit
     return;
   }
   const fs::path json = dir / "results.json";
-  const bool json_written = attempt(json, errors, [&] { write_whole(json, trialkit.dump_json()); });
+  const bool json_written = attempt(json, errors, [&] { reporter::trialkit::JSONDumper::write_results(trialkit, json.string()); });
   const fs::path yaml = dir / "results.yaml";
   attempt(yaml, errors, [&] { write_whole(yaml, trialkit.dump_yaml()); });
   attempt(dir / "ResultsDetails.xml", errors, [&] {

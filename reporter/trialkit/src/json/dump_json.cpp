@@ -1,4 +1,5 @@
-// ReportObjectBase::dump_json: the results document of a node's subtree as JSON text.
+// ReportObjectBase::dump_json and JSONDumper::write_results: the results document of a node's subtree as JSON
+// text, returned or written to a file.
 #include <memory>
 #include <string>
 
@@ -6,12 +7,21 @@
 #include "morvi/reporter/trialkit/json.hpp"
 
 namespace morvi::reporter::trialkit {
+namespace {
 
-std::string ReportObjectBase::dump_json() const {
-  // The header holds the node for the length of this call only, so it does not own it.
+// The header holds the node for the length of the caller's call only, so it does not own it.
+Value document_of(const ReportObjectBase& node) {
   const ReportHeader header(
-      Value::node(std::shared_ptr<Object>(std::shared_ptr<Object>(), const_cast<ReportObjectBase*>(this))));
-  return JSONDumper::encode(Value(header.as_dict()));
+      Value::node(std::shared_ptr<Object>(std::shared_ptr<Object>(), const_cast<ReportObjectBase*>(&node))));
+  return Value(header.as_dict());
+}
+
+}  // namespace
+
+std::string ReportObjectBase::dump_json() const { return JSONDumper::encode(document_of(*this)); }
+
+void JSONDumper::write_results(const ReportObjectBase& node, const std::string& path) {
+  encode_file(document_of(node), path);
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -5,11 +5,16 @@
 // machine's, so any depth is written on any thread.
 #include <array>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "../text/datetime_text.hpp"
@@ -35,16 +40,26 @@ constexpr std::array<bool, 256> kVerbatim = [] {
 // The longest piece written without a new reservation: a \u escape pair or a number.
 constexpr std::size_t kPiece = 32;
 
+// What a writer with a file holds before handing it on: large enough that the writes are
+// few, small enough that the document never sits in memory whole.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
 class JsonWriter {
  public:
-  JsonWriter() { open_.reserve(64); }
+  // With a `sink`, the text goes there in chunks, each cut between two values.
+  explicit JsonWriter(std::ostream* sink = nullptr) : sink_(sink) { open_.reserve(64); }
   std::string document() const { return out_.str(); }
+  void flush() {
+    sink_->write(out_.view().data(), static_cast<std::streamsize>(out_.size()));
+    out_.truncate(0);
+  }
 
   // Writes `root` whole: each container is opened when met and its elements are written from
   // the stack.
   void write(const Value& root) {
     value(root);
     while (!open_.empty()) {
+      if (sink_ != nullptr && out_.size() >= kChunk) flush();
       if (fill(open_.back())) continue;
       Frame& f = open_.back();
       switch (f.kind) {
@@ -361,6 +376,7 @@ class JsonWriter {
     out_.append('}');
   }
 
+  std::ostream* sink_;
   utils::DocumentBuffer out_;
   std::vector<Frame> open_;
   std::size_t nodes_open_ = 0;  // node frames on the stack
@@ -373,6 +389,24 @@ std::string JSONDumper::encode(const Value& value) {
   JsonWriter writer;
   writer.write(value);
   return writer.document();
+}
+
+void JSONDumper::encode_file(const Value& value, const std::string& path) {
+  const std::string temporary = path + ".tmp";
+  try {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::system_error(errno, std::generic_category(), "cannot open '" + temporary + "'");
+    JsonWriter writer(&file);
+    writer.write(value);
+    writer.flush();
+    file.close();
+    if (!file) throw std::system_error(std::make_error_code(std::errc::io_error), "cannot write '" + temporary + "'");
+    std::filesystem::rename(temporary, path);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw;
+  }
 }
 
 }  // namespace morvi::reporter::trialkit

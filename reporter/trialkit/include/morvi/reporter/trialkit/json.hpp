@@ -17,6 +17,8 @@
 #pragma GCC visibility push(default)
 namespace morvi::reporter::trialkit {
 
+class ReportObjectBase;
+
 class JSONDumper {
  public:
   // Report nodes nested deeper than this (a node below this many others, each in the child
@@ -38,6 +40,14 @@ class JSONDumper {
   // the caller's stack). Throws SerializationError for a value neither the writer nor default_
   // can write, or for report nodes nested past max_depth; nothing is returned then.
   static std::string encode(const Value& value);
+  // encode(value) written to the file `path` as it is made, never whole in memory: into a
+  // temporary file beside it, renamed over `path` once complete. On any failure (the refusals
+  // of encode, or std::system_error for the file) the temporary file is removed and `path` is
+  // as it was.
+  static void encode_file(const Value& value, const std::string& path);
+  // The results document of `node`'s subtree (as ReportObjectBase::dump_json returns it)
+  // written by encode_file.
+  static void write_results(const ReportObjectBase& node, const std::string& path);
 };
 
 }  // namespace morvi::reporter::trialkit
