@@ -103,12 +103,18 @@ bool creates_node(EventKind kind) noexcept {
 }
 
 std::string encode_event(const Event& event) {
-  json line = json::object();
-  line["event"] = event_name(event.kind);
-  line["node"] = event.node;
-  if (creates_node(event.kind)) line["child"] = event.child;
-  line["args"] = encode_map(event.args);
-  return line.dump(-1, ' ', false, json::error_handler_t::strict);
+  std::string line = "{\"event\":\"";
+  line += event_name(event.kind);
+  line += "\",\"node\":";
+  line += std::to_string(event.node);
+  if (creates_node(event.kind)) {
+    line += ",\"child\":";
+    line += std::to_string(event.child);
+  }
+  line += ",\"args\":";
+  write_map(line, event.args);
+  line.push_back('}');
+  return line;
 }
 
 Event decode_event(std::string_view line) {

@@ -1,9 +1,12 @@
 #include "morvi/service/protocol/value_codec.hpp"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "morvi/datetime.hpp"
@@ -27,114 +30,264 @@ class RemoteObject : public Object {
   std::string repr_;
 };
 
-json tagged(const char* tag) {
-  json out = json::object();
-  out["$"] = tag;
-  return out;
-}
-
 void check_depth(int depth) {
   if (depth > kMaxDepth)
     throw SerializationError("a value nested deeper than " + std::to_string(kMaxDepth) +
                              " levels cannot be encoded");
 }
 
-json encode(const Value& value, int depth);
-
-json encode_map_at(const Map& map, int depth) {
-  check_depth(depth);
-  const bool plain = !map.contains("$");
-  if (plain) {
-    json out = json::object();
-    // The keys of a Map are unique, so each member is appended without a search.
-    auto& members = out.get_ref<json::object_t&>();
-    members.reserve(map.size());
-    for (const auto& [key, item] : map) members.emplace_back(key, encode(item, depth + 1));
-    return out;
+// The length of the UTF-8 sequence that starts at `p`, or 0 when it is not a valid one
+// (overlong forms, surrogates and code points past U+10FFFF are not).
+std::size_t utf8_length(const unsigned char* p, std::size_t left) {
+  const unsigned char c = p[0];
+  std::size_t n;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
   }
-  json out = tagged("map");
-  json entries = json::array();
-  for (const auto& [key, item] : map) entries.push_back(json::array({key, encode(item, depth + 1)}));
-  out["v"] = std::move(entries);
-  return out;
+  if (left < n || p[1] < low || p[1] > high) return 0;
+  for (std::size_t i = 2; i < n; ++i)
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  return n;
 }
 
-json encode_list(const List& list, int depth) {
-  check_depth(depth);
-  json out = json::array();
-  for (const Value& item : list) out.push_back(encode(item, depth + 1));
-  return out;
-}
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
 
-json encode_float(double x) {
-  if (std::isfinite(x)) return json(x);
-  json out = tagged("float");
-  out["v"] = std::isnan(x) ? "nan" : (x > 0 ? "inf" : "-inf");
-  return out;
-}
-
-json encode(const Value& value, int depth) {
-  switch (value.kind()) {
-    case Kind::None: return nullptr;
-    case Kind::Bool: return value.as_bool();
-    case Kind::Int: return value.as_int();
-    case Kind::Float: return encode_float(value.as_number());
-    case Kind::Text: return value.as_text();
-    case Kind::List: return encode_list(value.as_list(), depth);
-    case Kind::Tuple: {
-      json out = tagged("tuple");
-      out["v"] = encode_list(value.as_list(), depth + 1);
-      return out;
+  void text(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out_.push_back('"');
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    std::size_t i = 0;
+    while (i < s.size()) {
+      // Runs of plain characters go out whole.
+      std::size_t j = i;
+      while (j < s.size() && p[j] >= 0x20 && p[j] < 0x80 && p[j] != '"' && p[j] != '\\') ++j;
+      out_.append(s.data() + i, j - i);
+      i = j;
+      if (i == s.size()) break;
+      const unsigned char c = p[i];
+      if (c >= 0x80) {
+        const std::size_t n = utf8_length(p + i, s.size() - i);
+        if (n == 0)
+          throw SerializationError("a text with invalid UTF-8 at byte " + std::to_string(i) +
+                                   " cannot be encoded");
+        out_.append(s.data() + i, n);
+        i += n;
+        continue;
+      }
+      out_.push_back('\\');
+      switch (c) {
+        case '"': out_.push_back('"'); break;
+        case '\\': out_.push_back('\\'); break;
+        case '\b': out_.push_back('b'); break;
+        case '\t': out_.push_back('t'); break;
+        case '\n': out_.push_back('n'); break;
+        case '\f': out_.push_back('f'); break;
+        case '\r': out_.push_back('r'); break;
+        default:
+          out_ += "u00";
+          out_.push_back(kHex[c >> 4]);
+          out_.push_back(kHex[c & 0xF]);
+      }
+      ++i;
     }
-    case Kind::Map: return encode_map_at(value.as_map(), depth);
-    case Kind::AttrMap: {
-      json out = tagged("attrmap");
-      out["v"] = encode_map_at(value.as_map(), depth + 1);
-      return out;
-    }
-    case Kind::DateTime: {
-      const DateTime& d = value.as_datetime();
-      json out = tagged("datetime");
-      out["v"] = json::array({d.year(), d.month(), d.day(), d.hour(), d.minute(), d.second(),
-                              d.microsecond()});
-      if (d.aware()) out["offset"] = *d.utc_offset_minutes();
-      return out;
-    }
-    case Kind::Result: {
-      const results::TestResult& r = value.as_result();
-      json out = tagged("result");
-      out["code"] = std::string(r.value());
-      if (!r.reason().empty()) out["reason"] = r.reason();
-      if (!r.data().empty()) out["data"] = encode_map_at(r.data(), depth + 1);
-      return out;
-    }
-    case Kind::Tally: {
-      const results::ResultCounter& c = value.as_tally();
-      json out = tagged("tally");
-      json counts = json::array();
-      for (const auto& [key, n] : c.items()) counts.push_back(json::array({key, n}));
-      out["counts"] = std::move(counts);
-      out["weight"] = encode_float(c.weight());
-      return out;
-    }
-    case Kind::Error: {
-      const ErrorValue& e = value.as_error();
-      json out = tagged("error");
-      out["kind"] = e.kind;
-      out["args"] = encode_list(e.args, depth + 1);
-      return out;
-    }
-    case Kind::Opaque: {
-      const auto& object = value.as_object();
-      json out = tagged("opaque");
-      out["type"] = object->type_name();
-      out["repr"] = object->repr();
-      return out;
-    }
-    case Kind::Node: break;
+    out_.push_back('"');
   }
-  throw SerializationError("a report node cannot travel as a value; nodes are named by handle");
-}
+
+  void integer(std::int64_t n) {
+    char buffer[24];
+    const char* end = std::to_chars(buffer, buffer + sizeof buffer, n).ptr;
+    out_.append(buffer, static_cast<std::size_t>(end - buffer));
+  }
+
+  // The shortest text that reads back as the same double, in the JSON library's own form
+  // ("1.0", "1e+20"), so that lines written before stay byte-identical.
+  void real(double x) {
+    if (!std::isfinite(x)) {
+      out_ += R"({"$":"float","v":")";
+      out_ += std::isnan(x) ? "nan" : (x > 0 ? "inf" : "-inf");
+      out_ += "\"}";
+      return;
+    }
+    char buffer[64];
+    const char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, x);
+    out_.append(buffer, static_cast<std::size_t>(end - buffer));
+  }
+
+  void tag(const char* name) {
+    out_ += R"({"$":")";
+    out_ += name;
+    out_.push_back('"');
+  }
+
+  // `,"key":` inside a tagged object.
+  void member(const char* key) {
+    out_ += ",\"";
+    out_ += key;
+    out_ += "\":";
+  }
+
+  void map_at(const Map& map, int depth) {
+    check_depth(depth);
+    if (!map.contains("$")) {
+      out_.push_back('{');
+      bool first = true;
+      for (const auto& [key, item] : map) {
+        if (!first) out_.push_back(',');
+        first = false;
+        text(key);
+        out_.push_back(':');
+        value(item, depth + 1);
+      }
+      out_.push_back('}');
+      return;
+    }
+    tag("map");
+    member("v");
+    out_.push_back('[');
+    bool first = true;
+    for (const auto& [key, item] : map) {
+      if (!first) out_.push_back(',');
+      first = false;
+      out_.push_back('[');
+      text(key);
+      out_.push_back(',');
+      value(item, depth + 1);
+      out_.push_back(']');
+    }
+    out_ += "]}";
+  }
+
+  void list(const List& list, int depth) {
+    check_depth(depth);
+    out_.push_back('[');
+    bool first = true;
+    for (const Value& item : list) {
+      if (!first) out_.push_back(',');
+      first = false;
+      value(item, depth + 1);
+    }
+    out_.push_back(']');
+  }
+
+  void value(const Value& value, int depth) {
+    switch (value.kind()) {
+      case Kind::None: out_ += "null"; return;
+      case Kind::Bool: out_ += value.as_bool() ? "true" : "false"; return;
+      case Kind::Int: integer(value.as_int()); return;
+      case Kind::Float: real(value.as_number()); return;
+      case Kind::Text: text(value.as_text()); return;
+      case Kind::List: list(value.as_list(), depth); return;
+      case Kind::Tuple:
+        tag("tuple");
+        member("v");
+        list(value.as_list(), depth + 1);
+        out_.push_back('}');
+        return;
+      case Kind::Map: map_at(value.as_map(), depth); return;
+      case Kind::AttrMap:
+        tag("attrmap");
+        member("v");
+        map_at(value.as_map(), depth + 1);
+        out_.push_back('}');
+        return;
+      case Kind::DateTime: {
+        const DateTime& d = value.as_datetime();
+        tag("datetime");
+        member("v");
+        const int parts[] = {d.year(),   d.month(),  d.day(),        d.hour(),
+                             d.minute(), d.second(), d.microsecond()};
+        char separator = '[';
+        for (const int part : parts) {
+          out_.push_back(separator);
+          separator = ',';
+          integer(part);
+        }
+        out_.push_back(']');
+        if (d.aware()) {
+          member("offset");
+          integer(*d.utc_offset_minutes());
+        }
+        out_.push_back('}');
+        return;
+      }
+      case Kind::Result: {
+        const results::TestResult& r = value.as_result();
+        tag("result");
+        member("code");
+        text(r.value());
+        if (!r.reason().empty()) {
+          member("reason");
+          text(r.reason());
+        }
+        if (!r.data().empty()) {
+          member("data");
+          map_at(r.data(), depth + 1);
+        }
+        out_.push_back('}');
+        return;
+      }
+      case Kind::Tally: {
+        const results::ResultCounter& c = value.as_tally();
+        tag("tally");
+        member("counts");
+        out_.push_back('[');
+        bool first = true;
+        for (const auto& [key, n] : c.items()) {
+          if (!first) out_.push_back(',');
+          first = false;
+          out_.push_back('[');
+          text(key);
+          out_.push_back(',');
+          integer(n);
+          out_.push_back(']');
+        }
+        out_.push_back(']');
+        member("weight");
+        real(c.weight());
+        out_.push_back('}');
+        return;
+      }
+      case Kind::Error: {
+        const ErrorValue& e = value.as_error();
+        tag("error");
+        member("kind");
+        text(e.kind);
+        member("args");
+        list(e.args, depth + 1);
+        out_.push_back('}');
+        return;
+      }
+      case Kind::Opaque: {
+        const auto& object = value.as_object();
+        tag("opaque");
+        member("type");
+        text(object->type_name());
+        member("repr");
+        text(object->repr());
+        out_.push_back('}');
+        return;
+      }
+      case Kind::Node: break;
+    }
+    throw SerializationError("a report node cannot travel as a value; nodes are named by handle");
+  }
+
+ private:
+  std::string& out_;
+};
 
 // Decoding keeps the JSON pointer of the value it reads, for the messages.
 class Decoder {
@@ -310,9 +463,16 @@ class Decoder {
 
 }  // namespace
 
-json encode_value(const Value& value) { return encode(value, 0); }
+void write_value(std::string& out, const Value& value) { Writer(out).value(value, 0); }
 
-json encode_map(const Map& map) { return encode_map_at(map, 0); }
+void write_map(std::string& out, const Map& map) { Writer(out).map_at(map, 0); }
+
+// The records a reader asks for go through the same text.
+json encode_value(const Value& value) {
+  std::string text;
+  write_value(text, value);
+  return json::parse(text);
+}
 
 Value decode_value(const Json& json) { return Decoder().value(json, "", 0); }
 

@@ -17,6 +17,8 @@
 //   opaque object               {"$": "opaque", "type": "Name", "repr": "<Name ...>"}
 //
 // Nesting deeper than kMaxDepth is refused both ways.
+#include <string>
+
 #include <nlohmann/json.hpp>
 
 #include "morvi/service/protocol/protocol.hpp"
@@ -29,13 +31,17 @@ namespace morvi::service::protocol {
 // documents of a rebuilt tree list its entries as the runner's do.
 using Json = nlohmann::ordered_json;
 
-// SerializationError for a report node or nesting past kMaxDepth.
+// Appends the encoded text of `value` to `out`, compact, with no white space. SerializationError
+// for a report node, nesting past kMaxDepth or a text that is not valid UTF-8.
+void write_value(std::string& out, const Value& value);
+void write_map(std::string& out, const Map& map);
+
+// The same encoding as a JSON value.
 Json encode_value(const Value& value);
 // ProtocolError naming the position (a JSON pointer) and the reason for a shape that is not an
 // encoded value.
 Value decode_value(const Json& json);
 
-Json encode_map(const Map& map);
 Map decode_map(const Json& json);
 
 }  // namespace morvi::service::protocol
