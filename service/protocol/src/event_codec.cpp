@@ -4,6 +4,7 @@
 
 #include "morvi/service/protocol/event.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
+#include "text_reader.hpp"
 
 namespace morvi::service::protocol {
 namespace {
@@ -121,6 +122,12 @@ Event decode_event(std::string_view line) {
   if (line.size() > kMaxFrameSize)
     refuse("", "a frame of " + std::to_string(line.size()) + " bytes is over the limit of " +
                    std::to_string(kMaxFrameSize) + " bytes");
+  if (std::optional<Event> event = read_event_text(line)) {
+    check_args(*event, event_name(event->kind));
+    return std::move(*event);
+  }
+  // The line is not in the encoder's own shape: read through a JSON tree, which takes what
+  // JSON allows and says where and why it refuses the rest.
   // Nesting is counted before parsing, so a deep frame is refused by its depth.
   int depth = 0;
   bool in_text = false;
@@ -147,6 +154,8 @@ Event decode_event(std::string_view line) {
     const bool utf8 = what.find("UTF-8") != std::string::npos;
     refuse("", std::string(utf8 ? "invalid UTF-8" : "not JSON") + " at byte " +
                    std::to_string(e.byte) + " (" + what + ")");
+  } catch (const json::out_of_range& e) {
+    refuse("", std::string("a number out of range (") + e.what() + ")");
   }
   if (!frame.is_object()) refuse("", "a frame must be a JSON object");
   const auto name_it = frame.find("event");

@@ -11,33 +11,10 @@
 
 #include "morvi/datetime.hpp"
 #include "morvi/results.hpp"
+#include "codec_parts.hpp"
 
 namespace morvi::service::protocol {
-namespace {
 
-using json = Json;
-
-// An object of the runner's that reached us as its type name and representation.
-class RemoteObject : public Object {
- public:
-  RemoteObject(std::string type, std::string repr)
-      : type_(std::move(type)), repr_(std::move(repr)) {}
-  std::string type_name() const override { return type_; }
-  std::string repr() const override { return repr_; }
-
- private:
-  std::string type_;
-  std::string repr_;
-};
-
-void check_depth(int depth) {
-  if (depth > kMaxDepth)
-    throw SerializationError("a value nested deeper than " + std::to_string(kMaxDepth) +
-                             " levels cannot be encoded");
-}
-
-// The length of the UTF-8 sequence that starts at `p`, or 0 when it is not a valid one
-// (overlong forms, surrogates and code points past U+10FFFF are not).
 std::size_t utf8_length(const unsigned char* p, std::size_t left) {
   const unsigned char c = p[0];
   std::size_t n;
@@ -59,6 +36,16 @@ std::size_t utf8_length(const unsigned char* p, std::size_t left) {
   for (std::size_t i = 2; i < n; ++i)
     if (p[i] < 0x80 || p[i] > 0xBF) return 0;
   return n;
+}
+
+namespace {
+
+using json = Json;
+
+void check_depth(int depth) {
+  if (depth > kMaxDepth)
+    throw SerializationError("a value nested deeper than " + std::to_string(kMaxDepth) +
+                             " levels cannot be encoded");
 }
 
 class Writer {

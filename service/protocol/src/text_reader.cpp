@@ -1,0 +1,473 @@
+#include "text_reader.hpp"
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "morvi/datetime.hpp"
+#include "morvi/results.hpp"
+#include "codec_parts.hpp"
+
+namespace morvi::service::protocol {
+namespace {
+
+// Thrown to leave the fast reader; never seen outside this file.
+struct GiveUp {};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : s_(text) {}
+
+  std::optional<Event> event() {
+    open('{');
+    std::optional<EventKind> kind;
+    std::optional<Handle> node, child;
+    std::optional<Map> args;
+    bool first = true;
+    while (!take('}')) {
+      if (!first) expect(',');
+      first = false;
+      const std::string_view key = plain_key();
+      expect(':');
+      if (key == "event" && !kind) {
+        std::string name = text();
+        kind = event_kind(name);
+        if (!kind) throw GiveUp{};
+      } else if (key == "node" && !node) {
+        node = handle();
+      } else if (key == "child" && !child) {
+        child = handle();
+      } else if (key == "args" && !args) {
+        args = map(0);
+      } else {
+        throw GiveUp{};
+      }
+    }
+    skip_space();
+    if (pos_ != s_.size() || !kind || !node || !args || child.has_value() != creates_node(*kind))
+      throw GiveUp{};
+    return Event{*kind, *node, child.value_or(0), std::move(*args)};
+  }
+
+ private:
+  void skip_space() {
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
+      ++pos_;
+  }
+
+  bool take(char c) {
+    skip_space();
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      if (c == '}' || c == ']') --raw_depth_;
+      return true;
+    }
+    return false;
+  }
+
+  void expect(char c) {
+    if (!take(c)) throw GiveUp{};
+  }
+
+  // Brackets are counted as the line's nesting limit counts them.
+  void open(char c) {
+    expect(c);
+    if (++raw_depth_ > 2 * kMaxDepth + 4) throw GiveUp{};
+  }
+
+  char peek() {
+    skip_space();
+    if (pos_ == s_.size()) throw GiveUp{};
+    return s_[pos_];
+  }
+
+  // A key with no escapes, as a view of the line.
+  std::string_view plain_key() {
+    expect('"');
+    const std::size_t start = pos_;
+    while (pos_ < s_.size()) {
+      const auto c = static_cast<unsigned char>(s_[pos_]);
+      if (c == '"') return s_.substr(start, pos_++ - start);
+      if (c == '\\' || c < 0x20) throw GiveUp{};
+      if (c < 0x80) {
+        ++pos_;
+      } else {
+        const std::size_t n = utf8_length(reinterpret_cast<const unsigned char*>(s_.data()) + pos_,
+                                          s_.size() - pos_);
+        if (n == 0) throw GiveUp{};
+        pos_ += n;
+      }
+    }
+    throw GiveUp{};
+  }
+
+  unsigned hex4() {
+    if (s_.size() - pos_ < 4) throw GiveUp{};
+    unsigned n = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = s_[pos_++];
+      n <<= 4;
+      if (c >= '0' && c <= '9') n |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f') n |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') n |= static_cast<unsigned>(c - 'A' + 10);
+      else throw GiveUp{};
+    }
+    return n;
+  }
+
+  void append_code_point(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+
+  std::string text() {
+    expect('"');
+    std::string out;
+    for (;;) {
+      const std::size_t start = pos_;
+      while (pos_ < s_.size()) {
+        const auto c = static_cast<unsigned char>(s_[pos_]);
+        if (c == '"' || c == '\\' || c < 0x20) break;
+        if (c < 0x80) {
+          ++pos_;
+        } else {
+          const std::size_t n = utf8_length(
+              reinterpret_cast<const unsigned char*>(s_.data()) + pos_, s_.size() - pos_);
+          if (n == 0) throw GiveUp{};
+          pos_ += n;
+        }
+      }
+      out.append(s_.data() + start, pos_ - start);
+      if (pos_ == s_.size() || static_cast<unsigned char>(s_[pos_]) < 0x20) throw GiveUp{};
+      if (s_[pos_++] == '"') return out;
+      if (pos_ == s_.size()) throw GiveUp{};
+      switch (s_[pos_++]) {
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'u': {
+          unsigned cp = hex4();
+          if (cp >= 0xDC00 && cp <= 0xDFFF) throw GiveUp{};
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (s_.substr(pos_, 2) != "\\u") throw GiveUp{};
+            pos_ += 2;
+            const unsigned low = hex4();
+            if (low < 0xDC00 || low > 0xDFFF) throw GiveUp{};
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          }
+          append_code_point(out, cp);
+          break;
+        }
+        default: throw GiveUp{};
+      }
+    }
+  }
+
+  // A number token; `integral` tells whether it has neither fraction nor exponent.
+  std::string_view number(bool& integral) {
+    skip_space();
+    const std::size_t start = pos_;
+    auto digit = [&] { return pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9'; };
+    auto digits = [&] {
+      if (!digit()) throw GiveUp{};
+      while (digit()) ++pos_;
+    };
+    if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
+    if (pos_ < s_.size() && s_[pos_] == '0') ++pos_;
+    else digits();
+    integral = true;
+    if (pos_ < s_.size() && s_[pos_] == '.') {
+      ++pos_;
+      digits();
+      integral = false;
+    }
+    if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
+      ++pos_;
+      if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
+      digits();
+      integral = false;
+    }
+    return s_.substr(start, pos_ - start);
+  }
+
+  std::int64_t integer() {
+    bool integral = false;
+    const std::string_view token = number(integral);
+    std::int64_t n = 0;
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), n);
+    if (!integral || error != std::errc() || token == "-0") throw GiveUp{};
+    return n;
+  }
+
+  Handle handle() {
+    const std::int64_t n = integer();
+    if (n < 0) throw GiveUp{};
+    return static_cast<Handle>(n);
+  }
+
+  double real_number(std::string_view token) {
+    double x = 0;
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), x);
+    if (error != std::errc()) throw GiveUp{};
+    return x;
+  }
+
+  void literal(std::string_view word) {
+    if (s_.substr(pos_, word.size()) != word) throw GiveUp{};
+    pos_ += word.size();
+  }
+
+  Value value(int depth) {
+    switch (peek()) {
+      case '{': return object(depth);
+      case '[': return Value(list(depth));
+      case '"': return Value(text());
+      case 't': literal("true"); return Value(true);
+      case 'f': literal("false"); return Value(false);
+      case 'n': literal("null"); return Value();
+      default: {
+        bool integral = false;
+        const std::string_view token = number(integral);
+        if (!integral) return Value(real_number(token));
+        std::int64_t n = 0;
+        const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), n);
+        if (error != std::errc() || token == "-0") throw GiveUp{};
+        return Value(n);
+      }
+    }
+  }
+
+  static void enter(int depth) {
+    if (depth > kMaxDepth) throw GiveUp{};
+  }
+
+  List list(int depth) {
+    enter(depth);
+    open('[');
+    List out;
+    if (take(']')) return out;
+    do out.push_back(value(depth + 1));
+    while (take(','));
+    expect(']');
+    return out;
+  }
+
+  // The members of a plain map after its first key, which is read already.
+  Map map_from(std::string_view first_key, int depth) {
+    Map out;
+    std::string_view key = first_key;
+    for (;;) {
+      if (key == "$" || out.contains(key)) throw GiveUp{};
+      expect(':');
+      out.set(key, value(depth + 1));
+      if (take('}')) return out;
+      expect(',');
+      key = plain_key();
+    }
+  }
+
+  Map map(int depth) {
+    enter(depth);
+    open('{');
+    if (take('}')) return Map();
+    return map_from(plain_key(), depth);
+  }
+
+  // `,"key":`
+  void member(std::string_view key) {
+    expect(',');
+    if (plain_key() != key) throw GiveUp{};
+    expect(':');
+  }
+
+  // `,"key":` when the next member is `key`.
+  bool optional_member(std::string_view key) {
+    const std::size_t at = pos_;
+    const int raw = raw_depth_;
+    if (!take(',')) return false;
+    if (plain_key() == key) {
+      expect(':');
+      return true;
+    }
+    pos_ = at;
+    raw_depth_ = raw;
+    return false;
+  }
+
+  double real() {
+    if (peek() == '{') {
+      open('{');
+      if (plain_key() != "$") throw GiveUp{};
+      expect(':');
+      if (text() != "float") throw GiveUp{};
+      member("v");
+      const std::string v = text();
+      expect('}');
+      if (v == "nan") return std::numeric_limits<double>::quiet_NaN();
+      if (v == "inf") return std::numeric_limits<double>::infinity();
+      if (v == "-inf") return -std::numeric_limits<double>::infinity();
+      throw GiveUp{};
+    }
+    bool integral = false;
+    return real_number(number(integral));
+  }
+
+  Value object(int depth) {
+    // A plain map's depth is checked as a map's; tags check their own.
+    open('{');
+    if (take('}')) {
+      enter(depth);
+      return Value(Map());
+    }
+    const std::string_view first = plain_key();
+    if (first != "$") {
+      enter(depth);
+      return Value(map_from(first, depth));
+    }
+    expect(':');
+    const std::string tag = text();
+    Value out = tagged(tag, depth);
+    expect('}');
+    return out;
+  }
+
+  Value tagged(const std::string& tag, int depth) {
+    if (tag == "float") {
+      member("v");
+      const std::string v = text();
+      if (v == "nan") return Value(std::numeric_limits<double>::quiet_NaN());
+      if (v == "inf") return Value(std::numeric_limits<double>::infinity());
+      if (v == "-inf") return Value(-std::numeric_limits<double>::infinity());
+      throw GiveUp{};
+    }
+    if (tag == "map") {
+      enter(depth);
+      member("v");
+      Map out;
+      open('[');
+      if (take(']')) return Value(std::move(out));
+      do {
+        open('[');
+        std::string key = text();
+        if (out.contains(key)) throw GiveUp{};
+        expect(',');
+        out.set(key, value(depth + 1));
+        expect(']');
+      } while (take(','));
+      expect(']');
+      return Value(std::move(out));
+    }
+    if (tag == "tuple") {
+      member("v");
+      return Value::tuple(list(depth + 1));
+    }
+    if (tag == "attrmap") {
+      member("v");
+      return Value::attr_map(map(depth + 1));
+    }
+    if (tag == "datetime") {
+      member("v");
+      open('[');
+      int parts[7];
+      for (int i = 0; i < 7; ++i) {
+        if (i > 0) expect(',');
+        const std::int64_t n = integer();
+        if (n < -1000000 || n > 1000000) throw GiveUp{};
+        parts[i] = static_cast<int>(n);
+      }
+      expect(']');
+      std::optional<int> offset;
+      if (optional_member("offset")) {
+        const std::int64_t n = integer();
+        if (n < -1439 || n > 1439) throw GiveUp{};
+        offset = static_cast<int>(n);
+      }
+      try {
+        return Value(DateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5],
+                              parts[6], offset));
+      } catch (const ArgumentError&) {
+        throw GiveUp{};
+      }
+    }
+    if (tag == "result") {
+      member("code");
+      results::TestResult r;
+      try {
+        r = results::TestResult::from_str(text());
+      } catch (const ArgumentError&) {
+        throw GiveUp{};
+      }
+      if (optional_member("reason")) r.set_reason(text());
+      if (optional_member("data")) r.set_data(map(depth + 1));
+      return Value(std::move(r));
+    }
+    if (tag == "tally") {
+      member("counts");
+      results::ResultCounter c;
+      open('[');
+      if (!take(']')) {
+        do {
+          open('[');
+          const std::string key = text();
+          expect(',');
+          c.set_count(key, integer());
+          expect(']');
+        } while (take(','));
+        expect(']');
+      }
+      member("weight");
+      c.set_weight(real());
+      return Value(std::move(c));
+    }
+    if (tag == "error") {
+      member("kind");
+      std::string kind = text();
+      member("args");
+      return Value::error(std::move(kind), list(depth + 1));
+    }
+    if (tag == "opaque") {
+      member("type");
+      std::string type = text();
+      member("repr");
+      return Value::opaque(std::make_shared<RemoteObject>(std::move(type), text()));
+    }
+    throw GiveUp{};
+  }
+
+  std::string_view s_;
+  std::size_t pos_ = 0;
+  int raw_depth_ = 0;
+};
+
+}  // namespace
+
+std::optional<Event> read_event_text(std::string_view line) {
+  try {
+    return Reader(line).event();
+  } catch (const GiveUp&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace morvi::service::protocol
