@@ -1,5 +1,9 @@
 #include "morvi/reporter/markfolio.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -18,6 +22,16 @@ constexpr std::string_view kIndent = "  ";
 
 utils::DocumentBuffer pretty(std::string_view rough, std::string_view what) {
   return pretty_print(rough, kIndent, what);
+}
+
+// Empties a file being written, for a text that starts again.
+void start_again(utils::AtomicFile& file) {
+  std::FILE* stream = file.stream();
+  if (std::fflush(stream) != 0 || ::ftruncate(::fileno(stream), 0) != 0 ||
+      std::fseek(stream, 0, SEEK_SET) != 0) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot start " + file.temporary() + " again");
+  }
 }
 
 std::string text_or_empty(const Value& value) {
@@ -61,8 +75,11 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   _handle_trialkit(*zorbel.trialkit, _trialkit);
   const utils::DocumentBuffer rough = zorbel::xml::to_bytes(zorbel.generate_dom());
   try {
-    utils::write_file_atomically(logsdir + "/ResultsDetails.xml",
-                                 pretty(rough.view(), "details").view());
+    utils::AtomicFile file(logsdir + "/ResultsDetails.xml");
+    pretty_print_to(rough.view(), kIndent, "details",
+                    {[&file](std::string_view piece) { file.write(piece); },
+                     [&file] { start_again(file); }});
+    file.commit();
   } catch (const std::exception& failure) {
     keep_rough_bytes(logsdir + "/xml_rough_string", rough.view(), failure);
   }

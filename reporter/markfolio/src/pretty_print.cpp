@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,18 +26,24 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 // Room made before each start tag; longer texts and attribute values make room for themselves.
 constexpr std::size_t kElementRoom = 4096;
+// The indented text goes to the sink in pieces of about this size.
+constexpr std::size_t kPiece = std::size_t{1} << 20;
 
 std::string_view view(const xmlChar* text) { return reinterpret_cast<const char*>(text); }
 
 // Writes the indented text from a document's events, whoever reads the document.
 class Indenter {
  public:
-  Indenter(std::string_view indent, std::size_t expected) : indent_(indent) {
-    out_.reserve(expected);
+  Indenter(std::string_view indent, const TextSink& sink) : indent_(indent), sink_(sink) {
+    out_.reserve(kPiece + kElementRoom);
     out_.append("<?xml version=\"1.0\"?>\n");
   }
 
-  utils::DocumentBuffer take() { return std::move(out_); }
+  // Hands the rest of the text to the sink.
+  void finish() {
+    sink_.write(out_.view());
+    out_.truncate(0);
+  }
   utils::DocumentBuffer& out() { return out_; }
   std::size_t depth() const { return open_.size(); }
 
@@ -68,6 +75,7 @@ class Indenter {
       out_.append('>');
     }
     if (!done.inside_text) out_.append('\n');
+    if (out_.size() >= kPiece) finish();
   }
 
   // Readies the output for a piece of text, which the caller then appends. False when the
@@ -108,6 +116,7 @@ class Indenter {
   }
 
   std::string_view indent_;
+  const TextSink& sink_;
   std::string indents_;
   utils::DocumentBuffer out_;
   std::vector<Open> open_;
@@ -119,7 +128,7 @@ class Indenter {
 // refusal is recorded and the parser stopped.
 class Printer {
  public:
-  Printer(std::string_view indent, std::size_t expected) : indenter(indent, expected) {}
+  Printer(std::string_view indent, const TextSink& sink) : indenter(indent, sink) {}
 
   Indenter indenter;
   xmlParserCtxt* ctxt = nullptr;
@@ -181,13 +190,8 @@ struct ContextFree {
   void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
 };
 
-// Indenting adds about half again to compact bytes; untouched reserve costs nothing.
-std::size_t expected_size(std::string_view bytes) { return bytes.size() * 2; }
-
-}  // namespace
-
-utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_view indent,
-                                           std::string_view what) {
+void libxml2_pretty_print_to(std::string_view bytes, std::string_view indent,
+                             std::string_view what, const TextSink& sink) {
   xmlSAXHandler sax{};
   sax.initialized = XML_SAX2_MAGIC;
   sax.startElementNs = &Printer::start;
@@ -199,7 +203,7 @@ utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_v
   sax.processingInstruction = &Printer::instruction;
   sax.internalSubset = &Printer::dtd;
 
-  Printer printer(indent, expected_size(bytes));
+  Printer printer(indent, sink);
   std::unique_ptr<xmlParserCtxt, ContextFree> ctxt(
       xmlCreatePushParserCtxt(&sax, &printer, nullptr, 0, nullptr));
   if (!ctxt) throw std::bad_alloc();
@@ -226,10 +230,8 @@ utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_v
                          message,
                      line, column);
   }
-  return printer.indenter.take();
+  printer.indenter.finish();
 }
-
-namespace {
 
 // What a byte means to the quick reader inside text and attribute values.
 enum Byte : unsigned char {
@@ -316,17 +318,19 @@ constexpr std::size_t kMaxRun = std::size_t{100} << 20;
 // value as written.
 class QuickReader {
  public:
-  QuickReader(std::string_view bytes, std::string_view indent, std::size_t expected)
-      : p_(bytes.data()), end_(bytes.data() + bytes.size()), indenter_(indent, expected) {}
+  QuickReader(std::string_view bytes, std::string_view indent, const TextSink& sink)
+      : p_(bytes.data()), end_(bytes.data() + bytes.size()), indenter_(indent, sink) {}
 
-  std::optional<utils::DocumentBuffer> run() {
+  // False when the document is left to libxml2; the sink may have had part of the text then.
+  bool run() {
     constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
     if (rest().starts_with(kDeclaration)) p_ += kDeclaration.size();
     skip_space();
-    if (!element()) return std::nullopt;
+    if (!element()) return false;
     skip_space();
-    if (p_ != end_) return std::nullopt;
-    return indenter_.take();
+    if (p_ != end_) return false;
+    indenter_.finish();
+    return true;
   }
 
  private:
@@ -460,16 +464,42 @@ class QuickReader {
   std::vector<std::string_view> attributes_;
 };
 
+// Collects the text in memory. Indenting adds about half again to compact bytes; untouched
+// reserve costs nothing.
+struct Collector {
+  explicit Collector(std::string_view bytes) { text.reserve(bytes.size() * 2); }
+  utils::DocumentBuffer text;
+  const TextSink sink{[this](std::string_view piece) { text.append(piece); },
+                      [this] { text.truncate(0); }};
+};
+
 }  // namespace
 
-std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,
-                                                        std::string_view indent) {
-  return QuickReader(bytes, indent, expected_size(bytes)).run();
+void pretty_print_to(std::string_view bytes, std::string_view indent, std::string_view what,
+                     const TextSink& sink) {
+  if (QuickReader(bytes, indent, sink).run()) return;
+  sink.restart();
+  libxml2_pretty_print_to(bytes, indent, what, sink);
 }
 
 utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
-  if (auto quick = quick_pretty_print(bytes, indent)) return std::move(*quick);
-  return libxml2_pretty_print(bytes, indent, what);
+  Collector collected(bytes);
+  pretty_print_to(bytes, indent, what, collected.sink);
+  return std::move(collected.text);
+}
+
+std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,
+                                                        std::string_view indent) {
+  Collector collected(bytes);
+  if (!QuickReader(bytes, indent, collected.sink).run()) return std::nullopt;
+  return std::move(collected.text);
+}
+
+utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_view indent,
+                                           std::string_view what) {
+  Collector collected(bytes);
+  libxml2_pretty_print_to(bytes, indent, what, collected.sink);
+  return std::move(collected.text);
 }
 
 }  // namespace morvi::reporter::markfolio

@@ -1,5 +1,6 @@
 #pragma once
 // Parsing XML bytes back and indenting them.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,18 @@ namespace morvi::reporter::markfolio {
 // processing instructions, DTDs and namespaces are never written by this package and are
 // refused with SerializationError rather than reshaped.
 utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what);
+
+// Where pretty_print_to sends the indented text, in pieces of about a megabyte.
+struct TextSink {
+  std::function<void(std::string_view)> write;
+  // Drops everything written so far: the text starts again.
+  std::function<void()> restart;
+};
+
+// pretty_print, the text going to `sink` as it is made rather than held whole. When an error
+// is raised, the sink holds part of the text.
+void pretty_print_to(std::string_view bytes, std::string_view indent, std::string_view what,
+                     const TextSink& sink);
 
 // The two readers pretty_print chooses between. The quick one returns nullopt for anything it
 // does not take, well-formed or not; what it takes, libxml2 indents to the same text.

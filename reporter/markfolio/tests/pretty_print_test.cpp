@@ -59,6 +59,32 @@ TEST(PrettyPrint, LargeInputsCrossChunkBoundaries) {
   EXPECT_EQ(indented(bytes), expected);
 }
 
+// The text sent in pieces, and started again when the quick reader leaves a document to
+// libxml2 after pieces went out, equals the text made whole in memory.
+TEST(PrettyPrint, TextSentInPiecesStartsAgainWhenTheQuickReaderGivesUp) {
+  std::string body;
+  for (int i = 0; i < 60000; ++i) body += "<e k=\"" + std::to_string(i) + "\">text &amp; more</e>";
+  // The space before '>' is well-formed, but outside the form the quick reader takes.
+  for (const std::string tail : {"<e/>", "<e ></e>"}) {
+    const std::string bytes = "<r>" + body + tail + "</r>";
+    std::string sent;
+    int pieces = 0;
+    int restarts = 0;
+    pretty_print_to(bytes, "  ", "test",
+                    {[&](std::string_view piece) {
+                       sent.append(piece);
+                       ++pieces;
+                     },
+                     [&] {
+                       sent.clear();
+                       ++restarts;
+                     }});
+    EXPECT_EQ(sent, libxml2_pretty_print(bytes, "  ", "test").str()) << tail;
+    EXPECT_GT(pieces, 1) << tail;
+    EXPECT_EQ(restarts, tail == "<e/>" ? 0 : 1) << tail;
+  }
+}
+
 TEST(PrettyPrint, MalformedBytesRaiseParseErrorWithPosition) {
   struct Case {
     const char* bytes;
