@@ -8,6 +8,7 @@
 
 #include "morvi/datetime.hpp"
 #include "morvi/results.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "codec_parts.hpp"
 
 namespace morvi::service::protocol {
@@ -118,24 +119,6 @@ class Reader {
     return n;
   }
 
-  void append_code_point(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-
   std::string text() {
     expect('"');
     std::string out;
@@ -176,7 +159,7 @@ class Reader {
             if (low < 0xDC00 || low > 0xDFFF) throw GiveUp{};
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
           }
-          append_code_point(out, cp);
+          utils::utf8::append_code_point(out, cp);
           break;
         }
         default: throw GiveUp{};
