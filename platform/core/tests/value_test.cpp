@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
+#include <random>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -98,6 +102,51 @@ TEST(ValueTest, RoundDecimalsRoundsTheExactBinaryValueTiesToEven) {
   EXPECT_EQ(round_decimals(0.333333, 2), 0.33);
   EXPECT_EQ(round_decimals(1e300, 2), 1e300);
   EXPECT_TRUE(std::isnan(round_decimals(std::nan(""), 2)));
+}
+
+// The long way: fixed notation rounds the exact binary value, reading it back gives the
+// nearest double.
+double rounded_by_text(double x, int ndigits) {
+  char buf[400];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, ndigits);
+  double rounded = x;
+  std::from_chars(buf, res.ptr, rounded);
+  return rounded;
+}
+
+std::string rounded_repr(double x, int ndigits) {
+  char buf[kRoundedFloatReprMax];
+  return std::string(buf, write_rounded_float_repr(buf, x, ndigits));
+}
+
+TEST(ValueTest, RoundedRealsAgreeWithRoundingTheirText) {
+  std::vector<double> xs = {0.0, -0.0, 0.005, 0.015, 0.125, 2.675, -2.675, 1.005, 0.995, -0.001,
+                            99.995, 100.0, 12.345, 1e-9, -1e-9, 0x1p52 / 100, 0x1p52 / 100 - 1,
+                            45035996273704.95, 1e16, 1e300, 123456.785};
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (int i = 0; i < 20000; ++i) {
+    const double scale = std::pow(10.0, i % 17 - 4);
+    xs.push_back(unit(random) * scale);
+    // Ties and near-ties in decimal: k / 200 and its neighbouring doubles.
+    const double tie = static_cast<double>(static_cast<std::int64_t>(random() % 2000001) - 1000000) / 200;
+    xs.push_back(tie);
+    xs.push_back(std::nextafter(tie, 1e300));
+    xs.push_back(std::nextafter(tie, -1e300));
+  }
+  for (const double x : xs) {
+    for (int ndigits = 0; ndigits <= 5; ++ndigits) {
+      const double expected = rounded_by_text(x, ndigits);
+      ASSERT_EQ(std::signbit(round_decimals(x, ndigits)), std::signbit(expected)) << x << " to " << ndigits;
+      ASSERT_EQ(round_decimals(x, ndigits), expected) << x << " to " << ndigits;
+      ASSERT_EQ(rounded_repr(x, ndigits), float_repr(expected)) << x << " to " << ndigits;
+    }
+  }
+  EXPECT_EQ(rounded_repr(std::nan(""), 2), "nan");
+  EXPECT_EQ(rounded_repr(-std::numeric_limits<double>::infinity(), 2), "-inf");
+  EXPECT_EQ(rounded_repr(-0.001, 2), "-0.0");
+  EXPECT_EQ(rounded_repr(50.0, 2), "50.0");
+  EXPECT_EQ(rounded_repr(0.07, 2), "0.07");
 }
 
 TEST(ValueTest, TextAndReprForms) {

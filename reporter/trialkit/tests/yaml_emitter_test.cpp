@@ -87,6 +87,30 @@ TEST(YamlKeys, LongAndMultiLineKeysAreWrittenAsComplexKeys) {
   EXPECT_EQ(YAMLDumper::dump(Value(Map{{"", 1}})), "? ''\n: 1\n");
 }
 
+TEST(YamlKeys, WordsThatReadBackAsAnotherKindAreQuoted) {
+  const std::string longest_simple(122, 'x');
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"true", 1}, {"3", 2}, {"~", 3}, {"plain", 4}, {"-x", 5}, {"a:b", 6},
+                                       {"null", 7}, {longest_simple, 8}})),
+            "-x: 5\n'3': 2\na:b: 6\n'null': 7\nplain: 4\n'true': 1\n" + longest_simple + ": 8\n'~': 3\n");
+  // Keys after a nested collection and as the first key of a nested mapping.
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"a", Value(Map{{"on", Value::list({1})}, {"b", 2}})}, {"c", 3}})),
+            "a:\n  b: 2\n  'on':\n    - 1\nc: 3\n");
+}
+
+// Date-times and other scalars written without analysis still fold at the line width.
+TEST(YamlScalars, PlainDateTimesFoldPastTheWidthUnderDeepNesting) {
+  Value inner(Map{{"k", DateTime(2024, 1, 2, 3, 4, 5, 6, 0)}, {"n", -12}, {"s", "word"}});
+  std::string expected;
+  for (int depth = 0; depth < 40; ++depth) {
+    inner = Value(Map{{"a", inner}});
+    expected += std::string(2 * static_cast<std::size_t>(depth), ' ') + "a:\n";
+  }
+  const std::string indent(80, ' ');
+  expected += indent + "k: 2024-01-02\n" + indent + "  03:04:05.000006+00:00\n" + indent + "n: -12\n" + indent +
+              "s: word\n";
+  EXPECT_EQ(YAMLDumper::dump(inner), expected);
+}
+
 TEST(YamlRoot, AScalarDocumentIsOpenEnded) {
   EXPECT_EQ(YAMLDumper::dump(Value("passed")), "passed\n...\n");
   EXPECT_EQ(YAMLDumper::dump(Value("3.4")), "'3.4'\n");

@@ -79,6 +79,10 @@ class ResultCounter {
 
   // The (key, count) pairs in the tally's own order, without the derived values.
   std::vector<std::pair<std::string, std::int64_t>> items() const;
+  // Calls f(key, count) for the same pairs in the same order, copying no key; the keys are
+  // valid while the tally is unchanged.
+  template <class F>
+  void for_each(F&& f) const;
   // The counts as a map, in the same order.
   Map data() const;
   std::int64_t total() const;
@@ -106,6 +110,12 @@ bool operator==(const ResultCounter& a, const ResultCounter& b);
 // The seven names in a fresh tally's order.
 inline constexpr std::array<std::string_view, 7> kTallyNames = {
     "passed", "passx", "failed", "errored", "aborted", "blocked", "skipped"};
+
+template <class F>
+void ResultCounter::for_each(F&& f) const {
+  for (std::size_t i = 0; i < kStandard; ++i) f(kTallyNames[i], standard_[i]);
+  for (const auto& [key, count] : others_) f(std::string_view(key), count);
+}
 
 }  // namespace morvi::results
 #pragma GCC visibility pop

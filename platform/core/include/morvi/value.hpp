@@ -262,6 +262,10 @@ void append_float_repr(std::string& out, double x);
 std::string float_repr(double x);
 // `x` rounded to `ndigits` decimals from its exact binary value, ties to even.
 double round_decimals(double x, int ndigits);
+// The longest text write_rounded_float_repr writes.
+inline constexpr std::size_t kRoundedFloatReprMax = 32;
+// float_repr(round_decimals(x, ndigits)) written at `out`; returns the end of it.
+char* write_rounded_float_repr(char* out, double x, int ndigits);
 // Appends a text's printable representation ('a', "it's", with escapes).
 void append_text_repr(std::string& out, std::string_view text);
 

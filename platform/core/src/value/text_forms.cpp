@@ -1,6 +1,7 @@
 // Text forms and printable representations of values, spelled as a dynamic language prints
 // them: ids joined into full ids, parameter texts, error objects and the YAML fallback all
 // depend on these exact spellings.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -75,7 +76,30 @@ std::string float_repr(double x) {
   return out;
 }
 
+namespace {
+
+constexpr double kPowersOfTen[] = {1.0, 10.0, 100.0, 1000.0, 10000.0};
+constexpr std::uint64_t kIntPowersOfTen[] = {1, 10, 100, 1000, 10000};
+
+// x * 10^ndigits rounded to a whole number, ties to even, when that can be decided in double
+// arithmetic: false for other precisions, non-finite values, products of 2^52 and more, and
+// products within a hair of a tie, which go the long way.
+bool scaled_to_whole(double x, int ndigits, double& whole) noexcept {
+  if (ndigits < 0 || ndigits > 4 || !std::isfinite(x)) return false;
+  const double scale = kPowersOfTen[ndigits];
+  const double scaled = x * scale;
+  if (!(std::fabs(scaled) < 0x1p52)) return false;
+  whole = std::nearbyint(scaled);
+  // The exact product less the whole number, rounded once: clear of one half, `whole` is the
+  // correctly rounded one.
+  return std::fabs(std::fma(x, scale, -whole)) < 0.4999;
+}
+
+}  // namespace
+
 double round_decimals(double x, int ndigits) {
+  // Dividing exact whole numbers by an exact power of ten rounds once, to the nearest double.
+  if (double whole; scaled_to_whole(x, ndigits, whole)) return whole / kPowersOfTen[ndigits];
   if (!std::isfinite(x)) return x;
   // Fixed notation with a precision is correctly rounded from the exact binary value, ties to
   // even; reading it back gives the nearest double to the rounded decimal.
@@ -85,6 +109,38 @@ double round_decimals(double x, int ndigits) {
   double rounded = x;
   std::from_chars(buf, res.ptr, rounded);
   return rounded;
+}
+
+char* write_rounded_float_repr(char* out, double x, int ndigits) {
+  double whole;
+  if (!scaled_to_whole(x, ndigits, whole)) {
+    std::string text;
+    append_float_repr(text, round_decimals(x, ndigits));
+    return std::copy(text.begin(), text.end(), out);
+  }
+  // Below 2^52 / 10^ndigits two decimals of that many places lie further apart than the
+  // doubles near them, so the shortest text that reads back is the rounded decimal itself,
+  // less trailing zeros after the point.
+  if (std::signbit(whole)) *out++ = '-';
+  const auto magnitude = static_cast<std::uint64_t>(std::fabs(whole));
+  const std::uint64_t scale = kIntPowersOfTen[ndigits];
+  out = std::to_chars(out, out + 20, magnitude / scale).ptr;
+  *out++ = '.';
+  if (ndigits == 0) {
+    *out++ = '0';
+    return out;
+  }
+  std::uint64_t fraction = magnitude % scale;
+  int places = ndigits;
+  while (places > 1 && fraction % 10 == 0) {
+    fraction /= 10;
+    --places;
+  }
+  for (int k = places - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return out + places;
 }
 
 namespace {

@@ -209,10 +209,12 @@ YAMLDumper::Frame& YAMLDumper::opening_frame() {
 // becoming a Value when that representer is the standard one.
 void YAMLDumper::represent_key(std::string_view key) {
   const Representer text = representers().exact[static_cast<std::size_t>(YAMLType::Str)];
-  if (text == str_representer)
-    represent_str(key);
-  else
+  if (text != str_representer)
     text(*this, Value(key));
+  else if (key.find('\n') == std::string_view::npos)
+    emit_key(key);
+  else
+    represent_str(key);
 }
 
 }  // namespace morvi::reporter::trialkit

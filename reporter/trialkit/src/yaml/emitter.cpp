@@ -111,7 +111,7 @@ void YAMLEmitter::emit_scalar(std::string_view tag, std::string_view value, Scal
   const bool implicit_quoted = yaml_detail::same_tag(tag, yaml_detail::kStrTag);
   const char chosen = choose_scalar_style(a, style, implicit_plain, simple_key_context_);
   if (!(chosen == '\0' ? implicit_plain : implicit_quoted)) write_tag(tag);
-  increase_indent(true);
+  const int outer = enter_scalar_indent();
   const bool split = !simple_key_context_;
   switch (chosen) {
     case '"': write_double_quoted(value, split); break;
@@ -119,7 +119,38 @@ void YAMLEmitter::emit_scalar(std::string_view tag, std::string_view value, Scal
     case '|': write_literal(value); break;
     default: write_plain(value, split); break;
   }
-  pop_indent();
+  indent_ = outer;
+}
+
+void YAMLEmitter::emit_plain_scalar(std::string_view tag, std::string_view text) {
+  ScalarAnalysis a;
+  a.length = text.size();
+  a.allow_block_plain = a.allow_single_quoted = a.allow_block = true;
+  open_pending_block();
+  enter_node(&a, tag);
+  const int outer = enter_scalar_indent();
+  write_plain(text, !simple_key_context_);
+  indent_ = outer;
+}
+
+void YAMLEmitter::emit_key(std::string_view key) {
+  const bool at_key = pending_ == Pending::Mapping ||
+                      (pending_ == Pending::None && !frames_.empty() && frames_.back() == Phase::Key);
+  // "!!str" and the text must stay under the simple key limit.
+  if (!at_key || key.size() + 5 >= kMaxSimpleKeyLength || !yaml_detail::is_plain_text(key)) {
+    emit_scalar(yaml_detail::kStrTag, key, ScalarStyle::Any);
+    return;
+  }
+  open_pending_block();
+  root_context_ = false;
+  mapping_context_ = true;
+  simple_key_context_ = true;
+  frames_.back() = Phase::SimpleValue;
+  // After the indentation the line ends in white space, so the key follows directly.
+  write_indent();
+  whitespace_ = false;
+  indention_ = false;
+  write_raw(key);
 }
 
 void YAMLEmitter::emit_mapping_start(std::string_view tag) { collection_start(Pending::Mapping, tag); }
@@ -141,6 +172,14 @@ void YAMLEmitter::increase_indent(bool flow, bool indentless) {
     indent_ = flow ? best_indent : 0;
   else if (!indentless)
     indent_ += best_indent;
+}
+
+// A scalar's continuation lines are indented one step in from its node; the override of
+// increase_indent changes only block collections, so scalars take the step directly.
+int YAMLEmitter::enter_scalar_indent() {
+  const int outer = indent_;
+  indent_ = indent_ < 0 ? best_indent : indent_ + best_indent;
+  return outer;
 }
 
 void YAMLEmitter::pop_indent() {

@@ -4,6 +4,8 @@
 // also fall just before one final line feed.
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 #include "scalar_analysis.hpp"
@@ -16,9 +18,27 @@ using Pattern = bool (*)(std::string_view);
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool is_sign(char c) { return c == '-' || c == '+'; }
 
-bool one_of(std::string_view s, std::initializer_list<std::string_view> words) {
-  for (std::string_view w : words)
-    if (s == w) return true;
+// The bytes of a text of up to eight bytes as one number, so that a text is compared with a
+// few words of its length in one comparison each.
+consteval std::uint64_t packed(std::string_view s) {
+  std::uint64_t w = 0;
+  for (std::size_t i = s.size(); i-- > 0;) w = w << 8 | static_cast<unsigned char>(s[i]);
+  return w;
+}
+
+template <std::size_t N>
+std::uint64_t load(std::string_view s) {
+  std::uint64_t w = 0;
+  std::memcpy(&w, s.data(), N);
+  return w;
+}
+
+// `s`, of length N, is one of `words`, each of length N.
+template <std::size_t N>
+bool one_of(std::string_view s, std::initializer_list<std::uint64_t> words) {
+  const std::uint64_t w = load<N>(s);
+  for (const std::uint64_t word : words)
+    if (w == word) return true;
   return false;
 }
 
@@ -54,10 +74,12 @@ bool exponent_to_end(std::string_view s, std::size_t j) {
 
 bool is_bool(std::string_view s) {
   switch (s.size()) {
-    case 2: return one_of(s, {"no", "No", "NO", "on", "On", "ON"});
-    case 3: return one_of(s, {"yes", "Yes", "YES", "off", "Off", "OFF"});
-    case 4: return one_of(s, {"true", "True", "TRUE"});
-    case 5: return one_of(s, {"false", "False", "FALSE"});
+    case 2:
+      return one_of<2>(s, {packed("no"), packed("No"), packed("NO"), packed("on"), packed("On"), packed("ON")});
+    case 3:
+      return one_of<3>(s, {packed("yes"), packed("Yes"), packed("YES"), packed("off"), packed("Off"), packed("OFF")});
+    case 4: return one_of<4>(s, {packed("true"), packed("True"), packed("TRUE")});
+    case 5: return one_of<5>(s, {packed("false"), packed("False"), packed("FALSE")});
     default: return false;
   }
 }
@@ -65,10 +87,10 @@ bool is_bool(std::string_view s) {
 bool is_float(std::string_view s) {
   const bool sign = !s.empty() && is_sign(s[0]);
   const std::string_view r = sign ? s.substr(1) : s;
-  if (one_of(r, {".inf", ".Inf", ".INF"})) return true;
+  if (r.size() == 4 && one_of<4>(r, {packed(".inf"), packed(".Inf"), packed(".INF")})) return true;
   if (r.starts_with('.')) {
     if (sign) return false;
-    if (one_of(r, {".nan", ".NaN", ".NAN"})) return true;
+    if (r.size() == 4 && one_of<4>(r, {packed(".nan"), packed(".NaN"), packed(".NAN")})) return true;
     if (r.size() < 2 || !is_digit(r[1])) return false;
     return exponent_to_end(r, skip(r, 2, digit_or_underscore));
   }
@@ -101,10 +123,11 @@ bool is_int(std::string_view s) {
 
 bool is_merge(std::string_view s) { return s == "<<"; }
 bool is_null(std::string_view s) {
-  return s.size() <= 1 ? s.empty() || s == "~" : s.size() == 4 && one_of(s, {"null", "Null", "NULL"});
+  if (s.size() <= 1) return s.empty() || s == "~";
+  return s.size() == 4 && one_of<4>(s, {packed("null"), packed("Null"), packed("NULL")});
 }
 bool is_value(std::string_view s) { return s == "="; }
-bool is_yaml(std::string_view s) { return one_of(s, {"!", "&", "*"}); }
+bool is_yaml(std::string_view s) { return s.size() == 1 && one_of<1>(s, {packed("!"), packed("&"), packed("*")}); }
 
 // One or two digits from s[j]; returns the position after them, or npos.
 std::size_t one_or_two_digits(std::string_view s, std::size_t j) {

@@ -10,6 +10,7 @@
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/results.hpp"
+#include "scalar_analysis.hpp"
 
 namespace morvi::reporter::trialkit {
 namespace {
@@ -60,6 +61,10 @@ std::string TypeObject::name_of(const Value& data) {
 // A text with a line feed becomes a literal block of its lines without their trailing white
 // space; any other text is left to the emitter's choice of style.
 void YAMLDumper::represent_str(std::string_view text) {
+  if (yaml_detail::is_plain_text(text)) {
+    represent_plain_scalar(YAML_STR, text);
+    return;
+  }
   if (!has_line_feed(text)) {
     represent_scalar(YAML_STR, text);
     return;
@@ -81,9 +86,15 @@ void YAMLDumper::represent_str(std::string_view text) {
 void str_representer(YAMLDumper& dumper, const Value& data) { dumper.represent_str(data.as_text()); }
 
 void float_representer(YAMLDumper& dumper, const Value& data) {
-  std::string text;
-  append_float_repr(text, round_decimals(data.as_number(), FLOAT_PRECISION));
-  dumper.represent_scalar(YAML_FLT, text);
+  char buf[kRoundedFloatReprMax];
+  const std::string_view text(buf, static_cast<std::size_t>(
+                                       write_rounded_float_repr(buf, data.as_number(), FLOAT_PRECISION) - buf));
+  // Reals that read back as reals (all but exponents without a point, nan and inf) hold only
+  // digits, signs, a point and an exponent, which plain style holds.
+  if (yaml_detail::same_tag(yaml_detail::resolve_plain(text), YAML_FLT))
+    dumper.represent_plain_scalar(YAML_FLT, text);
+  else
+    dumper.represent_scalar(YAML_FLT, text);
 }
 
 void type_representer(YAMLDumper& dumper, const Value& data) {
@@ -104,13 +115,15 @@ void unknown_representer(YAMLDumper& dumper, const Value& data) {
 
 void ResultCounter_representer(YAMLDumper& dumper, const Value& data) {
   const results::ResultCounter& tally = data.as_tally();
-  auto items = tally.items();
   YAMLDumper::MappingParts& parts = dumper.mapping_parts();
-  // Reserved in full, so that the pairs' pointers into the parts stay put.
-  parts.values.reserve(items.size() + 2);
-  parts.keys.reserve(items.size());
-  for (auto& [key, count] : items)
-    parts.pairs.emplace_back(parts.keys.emplace_back(std::move(key)), &parts.values.emplace_back(count));
+  // Reserved in full, so that the pairs' pointers into the parts stay put; the keys are the
+  // tally's own, which outlives the mapping.
+  std::size_t count = 2;
+  tally.for_each([&count](std::string_view, std::int64_t) { ++count; });
+  parts.values.reserve(count);
+  tally.for_each([&parts](std::string_view key, std::int64_t n) {
+    parts.pairs.emplace_back(key, &parts.values.emplace_back(n));
+  });
   parts.pairs.emplace_back("total", &parts.values.emplace_back(tally.total()));
   parts.pairs.emplace_back("success_rate", &parts.values.emplace_back(tally.success_rate()));
   dumper.represent_parts(YAML_MAP);

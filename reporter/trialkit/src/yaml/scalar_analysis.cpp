@@ -32,25 +32,6 @@ ScalarAnalysis analyze_wide(std::string_view text) {
   return a;
 }
 
-// Characters that never make plain text ambiguous after the first: printable ASCII other than
-// the space, ':' and '#'.
-constexpr std::array<bool, 256> kQuietAfterFirst = [] {
-  std::array<bool, 256> t{};
-  for (int c = 0x21; c < 0x7F; ++c) t[c] = c != ':' && c != '#';
-  return t;
-}();
-
-// Most texts in a report are names, numbers and paths: one quiet word that any style holds.
-bool is_quiet_word(std::string_view text) {
-  const char first = text[0];
-  if (!kQuietAfterFirst[static_cast<unsigned char>(first)] || is_leading_indicator(first) ||
-      first == '?' || first == '-' || text.starts_with("..."))
-    return false;
-  for (const char c : text.substr(1))
-    if (!kQuietAfterFirst[static_cast<unsigned char>(c)]) return false;
-  return true;
-}
-
 }  // namespace
 
 ScalarAnalysis analyze_scalar(std::string_view text) {

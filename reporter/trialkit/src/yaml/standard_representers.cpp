@@ -10,17 +10,17 @@
 namespace morvi::reporter::trialkit::yaml_detail {
 
 void represent_none(YAMLDumper& dumper, const Value&) {
-  dumper.represent_scalar("tag:yaml.org,2002:null", "null");
+  dumper.represent_plain_scalar("tag:yaml.org,2002:null", "null");
 }
 
 void represent_bool(YAMLDumper& dumper, const Value& data) {
-  dumper.represent_scalar("tag:yaml.org,2002:bool", data.as_bool() ? "true" : "false");
+  dumper.represent_plain_scalar("tag:yaml.org,2002:bool", data.as_bool() ? "true" : "false");
 }
 
 void represent_int(YAMLDumper& dumper, const Value& data) {
   char buf[24];
   const auto end = std::to_chars(buf, buf + sizeof buf, data.as_int()).ptr;
-  dumper.represent_scalar("tag:yaml.org,2002:int", std::string_view(buf, static_cast<std::size_t>(end - buf)));
+  dumper.represent_plain_scalar("tag:yaml.org,2002:int", std::string_view(buf, static_cast<std::size_t>(end - buf)));
 }
 
 void represent_list(YAMLDumper& dumper, const Value& data) {
@@ -34,7 +34,7 @@ void represent_dict(YAMLDumper& dumper, const Value& data) {
 void represent_datetime(YAMLDumper& dumper, const Value& data) {
   char buf[text::kDateTimeTextMax];
   const char* end = text::write_datetime(buf, data.as_datetime());
-  dumper.represent_scalar("tag:yaml.org,2002:timestamp", std::string_view(buf, static_cast<std::size_t>(end - buf)));
+  dumper.represent_plain_scalar("tag:yaml.org,2002:timestamp", std::string_view(buf, static_cast<std::size_t>(end - buf)));
 }
 
 }  // namespace morvi::reporter::trialkit::yaml_detail

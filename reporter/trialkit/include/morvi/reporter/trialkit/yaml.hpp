@@ -55,6 +55,11 @@ class YAMLEmitter {
   // Events in document order: the root node, then emit_document_end. A mapping's nodes
   // alternate key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
   void emit_scalar(std::string_view tag, std::string_view value, ScalarStyle style);
+  // A scalar whose text plain style holds and that reads back as `tag` when plain (a number, a
+  // truth value, none, a date-time): written as emit_scalar would write it, without analysis.
+  void emit_plain_scalar(std::string_view tag, std::string_view text);
+  // A mapping key tagged str: as emit_scalar, with a short way for a key that is one word.
+  void emit_key(std::string_view key);
   void emit_mapping_start(std::string_view tag);
   void emit_mapping_end();
   void emit_sequence_start(std::string_view tag);
@@ -74,6 +79,8 @@ class YAMLEmitter {
   void collection_start(Pending kind, std::string_view tag);
   void collection_end(Pending kind);
   void pop_indent();
+  // Sets the indentation of a scalar's continuation lines; returns the one to restore.
+  int enter_scalar_indent();
 
   void write_indicator(std::string_view indicator, bool need_whitespace, bool whitespace = false,
                        bool indention = false);
@@ -168,6 +175,8 @@ class YAMLDumper : public YAMLEmitter {
   void represent_data(const Value& data);
   void represent_scalar(std::string_view tag, std::string_view value,
                         ScalarStyle style = ScalarStyle::Any);
+  // A scalar whose text plain style holds and that reads back as `tag` when plain.
+  void represent_plain_scalar(std::string_view tag, std::string_view text) { emit_plain_scalar(tag, text); }
   // A mapping from a map of the document, keys sorted by code point.
   void represent_mapping(std::string_view tag, const Map& mapping);
   // The empty parts of the next mapping, to be filled and then represented.
