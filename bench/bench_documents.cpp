@@ -1,6 +1,9 @@
 // Results document throughput: dump_json and dump_yaml of a synthetic job, several times each,
 // with the medians in seconds (by the wall clock and by the CPU time the process used, which
-// other processes on a shared machine do not stretch) and in MB of output per second; then the
+// other processes on a shared machine do not stretch) and in MB of output per second, and the
+// process's peak memory after building the job, after writing results.yaml to a file with
+// YAMLDumper::write_results, and after the dump_yaml runs (each writer's peak is the rise
+// over the one before, as the file runs first); then the
 // same JSON document handed to bench_documents.py, which loads it as plain data and times
 // Python's json.dumps and PyYAML's dump of it (no hooks: the fastest a dynamic-language writer
 // could go) the same two ways, and the ratios of the medians.
@@ -18,7 +21,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "bench_support.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
 
 namespace {
 
@@ -56,6 +62,12 @@ Timing time_dump(const char* name, int runs, const std::function<std::string()>&
   return t;
 }
 
+double peak_rss_mb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,8 +94,28 @@ int main(int argc, char** argv) {
 
   const auto job = morvi::bench::generate_job(shape);
   std::printf("job: %zu nodes\n", morvi::bench::node_count(shape));
+  std::printf("memory: peak RSS %.0f MB with the job built\n", peak_rss_mb());
+  char file_folder[] = "/tmp/bench_documents_yaml.XXXXXX";
+  if (mkdtemp(file_folder) == nullptr) {
+    std::perror("bench_documents: mkdtemp");
+    return 1;
+  }
+  const fs::path yaml_file = fs::path(file_folder) / "results.yaml";
+  {
+    const auto begin = Clock::now();
+    const std::clock_t cpu_begin = std::clock();
+    morvi::reporter::trialkit::YAMLDumper::write_results(*job, yaml_file.string());
+    const double cpu = static_cast<double>(std::clock() - cpu_begin) / CLOCKS_PER_SEC;
+    const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+    const double mb = static_cast<double>(fs::file_size(yaml_file)) / 1e6;
+    std::printf("dump_yaml to a file: %.3f s (cpu %.3f s), %.1f MB: %.1f MB/s (cpu %.1f MB/s)\n", wall, cpu, mb,
+                mb / wall, mb / cpu);
+  }
+  fs::remove_all(file_folder);
+  std::printf("memory: peak RSS %.0f MB after dump_yaml to a file\n", peak_rss_mb());
   std::string yaml, json;
   const Timing ours_yaml = time_dump("dump_yaml", runs, [&] { return job->dump_yaml(); }, yaml);
+  std::printf("memory: peak RSS %.0f MB after dump_yaml\n", peak_rss_mb());
   yaml.clear();
   yaml.shrink_to_fit();
   const Timing ours_json = time_dump("dump_json", runs, [&] { return job->dump_json(); }, json);

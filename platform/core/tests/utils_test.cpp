@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "morvi/errors.hpp"
+#include "morvi/utils/document_buffer.hpp"
 #include "morvi/utils/dicts.hpp"
 #include "morvi/utils/utils.hpp"
 
@@ -55,6 +58,22 @@ TEST(ClockTest, ScopedClockSubstitutesAndRestores) {
   }
   EXPECT_TRUE(get_time().aware());
   EXPECT_GT(get_time().year(), 2020);
+}
+
+// Small buffers live on the heap, large ones in mappings that give their pages back as the
+// text is taken: either way the whole text comes out once and the buffer is left empty and
+// ready for the next document.
+TEST(DocumentBuffer, TakeHandsOutTheWholeTextAndLeavesTheBufferEmpty) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{100}, std::size_t{40} << 20}) {
+    DocumentBuffer buffer;
+    std::string expected;
+    for (std::size_t i = 0; i < size; ++i) expected.push_back(static_cast<char>('a' + i % 26));
+    for (std::size_t i = 0; i < size; i += 4096) buffer.append(std::string_view(expected).substr(i, 4096));
+    EXPECT_EQ(buffer.take(), expected) << size;
+    EXPECT_EQ(buffer.size(), 0u);
+    buffer.append("again");
+    EXPECT_EQ(buffer.take(), "again");
+  }
 }
 
 }  // namespace

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 #include "morvi/datastructures/attrdict.hpp"
 #include "morvi/errors.hpp"
@@ -212,6 +216,40 @@ TEST(TypeObjectNames, EveryKindHasItsPythonName) {
   EXPECT_STREQ(Value("x").kind_name(), "text");
   EXPECT_STREQ(Value::attr_map(Map{}).kind_name(), "attr map");
   EXPECT_STREQ(Value::node(task).kind_name(), "node");
+}
+
+// The file is written whole or not at all: a refusal after the first pieces went out, or a
+// folder that does not exist, leaves no file, no temporary beside it, and an older file as it
+// was; a report written to a file is the text dump_yaml returns.
+TEST(YamlFile, FailuresLeaveNothingHalfWritten) {
+  namespace fs = std::filesystem;
+  const testing::ScratchDir dir;
+  const fs::path path = dir / "results.yaml";
+  std::ofstream(path) << "older";
+  List items;
+  for (int i = 0; i < 40000; ++i) items.push_back(Value(Map{{"text", Value(std::string(64, 'a'))}}));
+  Value nested{List{}};
+  for (std::size_t i = 0; i < YAMLDumper::max_nesting; ++i) {
+    List outer;
+    outer.push_back(std::move(nested));
+    nested = Value(std::move(outer));
+  }
+  items.push_back(std::move(nested));
+  EXPECT_THROW(YAMLDumper::dump_file(Value(std::move(items)), path.string()), SerializationError);
+  std::ifstream in(path);
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "older");
+  EXPECT_THROW(YAMLDumper::dump_file(Value(1), (dir / "missing" / "results.yaml").string()), std::system_error);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+  EXPECT_THAT(left, ::testing::ElementsAre("results.yaml"));
+
+  const auto job = deep_report(3);
+  YAMLDumper::write_results(*job, path.string());
+  std::ifstream again(path, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, job->dump_yaml());
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 #include "documents.hpp"
 
 #include <exception>
-#include <fstream>
 #include <ostream>
 #include <string>
-#include <system_error>
 
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/service/junit/export.hpp"
 
 namespace morvi::service::gtest_listener {
@@ -16,23 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kPrefix = "morvi gtest listener: ";
-
-// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
-void write_whole(const fs::path& path, const std::string& text) {
-  const fs::path temporary = path.string() + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw std::system_error(std::make_error_code(std::errc::io_error),
-                              "cannot write '" + temporary.string() + "'");
-    }
-  }
-  fs::rename(temporary, path);
-}
 
 // Runs one writing step; a fault is reported, and false.
 template <class Step>
@@ -60,7 +42,7 @@ void write_all(const fs::path& dir, const reporter::trialkit::TrialKit& trialkit
   const fs::path json = dir / "results.json";
   const bool json_written = attempt(json, errors, [&] { reporter::trialkit::JSONDumper::write_results(trialkit, json.string()); });
   const fs::path yaml = dir / "results.yaml";
-  attempt(yaml, errors, [&] { write_whole(yaml, trialkit.dump_yaml()); });
+  attempt(yaml, errors, [&] { reporter::trialkit::YAMLDumper::write_results(trialkit, yaml.string()); });
   attempt(dir / "ResultsDetails.xml", errors, [&] {
     reporter::markfolio::MarkFolio(dir.string(), trialkit).generate_xml({}, {});
   });

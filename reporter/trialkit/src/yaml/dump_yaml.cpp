@@ -1,4 +1,5 @@
-// ReportObjectBase::dump_yaml: the results document of a node's subtree as YAML text.
+// ReportObjectBase::dump_yaml and YAMLDumper::write_results: the results document of a node's
+// subtree as YAML text, returned or written to a file.
 #include <memory>
 #include <string>
 
@@ -7,11 +8,21 @@
 
 namespace morvi::reporter::trialkit {
 
-std::string ReportObjectBase::dump_yaml() const {
-  // The header holds the node for the length of this call only, so it does not own it.
+namespace {
+
+// The header holds the node for the length of the caller's call only, so it does not own it.
+Value document_of(const ReportObjectBase& node) {
   const ReportHeader header(
-      Value::node(std::shared_ptr<Object>(std::shared_ptr<Object>(), const_cast<ReportObjectBase*>(this))));
-  return YAMLDumper::dump(Value(header.as_dict()));
+      Value::node(std::shared_ptr<Object>(std::shared_ptr<Object>(), const_cast<ReportObjectBase*>(&node))));
+  return Value(header.as_dict());
+}
+
+}  // namespace
+
+std::string ReportObjectBase::dump_yaml() const { return YAMLDumper::dump(document_of(*this)); }
+
+void YAMLDumper::write_results(const ReportObjectBase& node, const std::string& path) {
+  dump_file(document_of(node), path);
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -3,7 +3,11 @@
 // as a node tree. Open collections wait on the dumper's own stack, not the machine's.
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "morvi/utils/utf8.hpp"
@@ -61,6 +65,26 @@ std::string YAMLDumper::dump(const Value& data) {
   return dumper.document();
 }
 
+void YAMLDumper::dump_file(const Value& data, const std::string& path) {
+  const std::string temporary = path + ".tmp";
+  try {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::system_error(errno, std::generic_category(), "cannot open '" + temporary + "'");
+    YAMLDumper dumper;
+    dumper.set_sink(&file);
+    dumper.represent_data(data);
+    dumper.emit_document_end();
+    dumper.flush();
+    file.close();
+    if (!file) throw std::system_error(std::make_error_code(std::errc::io_error), "cannot write '" + temporary + "'");
+    std::filesystem::rename(temporary, path);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw;
+  }
+}
+
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {
   if (representer == nullptr) throw ArgumentError("add_representer needs a representer");
   if (type)
@@ -112,6 +136,7 @@ void YAMLDumper::represent_data(const Value& data) {
   const std::size_t base = open_;
   dispatch(data);
   while (open_ > base) {
+    hand_out();
     // Opening a collection may move the frames: nothing of `f` is used after a dispatch.
     Frame& f = frames_[open_ - 1];
     if (f.sequence != nullptr) {
@@ -211,9 +236,7 @@ void YAMLDumper::represent_key(std::string_view key) {
   const Representer text = representers().exact[static_cast<std::size_t>(YAMLType::Str)];
   if (text != str_representer)
     text(*this, Value(key));
-  else if (key.find('\n') == std::string_view::npos)
-    emit_key(key);
-  else
+  else if (!emit_plain_key(key))
     represent_str(key);
 }
 

@@ -2,6 +2,8 @@
 // where a key needs "? ", which style a scalar gets, where a long scalar breaks, when the
 // document needs an end marker) follows the YAML library's emitter, so that documents read
 // and diff the same as the ones it writes.
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -133,14 +135,25 @@ void YAMLEmitter::emit_plain_scalar(std::string_view tag, std::string_view text)
   indent_ = outer;
 }
 
-void YAMLEmitter::emit_key(std::string_view key) {
+bool YAMLEmitter::is_known_plain_key(std::string_view key) {
+  // "!!str" and the text must stay under the simple key limit.
+  if (key.size() > sizeof(PlainKey::text))
+    return key.size() + 5 < kMaxSimpleKeyLength && yaml_detail::is_plain_text(key);
+  const auto where = reinterpret_cast<std::uintptr_t>(key.data());
+  PlainKey& known = plain_keys_[(where * 0x9E3779B97F4A7C15u) >> 57];
+  if (known.data == key.data() && known.size == key.size() && std::memcmp(known.text, key.data(), key.size()) == 0)
+    return true;
+  if (!yaml_detail::is_plain_text(key)) return false;
+  known.data = key.data();
+  known.size = key.size();
+  std::memcpy(known.text, key.data(), key.size());
+  return true;
+}
+
+bool YAMLEmitter::emit_plain_key(std::string_view key) {
   const bool at_key = pending_ == Pending::Mapping ||
                       (pending_ == Pending::None && !frames_.empty() && frames_.back() == Phase::Key);
-  // "!!str" and the text must stay under the simple key limit.
-  if (!at_key || key.size() + 5 >= kMaxSimpleKeyLength || !yaml_detail::is_plain_text(key)) {
-    emit_scalar(yaml_detail::kStrTag, key, ScalarStyle::Any);
-    return;
-  }
+  if (!at_key || !is_known_plain_key(key)) return false;
   open_pending_block();
   root_context_ = false;
   mapping_context_ = true;
@@ -151,6 +164,12 @@ void YAMLEmitter::emit_key(std::string_view key) {
   whitespace_ = false;
   indention_ = false;
   write_raw(key);
+  return true;
+}
+
+void YAMLEmitter::flush() {
+  sink_->write(out_.view().data(), static_cast<std::streamsize>(out_.size()));
+  out_.truncate(0);
 }
 
 void YAMLEmitter::emit_mapping_start(std::string_view tag) { collection_start(Pending::Mapping, tag); }

@@ -32,6 +32,9 @@ class DocumentBuffer {
   // What was written: a view valid until the buffer next grows, or a copy.
   std::string_view view() const noexcept { return {data_, size()}; }
   std::string str() const;
+  // The text moved out, the buffer left empty. A large buffer gives its pages back as they
+  // are copied, so that the text is never in memory twice.
+  std::string take();
   std::size_t size() const noexcept { return static_cast<std::size_t>(cur_ - data_); }
   // Drops what was written after the first `n` bytes.
   void truncate(std::size_t n) noexcept { cur_ = data_ + n; }

@@ -14,9 +14,11 @@
 // sequences) into text, choosing each scalar's style and line breaks as it goes; nothing is
 // buffered but the output. YAMLDumper turns Values into those events through a table of
 // representers, one per type of value.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,8 +51,15 @@ class YAMLEmitter {
 
  protected:
   YAMLEmitter() = default;
-  // The document written so far.
-  std::string document() const { return out_.str(); }
+  // The document written so far, taken out of the emitter.
+  std::string document() { return out_.take(); }
+  // With a sink, the text goes there in pieces: hand_out() passes on a full piece, and
+  // flush() what is left at the end.
+  void set_sink(std::ostream* sink) noexcept { sink_ = sink; }
+  void hand_out() {
+    if (sink_ != nullptr && out_.size() >= kSinkPiece) flush();
+  }
+  void flush();
 
   // Events in document order: the root node, then emit_document_end. A mapping's nodes
   // alternate key and value, and its keys are scalars. Tags are full ("tag:yaml.org,2002:str").
@@ -58,8 +67,9 @@ class YAMLEmitter {
   // A scalar whose text plain style holds and that reads back as `tag` when plain (a number, a
   // truth value, none, a date-time): written as emit_scalar would write it, without analysis.
   void emit_plain_scalar(std::string_view tag, std::string_view text);
-  // A mapping key tagged str: as emit_scalar, with a short way for a key that is one word.
-  void emit_key(std::string_view key);
+  // A mapping key tagged str that is one word reading back as a text, written as emit_scalar
+  // would write it; false, with nothing written, for any other key.
+  bool emit_plain_key(std::string_view key);
   void emit_mapping_start(std::string_view tag);
   void emit_mapping_end();
   void emit_sequence_start(std::string_view tag);
@@ -75,6 +85,7 @@ class YAMLEmitter {
   enum class Pending : std::uint8_t { None, Mapping, Sequence };
 
   void open_pending_block();
+  bool is_known_plain_key(std::string_view key);
   void enter_node(const yaml_detail::ScalarAnalysis* key, std::string_view tag);
   void collection_start(Pending kind, std::string_view tag);
   void collection_end(Pending kind);
@@ -93,7 +104,12 @@ class YAMLEmitter {
   void write_double_quoted(std::string_view text, bool split);
   void write_literal(std::string_view text);
 
+  // What an emitter with a sink holds before handing it on: large enough that the writes are
+  // few, small enough that the document never sits in memory whole.
+  static constexpr std::size_t kSinkPiece = std::size_t{1} << 20;
+
   utils::DocumentBuffer out_;
+  std::ostream* sink_ = nullptr;
   std::vector<Phase> frames_;       // one per open block collection
   std::vector<int> indents_;
   int indent_ = -1;                 // -1: no indentation level yet
@@ -107,6 +123,15 @@ class YAMLEmitter {
   // A collection whose first event has not arrived: empty ones are written as [] and {}.
   Pending pending_ = Pending::None;
   bool pending_indentless_ = false;
+  // Keys found to be plain, by where their text lives: most keys are the field names of the
+  // node kinds and the names of a tally's counts, the same few texts in static storage. An
+  // entry keeps a copy of its text, so a key at a reused address is checked anew.
+  struct PlainKey {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    char text[24];
+  };
+  std::array<PlainKey, 128> plain_keys_{};
   std::u32string wide_;             // code points of the scalar being double-quoted
 };
 
@@ -148,6 +173,14 @@ class YAMLDumper : public YAMLEmitter {
   // `data` as one YAML document. Throws SerializationError past either limit; nothing is
   // returned then.
   static std::string dump(const Value& data);
+  // dump(data) written to the file `path` as it is made, never whole in memory: into a
+  // temporary file beside it, renamed over `path` once complete. On any failure (the refusals
+  // of dump, or std::system_error for the file) the temporary file is removed and `path` is
+  // as it was.
+  static void dump_file(const Value& data, const std::string& path);
+  // The results document of `node`'s subtree (as ReportObjectBase::dump_yaml returns it)
+  // written by dump_file.
+  static void write_results(const ReportObjectBase& node, const std::string& path);
 
   // Registers `representer` for values of exactly `type`, replacing an earlier entry; no type
   // registers the fallback for every type without an entry of its own.
