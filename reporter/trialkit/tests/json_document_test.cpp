@@ -54,6 +54,25 @@ TEST(JsonDocument, DerivedAndPartialFields) {
   EXPECT_THAT(task_json, HasSubstr(R"("fullid": "t1.tc", "idlist": ["t1", "tc"])"));
 }
 
+// The writer writes fullid and idlist from the ancestors' ids in place; each node's text must be
+// what writing its computed fields gives, for ids of any kind (a number stays a number in the
+// list and is joined as text; a list id makes the writer compute the fields) and at any depth.
+TEST(JsonDocument, IdsWrittenInPlaceEqualTheComputedFields) {
+  auto root = ReportObjectBase::create(Value(9), Value(1));
+  auto number = ReportObjectBase::create(Value(7), Value(2), root.get());
+  auto quoted = ReportObjectBase::create(Value("s\xc3\xa9 \"q\"\n"), Value(3), number.get());
+  auto real = ReportObjectBase::create(Value(2.5), Value(4), quoted.get());
+  auto listed = ReportObjectBase::create(Value::list({1, "x"}), Value(5), real.get());
+  auto below = ReportObjectBase::create(Value("leaf"), Value(6), listed.get());
+  for (const auto& node : {root, number, quoted, real, listed, below}) {
+    const Value v = Value::node(node);
+    EXPECT_EQ(JSONDumper::encode(v), JSONDumper::encode(JSONDumper::default_(v))) << node->repr();
+  }
+  EXPECT_THAT(JSONDumper::encode(Value::node(real)),
+              HasSubstr(R"("fullid": "9.7.s\u00e9 \"q\"\n.2.5", "idlist": [9, 7, "s\u00e9 \"q\"\n", 2.5])"));
+  EXPECT_THAT(JSONDumper::encode(Value::node(root)), HasSubstr(R"("fullid": 9, "idlist": [9])"));
+}
+
 class Gadget : public Object {
  public:
   std::string type_name() const override { return "Gadget"; }

@@ -3,6 +3,7 @@
 // without building the replacement maps; everything else the hook cannot convert goes to the
 // hook itself, which refuses it. Open containers are kept on an explicit stack rather than the
 // machine's, so any depth is written on any thread.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "../nodes/id_chain.hpp"
 #include "../text/datetime_text.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
@@ -48,7 +50,7 @@ class JsonWriter {
  public:
   // With a `sink`, the text goes there in chunks, each cut between two values.
   explicit JsonWriter(std::ostream* sink = nullptr) : sink_(sink) { open_.reserve(64); }
-  std::string document() const { return out_.str(); }
+  std::string document() { return out_.take(); }
   void flush() {
     sink_->write(out_.view().data(), static_cast<std::streamsize>(out_.size()));
     out_.truncate(0);
@@ -180,6 +182,19 @@ class JsonWriter {
     const auto names = n.arg_order();
     while (f.next < names.size()) {
       const std::string_view name = names[f.next];
+      if ((name == "fullid"sv || name == "idlist"sv) && chained_ids(n)) {
+        if (!f.first) out_.append(", "sv);
+        f.first = false;
+        ++f.next;
+        if (name == "fullid"sv) {
+          out_.append("\"fullid\": "sv);
+          fullid();
+        } else {
+          out_.append("\"idlist\": "sv);
+          idlist();
+        }
+        continue;
+      }
       FieldRef field = n.listed_field(f.next++);
       if (is_ignored(*field)) continue;
       if (!f.first) out_.append(", "sv);
@@ -197,6 +212,46 @@ class JsonWriter {
       }
     }
     return false;
+  }
+
+  // Gathers into `chain_` the ids of the node and its ancestors up to the one that starts its
+  // full id, farthest first, when fullid and idlist can be written from them in place: the node
+  // does not start the full id itself (its fullid is then its id, of whatever kind) and every id
+  // is a scalar. Computing the two fields instead allocates a vector, a text and a list. The
+  // ids are gathered once for both fields of a node.
+  bool chained_ids(const ReportObjectBase& n) {
+    if (&n == chain_of_) return true;
+    chain_of_ = nullptr;
+    if (starts_fullid(n)) return false;
+    chain_.clear();
+    for (const ReportObjectBase* p = &n;; p = p->parent()) {
+      const Value& id = p->id();
+      if (!is_flat(id)) return false;
+      chain_.push_back(&id);
+      if (starts_fullid(*p)) break;
+    }
+    std::reverse(chain_.begin(), chain_.end());
+    chain_of_ = &n;
+    return true;
+  }
+
+  // The ids of `chain_` as text, joined by dots, as ReportObjectBase::fullid makes it.
+  void fullid() {
+    ids_.clear();
+    for (const Value* id : chain_) {
+      if (id != chain_.front()) ids_ += '.';
+      id->append_text(ids_);
+    }
+    text(ids_);
+  }
+
+  void idlist() {
+    out_.append('[');
+    for (const Value* id : chain_) {
+      if (id != chain_.front()) out_.append(", "sv);
+      value(*id);
+    }
+    out_.append(']');
   }
 
   void member(std::string_view key) {
@@ -381,6 +436,9 @@ class JsonWriter {
   std::vector<Frame> open_;
   std::size_t nodes_open_ = 0;  // node frames on the stack
   std::string scratch_;  // a real number on its way into the document
+  std::vector<const Value*> chain_;          // see chained_ids
+  const ReportObjectBase* chain_of_ = nullptr;  // the node whose ids `chain_` holds
+  std::string ids_;                             // a fullid on its way into the document
 };
 
 }  // namespace

@@ -3,18 +3,13 @@
 #include <utility>
 #include <vector>
 
+#include "id_chain.hpp"
 #include "node_layout.hpp"
 
 namespace morvi::reporter::trialkit {
 namespace {
 
 using F = FieldId;
-
-// A node directly below the trialkit (or without parent) starts the full id.
-bool starts_fullid(const ReportObjectBase& node) noexcept {
-  const ReportObjectBase* parent = node.parent();
-  return parent == nullptr || parent->node_kind() == NodeKind::TrialKit;
-}
 
 // The node and its ancestors up to the one that starts the full id, nearest first. Walked in a
 // loop: a chain of nested sections can be as deep as the runner makes it.
