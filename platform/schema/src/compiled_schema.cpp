@@ -1,6 +1,8 @@
 #include "compiled_schema.hpp"
 
 #include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "morvi/reporter/schema.hpp"
@@ -16,18 +18,45 @@ using json = nlohmann::json;
 constexpr std::string_view kTimePattern =
     R"(^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{6})?([+-][0-9]{2}:[0-9]{2})?$)";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+// One 8-character piece of the timestamp's shape, 'd' standing for any digit, '?' for any
+// character (checked apart) and every other character for itself: the bytes it fixes and where
+// its digits go, laid out as the piece reads from memory.
+struct Shape {
+  std::uint64_t fixed_mask = 0, fixed = 0, digits = 0;
+};
 
-// `text` has `shape` at `at`, where 'd' stands for any digit and every other character for
-// itself.
-bool has_shape(std::string_view text, std::size_t at, std::string_view shape) {
-  if (text.size() - at < shape.size()) return false;
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    const char c = text[at + i];
-    if (shape[i] == 'd' ? !is_digit(c) : c != shape[i]) return false;
+constexpr Shape shape_of(const char (&piece)[9]) {
+  Shape shape;
+  for (int i = 0; i < 8; ++i) {
+    const int shift = 8 * (std::endian::native == std::endian::little ? i : 7 - i);
+    const char c = piece[i];
+    if (c == 'd') {
+      shape.digits |= std::uint64_t{0xFF} << shift;
+    } else if (c != '?') {
+      shape.fixed_mask |= std::uint64_t{0xFF} << shift;
+      shape.fixed |= std::uint64_t{static_cast<unsigned char>(c)} << shift;
+    }
   }
-  return true;
+  return shape;
 }
+
+// Whether the eight characters at `at` have `shape`, all at once: the fixed bytes equal, and
+// every digit place holding 0x30 to 0x39 (high half 3, low half below 10, which adding 6
+// leaves without a carry into bit 4).
+bool has_shape(const char* at, const Shape& shape) noexcept {
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kLow = 0x0F0F0F0F0F0F0F0F;
+  constexpr std::uint64_t kThrees = 0x3030303030303030, kSixes = 0x0606060606060606, kBit4 = 0x1010101010101010;
+  std::uint64_t w;
+  std::memcpy(&w, at, sizeof w);
+  return ((w & shape.fixed_mask) ^ shape.fixed) == 0 && ((w & kHigh & shape.digits) ^ (kThrees & shape.digits)) == 0 &&
+         (((w & kLow) + kSixes) & kBit4 & shape.digits) == 0;
+}
+
+constexpr Shape kDate = shape_of("dddd-dd-");
+constexpr Shape kDayHour = shape_of("dd dd:dd");
+constexpr Shape kSeconds = shape_of("dd:dd:dd");       // characters 11 to 18
+constexpr Shape kFraction = shape_of("d.dddddd");      // from the last digit of the seconds
+constexpr Shape kOffset = shape_of("dd?dd:dd");        // from the two digits before the sign
 
 }  // namespace
 
@@ -35,15 +64,17 @@ bool has_shape(std::string_view text, std::size_t at, std::string_view shape) {
 // text: the date and time, then an optional ".dddddd", then an optional "+dd:dd" or "-dd:dd".
 // The two optional parts start with different characters, so no choice ever needs undoing.
 bool matches_time_pattern(std::string_view text) noexcept {
-  if (!has_shape(text, 0, "dddd-dd-dd dd:dd:dd")) return false;
+  const std::size_t n = text.size();
+  if (n < 19) return false;
+  const char* t = text.data();
+  if (!has_shape(t, kDate) || !has_shape(t + 8, kDayHour) || !has_shape(t + 11, kSeconds)) return false;
   std::size_t at = 19;
-  if (at < text.size() && text[at] == '.') {
-    if (!has_shape(text, at, ".dddddd")) return false;
-    at += 7;
+  if (at < n && t[at] == '.') {
+    if (n < 26 || !has_shape(t + 18, kFraction)) return false;
+    at = 26;
   }
-  if (at == text.size()) return true;
-  return text.size() - at == 6 && (text[at] == '+' || text[at] == '-') &&
-         has_shape(text, at + 1, "dd:dd");
+  if (at == n) return true;
+  return n - at == 6 && (t[at] == '+' || t[at] == '-') && has_shape(t + at - 2, kOffset);
 }
 
 void MemberTable::build(const std::unordered_map<std::string, Member>& members) {
@@ -64,6 +95,13 @@ CompiledSchema::CompiledSchema(const json& schema) : root_document_(schema) {
   any_ = nodes_.size();
   nodes_.emplace_back();
   for (Node& node : nodes_) node.member_table.build(node.members);
+  for (const Node& start : nodes_) {
+    const Node* node = &start;
+    for (std::size_t hops = 0; node != nullptr && !node->unknown && node->ref; ++hops) {
+      node = hops == nodes_.size() ? nullptr : &nodes_[*node->ref];
+    }
+    resolved_.push_back(node == nullptr || node->unknown ? nullptr : node);
+  }
 }
 
 std::size_t CompiledSchema::compile(const json& schema) {

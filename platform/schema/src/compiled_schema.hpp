@@ -89,8 +89,14 @@ class CompiledSchema {
  public:
   // Node 0 is the root schema; `any()` is a node every value meets.
   explicit CompiledSchema(const nlohmann::json& schema);
+  // resolved() points into the node table.
+  CompiledSchema(const CompiledSchema&) = delete;
+  CompiledSchema& operator=(const CompiledSchema&) = delete;
 
   const Node& node(std::size_t index) const noexcept { return nodes_[index]; }
+  // The node holding the constraints of node `index`, its "$ref" links followed; none for a
+  // node never shown valid (or a loop of links).
+  const Node* resolved(std::size_t index) const noexcept { return resolved_[index]; }
   std::size_t size() const noexcept { return nodes_.size(); }
   std::size_t any() const noexcept { return any_; }
 
@@ -103,6 +109,7 @@ class CompiledSchema {
 
   const nlohmann::json& root_document_;
   std::vector<Node> nodes_;
+  std::vector<const Node*> resolved_;
   std::unordered_map<std::string, std::size_t> definitions_;
   std::size_t any_ = 0;
 };

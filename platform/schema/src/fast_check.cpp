@@ -1,6 +1,8 @@
 #include "morvi/reporter/schema/fast_check.hpp"
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -54,19 +56,17 @@ class Scanner {
  private:
   char peek() const noexcept { return p_ < end_ ? *p_ : '\0'; }
 
+  // Most places hold no white space or one blank (the writer's ", " and ": "), settled before
+  // the loop: anything past a blank is not white space.
   void skip_space() noexcept {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
-  }
-
-  // Follows "$ref" links to the node that holds the constraints; none for a node never shown
-  // valid (or a loop of links).
-  const Node* resolve(std::size_t index) const noexcept {
-    const Node* node = &schema_.node(index);
-    for (std::size_t hops = 0; !node->unknown && node->ref; ++hops) {
-      if (hops == schema_.size()) return nullptr;
-      node = &schema_.node(*node->ref);
+    if (end_ - p_ >= 2) {
+      if (static_cast<unsigned char>(p_[0]) > ' ') return;
+      if (p_[0] == ' ' && static_cast<unsigned char>(p_[1]) > ' ') {
+        ++p_;
+        return;
+      }
     }
-    return node->unknown ? nullptr : node;
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
   }
 
   static bool allows(const Node& node, unsigned type_bits) noexcept {
@@ -75,7 +75,7 @@ class Scanner {
 
   bool value(std::size_t index) {
     skip_space();
-    const Node* node = resolve(index);
+    const Node* node = schema_.resolved(index);
     if (node == nullptr) return false;
     switch (peek()) {
       case '{':
@@ -114,6 +114,7 @@ class Scanner {
   bool number(unsigned& bits) {
     const char* start = p_;
     if (peek() == '-') ++p_;
+    const char* digits = p_;
     if (peek() == '0') {
       ++p_;
     } else if (is_digit(peek())) {
@@ -122,23 +123,35 @@ class Scanner {
       return false;
     }
     bool integral = true;
+    bool zero_fraction = true;
+    std::ptrdiff_t point = 0;  // 1 when there is a fraction, for the count of digits
     if (peek() == '.') {
       ++p_;
       if (!is_digit(peek())) return false;
-      while (is_digit(peek())) ++p_;
+      while (is_digit(peek())) zero_fraction &= *p_++ == '0';
       integral = false;
+      point = 1;
     }
+    bool exponent = false;
     if (peek() == 'e' || peek() == 'E') {
       ++p_;
       if (peek() == '+' || peek() == '-') ++p_;
       if (!is_digit(peek())) return false;
       while (is_digit(peek())) ++p_;
       integral = false;
+      exponent = true;
     }
     bits = quick::kNumber;
     // Up to 18 digits always fit in 64 bits.
     if (integral && p_ - start <= 18) {
       bits |= quick::kInteger;
+      return true;
+    }
+    // With at most 15 digits and no exponent the number is finite, and a fraction that is not
+    // all zeros keeps its nearest double off every whole number (the double's spacing there is
+    // finer than the fraction's last digit): parsing and truncating it would tell the same.
+    if (!exponent && (p_ - digits) - point <= 15) {
+      if (zero_fraction) bits |= quick::kInteger;
       return true;
     }
     double x = 0;
@@ -152,6 +165,7 @@ class Scanner {
   // it holds no escape, otherwise decoded into a buffer the next string reuses.
   bool string(std::string_view& text) {
     const char* start = ++p_;
+#if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i below_space = _mm_set1_epi8(0x1F);
@@ -167,6 +181,7 @@ class Scanner {
       }
       p_ += 16;
     }
+#endif
     while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
     if (peek() == '"') {
       text = std::string_view(start, static_cast<std::size_t>(p_ - start));

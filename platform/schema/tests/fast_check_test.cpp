@@ -171,6 +171,15 @@ TEST(QuickCheck, AgreesWithTheValidatorOnTextEdges) {
       {"/report/summary/success_rate", "Infinity", false},  // the writer's own literals
       {"/report/summary/success_rate", "1e400", true},
       {"/report/runtime", "-1E-3", true},
+      // Up to 15 digits are settled without parsing: whole exactly when the fraction is zeros.
+      {"/report/summary/total", "10.000", true},
+      {"/report/summary/total", "10.5", true},
+      {"/report/summary/total", "12345678901234.5", true},
+      {"/report/summary/total", "0.00000000000001", true},
+      // Longer ones are parsed: their double may be whole when the text is not.
+      {"/report/summary/total", "123456789012345.0", true},
+      {"/report/summary/total", "4503599627370495.5", true},
+      {"/report/summary/total", "1.0000000000000001", true},
   };
   const std::vector<std::string> times = {
       "2024-05-01 10:00:00",        "2024-05-01 10:00:00.123456", "2024-05-01 10:00:00+02:00",
@@ -178,7 +187,11 @@ TEST(QuickCheck, AgreesWithTheValidatorOnTextEdges) {
       "2024-05-01 10:00:00.1234567", "2024-05-01 10:00:00+0200",  "2024-05-01 10:00:00Z",
       "2024-05-01 10:00:00+02:00 ", " 2024-05-01 10:00:00",       "2024-05-01 10:00:00\n",
       "2024-5-01 10:00:00",          "2024-05-01 10:00:00.",       "2024-05-01 10:00:00+02:00+02:00",
-      "\u0662024-05-01 10:00:00",     "2024-05-01 10:00:00.123456+",  ""};
+      "\u0662024-05-01 10:00:00",     "2024-05-01 10:00:00.123456+",  "",
+      // Characters just outside the digits, and a wrong separator, in each part.
+      "2024-05-01 10:00:0:", "2024-05-01 10:00:0/", "2/24-05-01 10:00:00", "2024-05-01 1::00:00",
+      "2024-05-01 10:00:00.12345:", "2024-05-01 10:00:00.123456+02:0/", "2024-05-01 10:00:00*02:00",
+      "2024-05-01 10:00:00.123456+02-00", "2024-05-01_10:00:00", "9999-99-99 99:99:99.999999-99:99"};
   for (const auto& [pointer, literal, settled] : numbers) {
     json changed = original;
     changed[json::json_pointer(pointer)] = "@";
