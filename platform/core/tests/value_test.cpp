@@ -178,6 +178,42 @@ TEST(ValueTest, TextAndReprForms) {
   }
 }
 
+TEST(ValueTest, DateTimesKeepTheirOffsetThroughCopiesMovesAndContainers) {
+  // Naive, aware at UTC, and aware at both ends of the offset range: a naive time and one at
+  // +00:00 must stay apart, and an offset must survive every way a value travels.
+  const DateTime stamps[] = {
+      DateTime(2024, 1, 2, 3, 4, 5, 6),
+      DateTime(2024, 1, 2, 3, 4, 5, 6, 0),
+      DateTime(1, 1, 1, 0, 0, 0, 0, -1439),
+      DateTime(9999, 12, 31, 23, 59, 59, 999999, 1439),
+  };
+  for (const DateTime& d : stamps) {
+    const Value v(d);
+    Value copy(v);
+    Value moved(std::move(copy));
+    Value assigned;
+    assigned = moved;
+    const Value in_list = Value::list({assigned});
+    const Value list_copy(in_list);
+    Map m;
+    m.set("t", list_copy.as_list()[0]);
+    const Value map_copy{Map(m)};
+    const DateTime back = map_copy.as_map().at("t").as_datetime();
+    EXPECT_EQ(back, d) << d.to_text();
+    EXPECT_EQ(back.aware(), d.aware());
+    EXPECT_EQ(back.utc_offset_minutes(), d.utc_offset_minutes());
+    EXPECT_EQ(back.ticks(), d.ticks());
+    EXPECT_EQ(map_copy.as_map().at("t").to_text(), d.to_text());
+  }
+  EXPECT_NE(Value(stamps[0]).to_text(), Value(stamps[1]).to_text());
+  // A value that held a date-time and then another kind reads as that kind alone.
+  Value v(stamps[3]);
+  v = Value(7);
+  EXPECT_EQ(v, Value(7));
+  v = Value(stamps[2]);
+  EXPECT_EQ(v.as_datetime().utc_offset_minutes(), -1439);
+}
+
 TEST(ValueTest, TypedAccessNamesBothKinds) {
   try {
     (void)Value(1).as_text();

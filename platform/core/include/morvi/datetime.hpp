@@ -45,6 +45,8 @@ class DateTime {
   friend bool operator==(const DateTime& a, const DateTime& b);
 
  private:
+  // A Value keeps the fields inline and rebuilds the date-time from them unchecked.
+  friend class Value;
   DateTime() = default;
   std::int64_t utc_ticks() const noexcept;
 

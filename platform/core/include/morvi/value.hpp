@@ -1,8 +1,9 @@
 #pragma once
 // morvi::Value: the one dynamic value type of the framework. Fields, options, extra data,
 // records and documents all hold Values. A Value is 16 bytes: a kind tag and either an inline
-// scalar or an owning pointer; copying deep-copies containers, while report nodes and foreign
-// objects are shared (copying a list of children copies pointers, never nodes).
+// scalar (a date-time too: its ticks, with its UTC offset beside the tag) or an owning pointer;
+// copying deep-copies containers, while report nodes and foreign objects are shared (copying a
+// list of children copies pointers, never nodes).
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "morvi/datetime.hpp"
+#include "morvi/utils/block_pool.hpp"
 
 #pragma GCC visibility push(default)
 namespace morvi {
@@ -96,7 +98,7 @@ class Value {
   static Value opaque(std::shared_ptr<Object> object);
 
   Value(const Value& other);
-  Value(Value&& other) noexcept : kind_(other.kind_), i_(other.i_) {
+  Value(Value&& other) noexcept : kind_(other.kind_), offset_(other.offset_), i_(other.i_) {
     other.kind_ = Kind::None;
     other.i_ = 0;
   }
@@ -143,7 +145,8 @@ class Value {
   // A map or an attr map.
   const Map& as_map() const;
   Map& as_map();
-  const DateTime& as_datetime() const;
+  // By value: a date-time is held inline, not as an object of its own.
+  DateTime as_datetime() const;
   const results::TestResult& as_result() const;
   results::TestResult& as_result();
   const results::ResultCounter& as_tally() const;
@@ -177,7 +180,12 @@ class Value {
     return static_cast<std::int64_t>(i);
   }
 
+  // A date-time's UTC offset in minutes, kNaive for a naive one; it fills the padding after
+  // the tag, so the ticks alone take the payload.
+  static constexpr std::int16_t kNaive = INT16_MIN;
+
   Kind kind_;
+  std::int16_t offset_ = kNaive;
   union {
     bool b_;
     std::int64_t i_;
@@ -185,7 +193,6 @@ class Value {
     std::string* s_;
     List* l_;
     Map* m_;
-    DateTime* d_;
     results::TestResult* r_;
     results::ResultCounter* c_;
     std::shared_ptr<Object>* o_;
@@ -206,8 +213,11 @@ struct ErrorValue {
 class Map {
  public:
   using Entry = std::pair<std::string, Value>;
-  using iterator = std::vector<Entry>::iterator;
-  using const_iterator = std::vector<Entry>::const_iterator;
+  // Most maps are small and short-lived (options, events, `extra`): their entries come from
+  // the block pool.
+  using Entries = std::vector<Entry, utils::PoolAllocator<Entry>>;
+  using iterator = Entries::iterator;
+  using const_iterator = Entries::const_iterator;
 
   Map() = default;
   Map(std::initializer_list<Entry> entries);
@@ -247,7 +257,7 @@ class Map {
   std::ptrdiff_t position(std::string_view key) const;
   void index_tail() const;
 
-  std::vector<Entry> entries_;
+  Entries entries_;
   // Built once the map has kIndexFrom entries; maps key hash to entry positions.
   mutable std::unique_ptr<std::unordered_multimap<std::size_t, std::size_t>> index_;
 };

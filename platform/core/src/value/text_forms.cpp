@@ -330,7 +330,7 @@ void Value::append_repr(std::string& out) const {
     case Kind::Map:
     case Kind::AttrMap:
     case Kind::Error: append_repr_of(out, *this, false); return;
-    case Kind::DateTime: out += d_->to_repr(); return;
+    case Kind::DateTime: out += as_datetime().to_repr(); return;
     case Kind::Tally: append_tally_repr(out, *c_); return;
     default: append_text(out); return;
   }
@@ -351,7 +351,7 @@ void Value::append_text(std::string& out) const {
     }
     case Kind::Float: append_float_repr(out, v->f_); return;
     case Kind::Text: out += *v->s_; return;
-    case Kind::DateTime: v->d_->append_text(out); return;
+    case Kind::DateTime: v->as_datetime().append_text(out); return;
     case Kind::Result: out += v->r_->value(); return;
     case Kind::Node:
     case Kind::Opaque: out += (*v->o_)->repr(); return;

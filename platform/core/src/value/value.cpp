@@ -10,6 +10,7 @@
 #include "morvi/errors.hpp"
 #include "morvi/kind_names.hpp"
 #include "morvi/results.hpp"
+#include "morvi/utils/block_pool.hpp"
 
 namespace morvi {
 
@@ -54,16 +55,17 @@ void Value::unsigned_out_of_range(unsigned long long i) {
   throw ArgumentError("the integer " + std::to_string(i) + " is past the largest int (2**63 - 1)");
 }
 
-Value::Value(const char* s) : kind_(Kind::Text), s_(new std::string(s)) {}
-Value::Value(std::string_view s) : kind_(Kind::Text), s_(new std::string(s)) {}
-Value::Value(std::string s) : kind_(Kind::Text), s_(new std::string(std::move(s))) {}
-Value::Value(List l) : kind_(Kind::List), l_(new List(std::move(l))) {}
-Value::Value(Map m) : kind_(Kind::Map), m_(new Map(std::move(m))) {}
-Value::Value(DateTime d) : kind_(Kind::DateTime), d_(new DateTime(d)) {}
+Value::Value(const char* s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(s)) {}
+Value::Value(std::string_view s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(s)) {}
+Value::Value(std::string s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(std::move(s))) {}
+Value::Value(List l) : kind_(Kind::List), l_(utils::pool_new<List>(std::move(l))) {}
+Value::Value(Map m) : kind_(Kind::Map), m_(utils::pool_new<Map>(std::move(m))) {}
+Value::Value(DateTime d)
+    : kind_(Kind::DateTime), offset_(d.has_offset_ ? d.offset_minutes_ : kNaive), i_(d.ticks_) {}
 Value::Value(results::TestResult r)
-    : kind_(Kind::Result), r_(new results::TestResult(std::move(r))) {}
+    : kind_(Kind::Result), r_(utils::pool_new<results::TestResult>(std::move(r))) {}
 Value::Value(results::ResultCounter c)
-    : kind_(Kind::Tally), c_(new results::ResultCounter(std::move(c))) {}
+    : kind_(Kind::Tally), c_(utils::pool_new<results::ResultCounter>(std::move(c))) {}
 
 Value Value::list(std::initializer_list<Value> items) { return Value(List(items)); }
 
@@ -83,7 +85,7 @@ Value Value::node(std::shared_ptr<Object> node) {
   if (!node) throw ArgumentError("a node value needs a node");
   Value v;
   v.kind_ = Kind::Node;
-  v.o_ = new std::shared_ptr<Object>(std::move(node));
+  v.o_ = utils::pool_new<std::shared_ptr<Object>>(std::move(node));
   return v;
 }
 
@@ -91,14 +93,14 @@ Value Value::opaque(std::shared_ptr<Object> object) {
   if (!object) throw ArgumentError("an object value needs an object");
   Value v;
   v.kind_ = Kind::Opaque;
-  v.o_ = new std::shared_ptr<Object>(std::move(object));
+  v.o_ = utils::pool_new<std::shared_ptr<Object>>(std::move(object));
   return v;
 }
 
 Value Value::error(std::string kind, List args) {
   Value v;
   v.kind_ = Kind::Error;
-  v.e_ = new ErrorValue{std::move(kind), std::move(args)};
+  v.e_ = utils::pool_new<ErrorValue>(ErrorValue{std::move(kind), std::move(args)});
   return v;
 }
 
@@ -123,6 +125,7 @@ Value& Value::operator=(Value&& other) noexcept {
   if (this != &other) {
     if (kind_ > Kind::Float) release();
     kind_ = other.kind_;
+    offset_ = other.offset_;
     i_ = other.i_;
     other.kind_ = Kind::None;
     other.i_ = 0;
@@ -158,12 +161,14 @@ void copy_or_queue(const Value& from, List& into, CopyWork& pending) {
 void Value::copy_from(const Value& other) {
   if (!holds_values(other.kind_)) {
     switch (other.kind_) {
-      case Kind::Text: s_ = new std::string(*other.s_); break;
-      case Kind::DateTime: d_ = new DateTime(*other.d_); break;
-      case Kind::Tally: c_ = new results::ResultCounter(*other.c_); break;
+      case Kind::Text: s_ = utils::pool_new<std::string>(*other.s_); break;
+      case Kind::Tally: c_ = utils::pool_new<results::ResultCounter>(*other.c_); break;
       case Kind::Node:
-      case Kind::Opaque: o_ = new std::shared_ptr<Object>(*other.o_); break;
-      default: i_ = other.i_; break;
+      case Kind::Opaque: o_ = utils::pool_new<std::shared_ptr<Object>>(*other.o_); break;
+      default:
+        offset_ = other.offset_;
+        i_ = other.i_;
+        break;
     }
     kind_ = other.kind_;
     return;
@@ -191,7 +196,7 @@ void Value::copy_from(const Value& other) {
     switch (from->kind_) {
       case Kind::List:
       case Kind::Tuple: {
-        into->l_ = new List();
+        into->l_ = utils::pool_new<List>();
         into->kind_ = from->kind_;
         into->l_->reserve(from->l_->size());
         for (const Value& item : *from->l_) copy_or_queue(item, *into->l_, pending);
@@ -199,20 +204,20 @@ void Value::copy_from(const Value& other) {
       }
       case Kind::Map:
       case Kind::AttrMap: {
-        into->m_ = new Map();
+        into->m_ = utils::pool_new<Map>();
         into->kind_ = from->kind_;
         copy_entries(*from->m_, *into->m_);
         break;
       }
       case Kind::Result: {
         const results::TestResult& result = *from->r_;
-        into->r_ = new results::TestResult(result.code(), result.reason());
+        into->r_ = utils::pool_new<results::TestResult>(result.code(), result.reason());
         into->kind_ = Kind::Result;
         copy_entries(result.data(), data_of(*into->r_));
         break;
       }
       case Kind::Error: {
-        into->e_ = new ErrorValue{from->e_->kind, {}};
+        into->e_ = utils::pool_new<ErrorValue>(ErrorValue{from->e_->kind, {}});
         into->kind_ = Kind::Error;
         into->e_->args.reserve(from->e_->args.size());
         for (const Value& arg : from->e_->args) copy_or_queue(arg, into->e_->args, pending);
@@ -292,18 +297,18 @@ void Value::release() noexcept {
     case Kind::None:
     case Kind::Bool:
     case Kind::Int:
-    case Kind::Float: break;
-    case Kind::Text: delete s_; break;
+    case Kind::Float:
+    case Kind::DateTime: break;
+    case Kind::Text: utils::pool_delete(s_); break;
     case Kind::List:
-    case Kind::Tuple: delete l_; break;
+    case Kind::Tuple: utils::pool_delete(l_); break;
     case Kind::Map:
-    case Kind::AttrMap: delete m_; break;
-    case Kind::DateTime: delete d_; break;
-    case Kind::Result: delete r_; break;
-    case Kind::Tally: delete c_; break;
+    case Kind::AttrMap: utils::pool_delete(m_); break;
+    case Kind::Result: utils::pool_delete(r_); break;
+    case Kind::Tally: utils::pool_delete(c_); break;
     case Kind::Node:
-    case Kind::Opaque: delete o_; break;
-    case Kind::Error: delete e_; break;
+    case Kind::Opaque: utils::pool_delete(o_); break;
+    case Kind::Error: utils::pool_delete(e_); break;
   }
   kind_ = Kind::None;
   i_ = 0;
@@ -370,9 +375,13 @@ Map& Value::as_map() {
   if (!is_map()) wrong_kind("map");
   return *m_;
 }
-const DateTime& Value::as_datetime() const {
+DateTime Value::as_datetime() const {
   if (kind_ != Kind::DateTime) wrong_kind("date-time");
-  return *d_;
+  DateTime d;
+  d.ticks_ = i_;
+  d.has_offset_ = offset_ != kNaive;
+  d.offset_minutes_ = d.has_offset_ ? offset_ : std::int16_t{0};
+  return d;
 }
 const results::TestResult& Value::as_result() const {
   if (kind_ != Kind::Result) wrong_kind("result");

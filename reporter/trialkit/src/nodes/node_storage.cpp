@@ -54,6 +54,28 @@ bool may_hold_nodes(const Value& v) {
   }
 }
 
+// Whether nothing `v` holds directly can hold a node: true of most values a node is given
+// (scalars, a result without data, a flat list or map), which then need no walk.
+bool flat(const Value& v) {
+  const auto none_may = [](const auto& items, auto value_of) {
+    for (const auto& item : items)
+      if (may_hold_nodes(value_of(item))) return false;
+    return true;
+  };
+  const auto itself = [](const Value& item) -> const Value& { return item; };
+  const auto second = [](const auto& entry) -> const Value& { return entry.second; };
+  switch (v.kind()) {
+    case Kind::List:
+    case Kind::Tuple: return none_may(v.as_list(), itself);
+    case Kind::Map:
+    case Kind::AttrMap: return none_may(v.as_map(), second);
+    case Kind::Error: return none_may(v.as_error().args, itself);
+    case Kind::Result: return none_may(v.as_result().data(), second);
+    case Kind::Node: return false;
+    default: return true;
+  }
+}
+
 // Queues the values `v` holds directly; returns the node `v` is, if it is one.
 const ReportObjectBase* open_value(const Value& v, std::vector<const Value*>& pending) {
   switch (v.kind()) {
@@ -121,7 +143,7 @@ void ReportObjectBase::join(const Value& child) noexcept {
 }
 
 void ReportObjectBase::check_no_cycle(std::string_view field, const Value& value) const {
-  if (!may_hold_nodes(value)) return;
+  if (flat(value)) return;
   // The nodes `value` holds, then everything each of them holds, nodes included; a node met
   // twice is walked once.
   std::vector<const Value*> pending{&value};

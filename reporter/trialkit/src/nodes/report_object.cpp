@@ -46,15 +46,31 @@ std::shared_ptr<ReportObjectBase> ReportObjectBase::create(Value id, Value seq_n
 }
 
 // Children are taken apart one at a time from an explicit list: letting each node's child list
-// destroy its children would recurse once per level of the tree.
+// destroy its children would recurse once per level of the tree. They go in the reverse of the
+// order the runner made them (the last child first, each after its own children), so that the
+// pool hands a tree built next the blocks in the order this one took them and its memory stays
+// as compact as the first tree's.
 ReportObjectBase::~ReportObjectBase() {
-  List pending;
-  release_children(pending);
+  struct Pending {
+    Value node;
+    bool opened;
+  };
+  std::vector<Pending> pending;
+  List children;
+  release_children(children);
+  for (Value& child : children) pending.push_back({std::move(child), false});
   while (!pending.empty()) {
-    Value child = std::move(pending.back());
-    pending.pop_back();
-    const std::shared_ptr<Object>& object = child.as_object();
-    if (object.use_count() == 1) static_cast<ReportObjectBase&>(*object).release_children(pending);
+    Pending& top = pending.back();
+    if (top.opened) {
+      pending.pop_back();
+      continue;
+    }
+    top.opened = true;
+    const std::shared_ptr<Object>& object = top.node.as_object();
+    if (object.use_count() != 1) continue;
+    children.clear();
+    static_cast<ReportObjectBase&>(*object).release_children(children);
+    for (Value& child : children) pending.push_back({std::move(child), false});
   }
 }
 
