@@ -76,6 +76,13 @@ class ResultCounter {
   void set(std::string_view key, const Value& value);
   void set_count(std::string_view key, std::int64_t n);
   void add(std::string_view key, std::int64_t n);
+  // The seven standard counts ("passed" to "skipped") taken from `other`, or added to these;
+  // the other keys stay as they are. What a loop over kTallyNames would do, without a lookup
+  // per name.
+  void set_standard_from(const ResultCounter& other) noexcept { standard_ = other.standard_; }
+  void add_standard_from(const ResultCounter& other) noexcept {
+    for (std::size_t i = 0; i < kStandard; ++i) standard_[i] += other.standard_[i];
+  }
 
   // The (key, count) pairs in the tally's own order, without the derived values.
   std::vector<std::pair<std::string, std::int64_t>> items() const;

@@ -103,8 +103,19 @@ class Value {
     other.i_ = 0;
   }
   Value& operator=(const Value& other);
-  Value& operator=(Value&& other) noexcept;
-  ~Value() { if (kind_ > Kind::Float) release(); }
+  // Inline: node fields and lists move Values on every change.
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      if (owns_heap()) release();
+      kind_ = other.kind_;
+      offset_ = other.offset_;
+      i_ = other.i_;
+      other.kind_ = Kind::None;
+      other.i_ = 0;
+    }
+    return *this;
+  }
+  ~Value() { if (owns_heap()) release(); }
 
   Kind kind() const noexcept { return kind_; }
   const char* kind_name() const noexcept { return morvi::kind_name(kind_); }
@@ -167,6 +178,8 @@ class Value {
   friend bool operator==(const Value& a, const Value& b);
 
  private:
+  // Whether the payload points to something of the Value's own: not for the inline kinds.
+  bool owns_heap() const noexcept { return kind_ > Kind::Float && kind_ != Kind::DateTime; }
   void release() noexcept;
   void copy_from(const Value& other);
   [[noreturn]] void wrong_kind(const char* expected) const;

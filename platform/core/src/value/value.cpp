@@ -121,18 +121,6 @@ Value& Value::operator=(const Value& other) {
   return *this;
 }
 
-Value& Value::operator=(Value&& other) noexcept {
-  if (this != &other) {
-    if (kind_ > Kind::Float) release();
-    kind_ = other.kind_;
-    offset_ = other.offset_;
-    i_ = other.i_;
-    other.kind_ = Kind::None;
-    other.i_ = 0;
-  }
-  return *this;
-}
-
 namespace {
 
 // Lists, tuples, maps, attr maps, errors and results (their data) hold further Values.

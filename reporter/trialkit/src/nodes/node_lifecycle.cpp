@@ -1,8 +1,10 @@
 // The lifecycle every node shares: start, update, stop, extra data and details.
+#include <array>
 #include <iterator>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "morvi/utils/dicts.hpp"
 #include "morvi/utils/utils.hpp"
@@ -40,11 +42,18 @@ void ReportObjectBase::update(const Map& data) { update(Map(data)); }
 
 void ReportObjectBase::update(Map&& data) {
   const NodeLayout& l = layout();
+  // Each key's field, looked up once for the three passes below.
+  constexpr std::size_t kFew = 8;
+  std::array<FieldId, kFew> few;
+  std::vector<FieldId> many;
+  if (data.size() > kFew) many.resize(data.size());
+  FieldId* const fields_of = data.size() > kFew ? many.data() : few.data();
   // Every key is checked before any is applied, so that a refusal leaves the node unchanged.
   // The values only add references from this node, which cannot open a way back to it, so
   // checking each against the node as it is now suffices.
+  std::size_t at = 0;
   for (const auto& [key, value] : data) {
-    const FieldId field = field_id(key);
+    const FieldId field = fields_of[at++] = field_id(key);
     if (l.children_slot >= 0 && l.lists(field) && l.slot(field) == l.children_slot)
       check_joining(key, value.is_list() ? std::span(value.as_list()) : std::span(&value, 1),
                     false);
@@ -52,10 +61,11 @@ void ReportObjectBase::update(Map&& data) {
       check_no_cycle(key, value);
   }
   bool leftovers = false;
-  for (auto& [key, value] : data) {
-    const FieldId field = field_id(key);
+  at = 0;
+  for (auto& entry : data) {
+    const FieldId field = fields_of[at++];
     if (l.lists(field))
-      update_field(field, std::move(value));
+      update_field(field, std::move(entry.second));
     else
       leftovers = true;
   }
@@ -64,8 +74,9 @@ void ReportObjectBase::update(Map&& data) {
   // have replaced it), merged as update_extra merges them. `data` is ours, so a key that
   // `extra` does not hold yet is moved in rather than copied.
   Map& extra = slot(F::extra).as_map();
+  at = 0;
   for (auto& [key, value] : data) {
-    if (l.lists(field_id(key))) continue;
+    if (l.lists(fields_of[at++])) continue;
     if (!extra.contains(key)) {
       extra.set(key, std::move(value));
     } else {

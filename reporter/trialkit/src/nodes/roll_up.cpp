@@ -28,13 +28,6 @@ void merge_items(ResultCounter& into, const ResultCounter& from) {
   for (const auto& [key, n] : from.items()) into.add(key, n);
 }
 
-// The health keys, "passed" to "skipped", copied or added count by count. The tally derives
-// "total" and "success_rate" from these and ignores writes to them, so they need no step.
-template <class Step>
-void for_health_keys(Step step) {
-  for (std::string_view key : results::kTallyNames) step(key);
-}
-
 // Adds a child's health outcome and counts to those of its task or trialkit.
 void add_child_health(Value& health_result, ResultCounter& health_summary,
                       const ReportObjectBase& child) {
@@ -44,8 +37,8 @@ void add_child_health(Value& health_result, ResultCounter& health_summary,
     health_result = *health;
   else
     health_result.as_result() += health->as_result();
-  const ResultCounter& counts = child.field("health_summary")->as_tally();
-  for_health_keys([&](std::string_view key) { health_summary.add(key, counts.count(key)); });
+  // Only the seven standard keys: the tally derives "total" and "success_rate" from them.
+  health_summary.add_standard_from(child.field("health_summary")->as_tally());
 }
 
 // Folds the results of `children` that qualify into one value: none when none qualified.
@@ -85,9 +78,20 @@ void ReportObjectBase::roll_up() {
 }
 
 bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
+  // Stores `result` in `n`'s result field `field`; as the field's constant, without a copy,
+  // when it equals that.
+  const auto put_result = [](ReportObjectBase& n, F field, const TestResult& result) {
+    const int s = n.layout().slot(field);
+    const Value* constant = s < 0 ? nullptr : n.layout().constants[static_cast<std::size_t>(s)];
+    if (constant != nullptr && !n.fields().own(s) && constant->as_result() == result)
+      n.fields().set_constant(s);
+    else
+      n.store(field, Value(result));
+  };
   // Sets a result field to `add` when it holds none, else combines `add` into it; in place
-  // when the field has room, else through store, which keeps a plain Passed without room.
-  const auto combine = [](ReportObjectBase& n, F field, const TestResult& add) {
+  // when the field has room. Without room the field holds none or its constant (a plain
+  // Passed): it keeps that unless `add` outranks it.
+  const auto combine = [&put_result](ReportObjectBase& n, F field, const TestResult& add) {
     const int s = n.layout().slot(field);
     if (Value* own = s < 0 ? nullptr : n.fields().own(s)) {
       Value& v = *own;
@@ -98,8 +102,9 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
       return;
     }
     const Value* current = n.find(field);
-    n.store(field, Value(current == nullptr || current->is_none() ? add
-                                                                  : current->as_result() + add));
+    if (current != nullptr && !current->is_none() && add.code() <= current->as_result().code())
+      return;
+    put_result(n, field, add);
   };
 
   const Value* result = find(F::result);
@@ -121,7 +126,7 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
 
   const Value& own = *find(F::health_result);
   if (own.is_none())
-    store(F::health_result, Value(results::Passed));
+    put_result(*this, F::health_result, results::Passed);
   else
     combine(parent, F::health_result, own.as_result());
   // The parent's counts are replaced, not added to: the sibling that rolls up last decides.
@@ -135,7 +140,7 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
   const ResultCounter& mine = find(F::health_summary)->as_tally();
   ResultCounter& theirs = parent.slot(F::health_summary).as_tally();
   if (theirs == mine) return true;  // most often both all zero already
-  for_health_keys([&](std::string_view key) { theirs.set_count(key, mine.count(key)); });
+  theirs.set_standard_from(mine);
   return true;
 }
 

@@ -41,6 +41,11 @@ class FieldStore {
   // Sets the slot, creating it. The layout's constant and a none where the default is none
   // take no room while the slot has none of its own.
   void set(const NodeLayout& layout, int slot, Value value);
+  // Sets a slot that has no value of its own to its layout's constant, which it must have.
+  void set_constant(int slot) noexcept {
+    present_ |= bit(slot);
+    constant_ |= bit(slot);
+  }
 
  private:
   static constexpr int kInlineValues = 10;
