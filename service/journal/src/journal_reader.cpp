@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -107,7 +108,7 @@ Replay replay(const std::vector<std::string>& paths) {
     const std::uint64_t skip = held + 1 - contents.first;
     for (std::size_t i = skip; i < contents.events.size(); ++i) {
       try {
-        out.builder.apply(contents.events[i]);
+        out.builder.apply(std::move(contents.events[i]));
       } catch (const ProtocolError& e) {
         // Line 1 is the header.
         throw ProtocolError(path + ":" + std::to_string(i + 2) + ": " + e.what(), i + 2);

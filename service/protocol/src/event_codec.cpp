@@ -1,4 +1,5 @@
 #include <array>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -23,22 +24,28 @@ struct Arg {
   bool required;
 };
 
-std::vector<Arg> expected_args(EventKind kind) {
+constexpr Arg kNodeArgs[] = {
+    {"id", Need::any, true}, {"seq_num", Need::any, true}, {"type", Need::any, false}};
+constexpr Arg kLifecycleArgs[] = {
+    {"options", Need::map, true}, {"time", Need::any, false}, {"file_sizes", Need::map, false}};
+constexpr Arg kUpdateArgs[] = {{"data", Need::map, true}};
+constexpr Arg kUpdateExtraArgs[] = {{"data", Need::map, true},
+                                    {"list_extend", Need::boolean, true}};
+constexpr Arg kDetailArgs[] = {{"detail", Need::any, true}};
+constexpr Arg kResultArgs[] = {{"result", Need::any, true}};
+
+std::span<const Arg> expected_args(EventKind kind) {
   switch (kind) {
     case EventKind::create_trialkit:
     case EventKind::add_task:
     case EventKind::add_plugin:
-    case EventKind::add_section:
-      return {{"id", Need::any, true}, {"seq_num", Need::any, true}, {"type", Need::any, false}};
+    case EventKind::add_section: return kNodeArgs;
     case EventKind::start:
-    case EventKind::stop:
-      return {{"options", Need::map, true}, {"time", Need::any, false},
-              {"file_sizes", Need::map, false}};
-    case EventKind::update: return {{"data", Need::map, true}};
-    case EventKind::update_extra:
-      return {{"data", Need::map, true}, {"list_extend", Need::boolean, true}};
-    case EventKind::add_detail: return {{"detail", Need::any, true}};
-    case EventKind::set_result: return {{"result", Need::any, true}};
+    case EventKind::stop: return kLifecycleArgs;
+    case EventKind::update: return kUpdateArgs;
+    case EventKind::update_extra: return kUpdateExtraArgs;
+    case EventKind::add_detail: return kDetailArgs;
+    case EventKind::set_result: return kResultArgs;
     case EventKind::roll_up: return {};
   }
   return {};
@@ -58,7 +65,7 @@ Handle handle(const json& j, const char* key, std::string_view event) {
 }
 
 void check_args(const Event& event, std::string_view name) {
-  const std::vector<Arg> expected = expected_args(event.kind);
+  const std::span<const Arg> expected = expected_args(event.kind);
   for (const auto& [key, value] : event.args) {
     bool known = false;
     for (const Arg& arg : expected) known = known || arg.key == key;

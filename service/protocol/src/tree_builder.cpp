@@ -1,5 +1,6 @@
 #include "morvi/service/protocol/tree_builder.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -52,33 +53,50 @@ bool sets_start(const Map& data, bool current) {
   return start == nullptr ? current : !start->is_none();
 }
 
+// The argument `key`, moved out of the event; none when it is absent.
+Value take(Event& event, std::string_view key) {
+  Value* value = event.args.find(key);
+  return value == nullptr ? Value() : std::move(*value);
+}
+
 }  // namespace
 
 std::size_t TreeBuilder::running() const {
   std::size_t n = 0;
-  for (const auto& [handle, entry] : nodes_) n += entry.started && !entry.stopped;
+  for (const Entry& entry : nodes_) n += entry.started && !entry.stopped;
   return n;
 }
 
+const TreeBuilder::Entry* TreeBuilder::entry(Handle handle) const {
+  if (handle < nodes_.size() && nodes_[handle].handle == handle) return &nodes_[handle];
+  const auto it = std::lower_bound(nodes_.begin(), nodes_.end(), handle,
+                                   [](const Entry& e, Handle h) { return e.handle < h; });
+  return it != nodes_.end() && it->handle == handle ? &*it : nullptr;
+}
+
+TreeBuilder::Entry* TreeBuilder::entry(Handle handle) {
+  return const_cast<Entry*>(std::as_const(*this).entry(handle));
+}
+
 ReportObjectBase* TreeBuilder::node(Handle handle) const {
-  const auto it = nodes_.find(handle);
-  return it == nodes_.end() ? nullptr : it->second.node;
+  const Entry* e = entry(handle);
+  return e == nullptr ? nullptr : e->node;
 }
 
 bool TreeBuilder::started(Handle handle) const {
-  const auto it = nodes_.find(handle);
-  return it != nodes_.end() && it->second.started;
+  const Entry* e = entry(handle);
+  return e != nullptr && e->started;
 }
 
 bool TreeBuilder::stopped(Handle handle) const {
-  const auto it = nodes_.find(handle);
-  return it != nodes_.end() && it->second.stopped;
+  const Entry* e = entry(handle);
+  return e != nullptr && e->stopped;
 }
 
 const TreeBuilder::Entry& TreeBuilder::find(const Event& event) const {
-  const auto it = nodes_.find(event.node);
-  if (it == nodes_.end()) refuse(event, "no node has this handle");
-  return it->second;
+  const Entry* e = entry(event.node);
+  if (e == nullptr) refuse(event, "no node has this handle");
+  return *e;
 }
 
 void TreeBuilder::check(const Event& event) const {
@@ -95,7 +113,8 @@ void TreeBuilder::check(const Event& event) const {
 }
 
 void TreeBuilder::check_add(const Event& event, const Entry& parent) const {
-  if (event.child <= last_handle_ || nodes_.count(event.child))
+  // Every handle given so far is at most the last one, so a handle above it is a new one.
+  if (event.child <= last_handle_)
     refuse(event, "handle " + std::to_string(event.child) +
                       " is not above every handle given before (" + std::to_string(last_handle_) +
                       ")");
@@ -154,8 +173,12 @@ void TreeBuilder::check_lifecycle(const Event& event, const Entry& entry) const 
   refuse(event, "not a node operation");
 }
 
-void TreeBuilder::apply(const Event& event) {
+void TreeBuilder::apply(Event&& event) {
   check(event);
+  apply_checked(std::move(event));
+}
+
+void TreeBuilder::apply_checked(Event&& event) {
   try {
     perform(event);
   } catch (const ProtocolError&) {
@@ -166,25 +189,24 @@ void TreeBuilder::apply(const Event& event) {
   ++applied_;
 }
 
-void TreeBuilder::perform(const Event& event) {
+void TreeBuilder::perform(Event& event) {
   if (event.kind == EventKind::create_trialkit) {
-    trialkit_ = TrialKit::create(event.args.at("id"), event.args.at("seq_num"),
-                                 event.args.find("type") ? event.args.at("type") : Value());
-    nodes_.emplace(kTrialKitHandle, Entry{trialkit_.get()});
-    order_.push_back(kTrialKitHandle);
+    trialkit_ = TrialKit::create(take(event, "id"), take(event, "seq_num"), take(event, "type"));
+    nodes_.push_back(Entry{kTrialKitHandle, trialkit_.get()});
     return;
   }
-  Entry& entry = nodes_.at(event.node);
+  Entry& target = *entry(event.node);
   if (creates_node(event.kind))
-    add(event, entry);
+    add(event, target);
   else
-    lifecycle(event, entry);
+    lifecycle(event, target);
 }
 
-void TreeBuilder::add(const Event& event, Entry& parent) {
-  Value id = event.args.at("id");
-  Value seq_num = event.args.at("seq_num");
-  Value type = event.args.find("type") ? event.args.at("type") : Value();
+void TreeBuilder::add(Event& event, Entry& parent) {
+  Value id = take(event, "id");
+  Value seq_num = take(event, "seq_num");
+  Value type = take(event, "type");
+  // `parent` lies in nodes_, which the new entry may move: only its node is used.
   ReportObjectBase& p = *parent.node;
   ReportObjectBase* child = nullptr;
   const NodeKind kind = p.node_kind();
@@ -212,18 +234,17 @@ void TreeBuilder::add(const Event& event, Entry& parent) {
       break;
     default: break;
   }
-  nodes_.emplace(event.child, Entry{child});
-  order_.push_back(event.child);
+  nodes_.push_back(Entry{event.child, child});
   last_handle_ = event.child;
 }
 
-void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
+void TreeBuilder::lifecycle(Event& event, Entry& entry) {
   ReportObjectBase& node = *entry.node;
   switch (event.kind) {
     case EventKind::start:
     case EventKind::stop: {
       const bool start = event.kind == EventKind::start;
-      Map options = event.args.at("options").as_map();
+      Map options = std::move(event.args.at("options").as_map());
       const Value* time = event.args.find("time");
       const Value* sizes = event.args.find("file_sizes");
       const Map no_sizes;
@@ -250,17 +271,18 @@ void TreeBuilder::lifecycle(const Event& event, Entry& entry) {
       return;
     }
     case EventKind::update: {
-      const Map& data = event.args.at("data").as_map();
-      node.update(data);
-      entry.started = sets_start(data, entry.started);
+      Map& data = event.args.at("data").as_map();
+      const bool started = sets_start(data, entry.started);
+      node.update(std::move(data));
+      entry.started = started;
       return;
     }
     case EventKind::update_extra:
       node.update_extra(event.args.at("data").as_map(), event.args.at("list_extend").as_bool());
       return;
-    case EventKind::add_detail: node.add_detail(event.args.at("detail")); return;
+    case EventKind::add_detail: node.add_detail(take(event, "detail")); return;
     case EventKind::set_result:
-      static_cast<reporter::trialkit::Task&>(node).set_result(event.args.at("result"));
+      static_cast<reporter::trialkit::Task&>(node).set_result(take(event, "result"));
       return;
     case EventKind::roll_up: node.roll_up(); return;
     default: return;
@@ -272,8 +294,8 @@ void TreeBuilder::close_running(std::string_view reason) {
   utils::ScopedClock clock([&] { return at; });
   utils::ScopedFileSize sizes([](const std::string&) { return std::optional<std::int64_t>(); });
   const results::TestResult errored(results::ResultCode::errored, std::string(reason));
-  for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
-    Entry& entry = nodes_.at(*it);
+  for (auto it = nodes_.rbegin(); it != nodes_.rend(); ++it) {
+    Entry& entry = *it;
     if (!entry.started || entry.stopped) continue;
     ReportObjectBase& node = *entry.node;
     // A node whose start time does not compare with the last reading stops at its start.

@@ -100,6 +100,63 @@ TEST(TreeBuilder, RefusedEventsLeaveTheTreeAsItWas) {
   EXPECT_EQ(builder.applied(), 2u);
 }
 
+// A runner may leave gaps between its handles: each still names its own node, and a handle
+// in a gap, or past the last, names none.
+TEST(TreeBuilder, HandlesWithGapsNameTheirOwnNodes) {
+  TreeBuilder builder;
+  builder.apply(add(EventKind::create_trialkit, 0, 0));
+  const std::vector<Handle> tasks = {1, 3, 4, 9, 1000, 1u << 20};
+  for (const Handle h : tasks)
+    builder.apply(Event{EventKind::add_task, 0, h,
+                        Map{{"id", Value("t" + std::to_string(h))}, {"seq_num", Value(1)}}});
+  // Handle 3 sits at index 2, where a lookup by index alone would find it for handle 2.
+  for (const Handle h : {Handle(2), Handle(5), Handle(999), Handle(1001), Handle(1u << 21)}) {
+    EXPECT_EQ(builder.node(h), nullptr) << h;
+    EXPECT_THROW(builder.apply(Event{EventKind::roll_up, h, 0, {}}), ProtocolError) << h;
+  }
+  for (const Handle h : tasks) {
+    ASSERT_NE(builder.node(h), nullptr) << h;
+    EXPECT_EQ(builder.node(h)->id(), Value("t" + std::to_string(h)));
+    builder.apply(
+        Event{EventKind::update, h, 0, Map{{"data", Value(Map{{"description", Value("d")}})}}});
+    builder.apply(Event{EventKind::add_section, h, (1u << 22) + h,
+                        Map{{"id", Value("s" + std::to_string(h))}, {"seq_num", Value(2)}}});
+  }
+  for (const Handle h : tasks) {
+    EXPECT_EQ(builder.node((1u << 22) + h)->parent(), builder.node(h));
+    EXPECT_EQ(builder.node((1u << 22) + h)->id(), Value("s" + std::to_string(h)));
+    EXPECT_EQ(builder.node(h)->field_or_none("description"), Value("d"));
+  }
+  // A handle below the last one given is refused even where a gap left it free.
+  EXPECT_THROW(builder.apply(add(EventKind::add_task, 0, 6)), ProtocolError);
+}
+
+// Applying a held event leaves it as it was (the gtest listener journals it after applying);
+// a moved-in event gives the tree the same values.
+TEST(TreeBuilder, AnEventAppliedByReferenceIsLeftWhole) {
+  TreeBuilder by_ref, by_move;
+  const DateTime t0(2026, 1, 1, 10, 0, 0, 0, 0);
+  const std::vector<Event> events = {
+      add(EventKind::create_trialkit, 0, 0),
+      Event{EventKind::start, 0, 0,
+            Map{{"options", Value(Map{{"description", Value("a long description of the job")}})},
+                {"time", Value(t0)}}},
+      Event{EventKind::update, 0, 0,
+            Map{{"data", Value(Map{{"submitter", Value("someone with a long name")}})}}},
+      Event{EventKind::add_detail, 0, 0,
+            Map{{"detail", Value("a detail longer than a short string")}}},
+  };
+  for (const Event& event : events) {
+    const std::string line = encode_event(event);
+    by_ref.apply(event);
+    EXPECT_EQ(encode_event(event), line);
+    Event copy = event;
+    by_move.apply(std::move(copy));
+  }
+  EXPECT_EQ(by_ref.trialkit()->dump_json(), by_move.trialkit()->dump_json());
+  EXPECT_NE(by_ref.trialkit()->dump_json().find("someone with a long name"), std::string::npos);
+}
+
 TEST(TreeBuilder, NaiveAndAwareTimesOfOneNodeAreRefusedOrReconciled) {
   TreeBuilder builder;
   builder.apply(add(EventKind::create_trialkit, 0, 0));

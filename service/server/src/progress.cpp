@@ -10,7 +10,7 @@ namespace {
 using protocol::EventKind;
 
 bool is_testcase(const reporter::trialkit::ReportObjectBase& node) {
-  const Value type = node.field_or_none("type");
+  const Value& type = node.type();
   return type.is_text() && type.as_text() == "Testcase";
 }
 
@@ -23,23 +23,24 @@ void Progress::before(const protocol::TreeBuilder& builder, const protocol::Even
   was_stopped_ = builder.stopped(event.node);
 }
 
-void Progress::after(const protocol::TreeBuilder& builder, const protocol::Event& event) {
-  if (protocol::creates_node(event.kind)) {
+void Progress::after(const protocol::TreeBuilder& builder, EventKind kind,
+                     protocol::Handle handle) {
+  if (protocol::creates_node(kind)) {
     ++nodes_;
     return;
   }
-  if (event.kind != EventKind::start && event.kind != EventKind::stop) return;
-  const auto* node = builder.node(event.node);
+  if (kind != EventKind::start && kind != EventKind::stop) return;
+  const auto* node = builder.node(handle);
   const bool testcase = is_testcase(*node);
-  if (!was_started_ && builder.started(event.node)) {
+  if (!was_started_ && builder.started(handle)) {
     ++started_;
-    if (testcase) running_.push_back(event.node);
+    if (testcase) running_.push_back(handle);
   }
-  if (!was_stopped_ && builder.stopped(event.node)) {
+  if (!was_stopped_ && builder.stopped(handle)) {
     ++stopped_;
     if (!testcase) return;
     ++testcases_;
-    const auto it = std::find(running_.begin(), running_.end(), event.node);
+    const auto it = std::find(running_.begin(), running_.end(), handle);
     if (it != running_.end()) running_.erase(it);
     const Value result = node->field_or_none("result");
     results_[result.is_result() ? std::string(results::code_name(result.as_result().code()))

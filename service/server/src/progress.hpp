@@ -14,8 +14,8 @@ class Progress {
  public:
   // Before an event is applied: notes whether its node had started and stopped.
   void before(const protocol::TreeBuilder& builder, const protocol::Event& event);
-  // After it was applied.
-  void after(const protocol::TreeBuilder& builder, const protocol::Event& event);
+  // After it was applied: its kind and node.
+  void after(const protocol::TreeBuilder& builder, protocol::EventKind kind, protocol::Handle node);
   void refused() { ++refused_; }
 
   // The counts as the progress request answers them; `runner` says whether a runner is

@@ -225,14 +225,16 @@ void Session::event(std::string_view line, bool oversize) {
   }
   state_.journaled();
   state_.progress.before(state_.builder, event);
+  const protocol::EventKind kind = event.kind;
+  const protocol::Handle node = event.node;
   try {
-    state_.builder.apply(event);
+    state_.builder.apply_checked(std::move(event));
   } catch (const protocol::ProtocolError& e) {
     state_.warn("event " + std::to_string(number) +
                 " was journaled, then refused by the tree: " + e.what());
     return refuse(number, &name, e.what());
   }
-  state_.progress.after(state_.builder, event);
+  state_.progress.after(state_.builder, kind, node);
   ++applied_;
 }
 

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "morvi/reporter/trialkit.hpp"
@@ -24,8 +23,12 @@ class TreeBuilder {
   // not touched. A server checks an event, journals it, then applies it.
   void check(const Event& event) const;
   // Checks the event, then applies it. ProtocolError as check, and for a node operation that
-  // fails on a value no check foresaw.
-  void apply(const Event& event);
+  // fails on a value no check foresaw. The event's values move into the tree.
+  void apply(Event&& event);
+  void apply(const Event& event) { apply(Event(event)); }
+  // Applies an event that check() passed, the tree unchanged since: a server checks, journals,
+  // then applies without checking twice. ProtocolError as apply for a failing node operation.
+  void apply_checked(Event&& event);
 
   // The root; null before create_trialkit.
   std::shared_ptr<reporter::trialkit::TrialKit> trialkit() const { return trialkit_; }
@@ -46,20 +49,25 @@ class TreeBuilder {
 
  private:
   struct Entry {
+    Handle handle;
     reporter::trialkit::ReportObjectBase* node;
     bool started = false;
     bool stopped = false;
   };
+  // The entry of `handle`, or null.
+  const Entry* entry(Handle handle) const;
+  Entry* entry(Handle handle);
   const Entry& find(const Event& event) const;
   void check_add(const Event& event, const Entry& parent) const;
   void check_lifecycle(const Event& event, const Entry& entry) const;
-  void perform(const Event& event);
-  void add(const Event& event, Entry& parent);
-  void lifecycle(const Event& event, Entry& entry);
+  void perform(Event& event);
+  void add(Event& event, Entry& parent);
+  void lifecycle(Event& event, Entry& entry);
 
   std::shared_ptr<reporter::trialkit::TrialKit> trialkit_;
-  std::unordered_map<Handle, Entry> nodes_;
-  std::vector<Handle> order_;  // handles in creation order
+  // In creation order, which is also the order of the handles, as each is above the ones
+  // before; a runner that numbers its nodes 0, 1, 2... has each at the index of its handle.
+  std::vector<Entry> nodes_;
   Handle last_handle_ = 0;
   std::size_t applied_ = 0;
   std::optional<DateTime> last_time_;
