@@ -1,10 +1,13 @@
 #include "text_reader.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "morvi/datetime.hpp"
 #include "morvi/results.hpp"
@@ -17,9 +20,25 @@ namespace {
 // Thrown to leave the fast reader; never seen outside this file.
 struct GiveUp {};
 
+// Printable ASCII but the quote and the backslash: the bytes a text holds as they are.
+constexpr std::array<bool, 256> kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// The members of the maps being read, one list per nesting level. They are kept from line to
+// line, so a map is made once at its size rather than grown member by member.
+using Members = std::vector<std::pair<std::string_view, Value>>;
+
+std::vector<Members>& members_by_level() {
+  thread_local std::vector<Members> levels(kMaxDepth + 1);
+  return levels;
+}
+
 class Reader {
  public:
-  explicit Reader(std::string_view text) : s_(text) {}
+  explicit Reader(std::string_view text) : s_(text), levels_(members_by_level()) {}
 
   std::optional<Event> event() {
     open('{');
@@ -85,24 +104,27 @@ class Reader {
     return s_[pos_];
   }
 
+  // Moves past the bytes of a text that stand for themselves: plain ASCII and whole UTF-8
+  // sequences. Stops at a quote, a backslash, a control character or the end.
+  void skip_plain() {
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    const std::size_t size = s_.size();
+    for (;;) {
+      while (pos_ < size && kPlainByte[p[pos_]]) ++pos_;
+      if (pos_ == size || p[pos_] < 0x80) return;
+      const std::size_t n = utf8_length(p + pos_, size - pos_);
+      if (n == 0) throw GiveUp{};
+      pos_ += n;
+    }
+  }
+
   // A key with no escapes, as a view of the line.
   std::string_view plain_key() {
     expect('"');
     const std::size_t start = pos_;
-    while (pos_ < s_.size()) {
-      const auto c = static_cast<unsigned char>(s_[pos_]);
-      if (c == '"') return s_.substr(start, pos_++ - start);
-      if (c == '\\' || c < 0x20) throw GiveUp{};
-      if (c < 0x80) {
-        ++pos_;
-      } else {
-        const std::size_t n = utf8_length(reinterpret_cast<const unsigned char*>(s_.data()) + pos_,
-                                          s_.size() - pos_);
-        if (n == 0) throw GiveUp{};
-        pos_ += n;
-      }
-    }
-    throw GiveUp{};
+    skip_plain();
+    if (pos_ == s_.size() || s_[pos_] != '"') throw GiveUp{};
+    return s_.substr(start, pos_++ - start);
   }
 
   unsigned hex4() {
@@ -124,18 +146,7 @@ class Reader {
     std::string out;
     for (;;) {
       const std::size_t start = pos_;
-      while (pos_ < s_.size()) {
-        const auto c = static_cast<unsigned char>(s_[pos_]);
-        if (c == '"' || c == '\\' || c < 0x20) break;
-        if (c < 0x80) {
-          ++pos_;
-        } else {
-          const std::size_t n = utf8_length(
-              reinterpret_cast<const unsigned char*>(s_.data()) + pos_, s_.size() - pos_);
-          if (n == 0) throw GiveUp{};
-          pos_ += n;
-        }
-      }
+      skip_plain();
       out.append(s_.data() + start, pos_ - start);
       if (pos_ == s_.size() || static_cast<unsigned char>(s_[pos_]) < 0x20) throw GiveUp{};
       if (s_[pos_++] == '"') return out;
@@ -258,16 +269,26 @@ class Reader {
 
   // The members of a plain map after its first key, which is read already.
   Map map_from(std::string_view first_key, int depth) {
-    Map out;
+    // The maps inside this one are read at deeper levels, so this level's list stays ours.
+    Members& members = levels_[static_cast<std::size_t>(depth)];
+    members.clear();
     std::string_view key = first_key;
     for (;;) {
-      if (key == "$" || out.contains(key)) throw GiveUp{};
+      if (key == "$") throw GiveUp{};
       expect(':');
-      out.set(key, value(depth + 1));
-      if (take('}')) return out;
+      members.emplace_back(key, value(depth + 1));
+      if (take('}')) break;
       expect(',');
       key = plain_key();
     }
+    const std::size_t count = members.size();
+    Map out;
+    out.reserve(count);
+    for (auto& [name, member] : members) out.set(name, std::move(member));
+    members.clear();
+    // A key given twice replaced its first value.
+    if (out.size() != count) throw GiveUp{};
+    return out;
   }
 
   Map map(int depth) {
@@ -441,6 +462,7 @@ class Reader {
   std::string_view s_;
   std::size_t pos_ = 0;
   int raw_depth_ = 0;
+  std::vector<Members>& levels_;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "morvi/service/server/serve_command.hpp"
 
 #include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <ostream>
 #include <system_error>
 
@@ -35,6 +37,11 @@ cli::Status Serve::run(const cli::Arguments& args) {
     Server server(std::move(options));
     out() << "listening on " << args["socket"].as_text() << std::endl;
     server.run();
+    // The journal is on the disk and the socket is gone: the process ends here rather than
+    // taking a tree of maybe millions of nodes apart only to give its memory back.
+    out().flush();
+    std::cout.flush();
+    std::_Exit(0);
   } catch (const ServerError& e) {
     print_error(e.what());
     return cli::ERROR;
