@@ -66,13 +66,18 @@ Handle handle(const json& j, const char* key, std::string_view event) {
 
 void check_args(const Event& event, std::string_view name) {
   const std::span<const Arg> expected = expected_args(event.kind);
+  // Each expected argument's value (a kind expects three at most), found in one pass over
+  // the args.
+  const Value* found[3] = {nullptr, nullptr, nullptr};
   for (const auto& [key, value] : event.args) {
-    bool known = false;
-    for (const Arg& arg : expected) known = known || arg.key == key;
-    if (!known) refuse(name, "unknown argument '" + key + "'");
+    std::size_t i = 0;
+    while (i < expected.size() && expected[i].key != key) ++i;
+    if (i == expected.size()) refuse(name, "unknown argument '" + key + "'");
+    found[i] = &value;
   }
-  for (const Arg& arg : expected) {
-    const Value* value = event.args.find(arg.key);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Arg& arg = expected[i];
+    const Value* value = found[i];
     if (value == nullptr) {
       if (arg.required) refuse(name, "missing argument '" + std::string(arg.key) + "'");
       continue;
@@ -84,9 +89,10 @@ void check_args(const Event& event, std::string_view name) {
       refuse(name, "argument '" + std::string(arg.key) + "' must be a bool, got " +
                        value->kind_name());
   }
-  if (const Value* time = event.args.find("time"); time != nullptr && !time->is_datetime())
+  if (expected.data() != kLifecycleArgs) return;
+  if (const Value* time = found[1]; time != nullptr && !time->is_datetime())
     refuse(name, std::string("argument 'time' must be a date-time, got ") + time->kind_name());
-  if (const Value* sizes = event.args.find("file_sizes"); sizes != nullptr) {
+  if (const Value* sizes = found[2]; sizes != nullptr) {
     for (const auto& [path, size] : sizes->as_map())
       if (!size.is_int() && !size.is_none())
         refuse(name, "the size of '" + path + "' must be an integer or none");

@@ -205,13 +205,22 @@ class Reader {
     return s_.substr(start, pos_ - start);
   }
 
+  // A whole number, read digit by digit; a fraction, an exponent, -0 or more than 18 digits
+  // give up (the JSON path reads the last).
   std::int64_t integer() {
-    bool integral = false;
-    const std::string_view token = number(integral);
+    skip_space();
+    const bool negative = pos_ < s_.size() && s_[pos_] == '-';
+    if (negative) ++pos_;
+    const std::size_t start = pos_;
     std::int64_t n = 0;
-    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), n);
-    if (!integral || error != std::errc() || token == "-0") throw GiveUp{};
-    return n;
+    while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9')
+      n = n * 10 + (s_[pos_++] - '0');
+    const std::size_t digits = pos_ - start;
+    if (digits == 0 || digits > 18 || (digits > 1 && s_[start] == '0') || (negative && n == 0))
+      throw GiveUp{};
+    if (pos_ < s_.size() && (s_[pos_] == '.' || s_[pos_] == 'e' || s_[pos_] == 'E'))
+      throw GiveUp{};
+    return negative ? -n : n;
   }
 
   Handle handle() {
@@ -357,6 +366,31 @@ class Reader {
   }
 
   Value tagged(const std::string& tag, int depth) {
+    // The commonest tag in event lines first.
+    if (tag == "datetime") {
+      member("v");
+      open('[');
+      int parts[7];
+      for (int i = 0; i < 7; ++i) {
+        if (i > 0) expect(',');
+        const std::int64_t n = integer();
+        if (n < -1000000 || n > 1000000) throw GiveUp{};
+        parts[i] = static_cast<int>(n);
+      }
+      expect(']');
+      std::optional<int> offset;
+      if (optional_member("offset")) {
+        const std::int64_t n = integer();
+        if (n < -1439 || n > 1439) throw GiveUp{};
+        offset = static_cast<int>(n);
+      }
+      try {
+        return Value(DateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5],
+                              parts[6], offset));
+      } catch (const ArgumentError&) {
+        throw GiveUp{};
+      }
+    }
     if (tag == "float") {
       member("v");
       const std::string v = text();
@@ -389,30 +423,6 @@ class Reader {
     if (tag == "attrmap") {
       member("v");
       return Value::attr_map(map(depth + 1));
-    }
-    if (tag == "datetime") {
-      member("v");
-      open('[');
-      int parts[7];
-      for (int i = 0; i < 7; ++i) {
-        if (i > 0) expect(',');
-        const std::int64_t n = integer();
-        if (n < -1000000 || n > 1000000) throw GiveUp{};
-        parts[i] = static_cast<int>(n);
-      }
-      expect(']');
-      std::optional<int> offset;
-      if (optional_member("offset")) {
-        const std::int64_t n = integer();
-        if (n < -1439 || n > 1439) throw GiveUp{};
-        offset = static_cast<int>(n);
-      }
-      try {
-        return Value(DateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5],
-                              parts[6], offset));
-      } catch (const ArgumentError&) {
-        throw GiveUp{};
-      }
     }
     if (tag == "result") {
       member("code");

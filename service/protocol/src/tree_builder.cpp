@@ -33,18 +33,20 @@ const char* kind_label(NodeKind kind) {
 // The fields a runner's data may not set, or may set only with values the node accepts: the
 // node API would refuse them part way through an update.
 void check_data(const Event& event, const ReportObjectBase& node, const Map& data) {
-  for (const auto& [key, value] : data) {
+  for (const auto& [name, value] : data) {
+    // Compared as a view: the length first, most keys are none of these.
+    const std::string_view key = name;
     if (key == "tasks" || key == "sections")
-      refuse(event, "'" + key + "' cannot be set: children are added by their own events");
+      refuse(event, "'" + name + "' cannot be set: children are added by their own events");
     if (key == "fullid") refuse(event, "'fullid' is derived and cannot be set");
     if (key == "result" && node.node_kind() == NodeKind::TrialKit)
       refuse(event, "a trialkit's result is derived from its tasks and cannot be set");
     if (key == "extra" && !value.is_map())
       refuse(event, std::string("'extra' must be a map, got ") + value.kind_name());
     if ((key == "starttime" || key == "stoptime") && !value.is_none() && !value.is_datetime())
-      refuse(event, "'" + key + "' must be a date-time or none, got " + value.kind_name());
+      refuse(event, "'" + name + "' must be a date-time or none, got " + value.kind_name());
     if ((key == "result" || key == "health_result") && !value.is_none() && !value.is_result())
-      refuse(event, "'" + key + "' must be a result value or none, got " + value.kind_name());
+      refuse(event, "'" + name + "' must be a result value or none, got " + value.kind_name());
   }
 }
 

@@ -105,5 +105,74 @@ TEST(EventCodec, MalformedLinesAreRefusedWithTheirReason) {
   }
 }
 
+TEST(EventCodec, ArgumentsOfTheWrongNameOrKindAreRefusedByTheFirstFault) {
+  const std::string time = R"({"$":"datetime","v":[2024,1,2,3,4,5,6]})";
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      // An unknown argument is named before a missing one.
+      {R"({"event":"update","node":0,"args":{"extra":1}})", "unknown argument 'extra'"},
+      {R"({"event":"update","node":0,"args":{"data":{},"extra":1,"more":2}})",
+       "unknown argument 'extra'"},
+      {R"({"event":"update","node":0,"args":{}})", "missing argument 'data'"},
+      {R"({"event":"add_task","node":0,"child":1,"args":{"seq_num":1}})", "missing argument 'id'"},
+      {R"({"event":"add_task","node":0,"child":1,"args":{"id":"t"}})",
+       "missing argument 'seq_num'"},
+      {R"({"event":"start","node":0,"args":{"time":)" + time + "}}", "missing argument 'options'"},
+      {R"({"event":"start","node":0,"args":{"options":[]}})",
+       "argument 'options' must be a map, got list"},
+      {R"({"event":"update_extra","node":0,"args":{"data":{},"list_extend":1}})",
+       "argument 'list_extend' must be a bool, got int"},
+      {R"({"event":"update_extra","node":0,"args":{"list_extend":true}})",
+       "missing argument 'data'"},
+      {R"({"event":"stop","node":0,"args":{"options":{},"time":"noon"}})",
+       "argument 'time' must be a date-time, got text"},
+      {R"({"event":"stop","node":0,"args":{"file_sizes":{"a.log":"big"},"options":{}}})",
+       "the size of 'a.log' must be an integer or none"},
+      {R"({"event":"stop","node":0,"args":{"file_sizes":[],"options":{}}})",
+       "argument 'file_sizes' must be a map, got list"},
+      {R"({"event":"roll_up","node":0,"args":{"data":{}}})", "unknown argument 'data'"},
+      {R"({"event":"add_detail","node":0,"args":{"time":)" + time + "}}",
+       "unknown argument 'time'"},
+  };
+  for (const auto& [line, reason] : bad) {
+    try {
+      decode_event(line);
+      ADD_FAILURE() << "took " << line;
+    } catch (const ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << line << ": " << e.what();
+    }
+  }
+  const Event stop = decode_event(
+      R"({"event":"stop","node":3,"args":{"file_sizes":{"a":null,"b":7},"options":{},"time":)" +
+      time + "}}");
+  EXPECT_EQ(stop.args.at("file_sizes").as_map().at("b"), Value(7));
+  EXPECT_TRUE(stop.args.at("time").is_datetime());
+}
+
+// Handles and date-time parts are read digit by digit; what that reader gives up on, the JSON
+// path reads or refuses.
+TEST(EventCodec, WholeNumbersAtTheirEdges) {
+  const auto node_of = [](const std::string& n) {
+    return decode_event(R"({"event":"roll_up","node":)" + n + R"(,"args":{}})").node;
+  };
+  EXPECT_EQ(node_of("0"), 0u);
+  EXPECT_EQ(node_of("7"), 7u);
+  EXPECT_EQ(node_of("999999999999999999"), 999999999999999999u);
+  EXPECT_EQ(node_of("1000000000000000000"), 1000000000000000000u);
+  EXPECT_EQ(node_of("9223372036854775807"), 9223372036854775807u);
+  EXPECT_EQ(node_of("-0"), 0u);
+  for (const std::string n : {"01", "1.0", "1e2", "-1", "", "x"})
+    EXPECT_THROW(node_of(n), ProtocolError) << n;
+  const auto time_of = [](const std::string& parts) {
+    const std::string line =
+        R"({"event":"update","node":0,"args":{"data":{"t":{"$":"datetime","v":[)" + parts +
+        "]}}}}";
+    return decode_event(line).args.at("data").as_map().at("t").as_datetime();
+  };
+  EXPECT_EQ(time_of("2024,1,2,3,4,5,999999"), DateTime(2024, 1, 2, 3, 4, 5, 999999));
+  EXPECT_EQ(time_of("2024, 12 ,31,23,59,59,0"), DateTime(2024, 12, 31, 23, 59, 59, 0));
+  for (const std::string parts : {"2024,01,2,3,4,5,6", "2024,1,2,3,4,5,6.5", "2024,1,2,3,4,5"})
+    EXPECT_THROW(time_of(parts), ProtocolError) << parts;
+}
+
 }  // namespace
 }  // namespace morvi::service::protocol
