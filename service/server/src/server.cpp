@@ -16,6 +16,7 @@
 #include <asio.hpp>
 #include <nlohmann/json.hpp>
 
+#include "heap_pages.hpp"
 #include "morvi/service/server/line_reader.hpp"
 #include "progress.hpp"
 #include "requests.hpp"
@@ -55,6 +56,7 @@ struct Server::State {
 
   ServerOptions options;
   std::ostream* log;
+  HeapPages heap_pages;
   asio::io_context io;
   Stream::acceptor acceptor{io};
   asio::steady_timer flush_timer{io};
@@ -145,6 +147,9 @@ void Session::on_read(const std::error_code& error, std::size_t size) {
     state_.warn(std::string("a connection ended on an unexpected error: ") + e.what());
     return finish();
   }
+  // The tree grew by what these lines built: its new memory is asked for in huge pages
+  // before it is touched much.
+  state_.heap_pages.advise();
   if (closing_ || closed_) return;
   if (queued_ <= kMaxQueued) read();
 }
