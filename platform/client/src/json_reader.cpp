@@ -362,32 +362,9 @@ void JsonReader::escape(std::string* out) {
 }
 
 void JsonReader::utf8_sequence() {
-  const auto byte = [&](std::size_t i) {
-    return p_ + i < end_ ? static_cast<unsigned char>(p_[i]) : 0u;
-  };
-  // Well-formed UTF-8 only: no overlong forms, no surrogates, nothing past U+10FFFF.
-  const unsigned lead = byte(0);
-  std::size_t length = 0;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    fail();
-  }
-  if (byte(1) < low || byte(1) > high) fail();
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) fail();
-  }
-  p_ += length;
+  const auto c = utils::utf8::decode(std::string_view(p_, static_cast<std::size_t>(end_ - p_)), 0);
+  if (!c.valid) fail();
+  p_ += c.size;
 }
 
 }  // namespace morvi::reporter::client
