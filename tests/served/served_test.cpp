@@ -254,14 +254,21 @@ TEST(KillLoop, AKilledServersJournalAndTheRunnersFallbackRebuildTheWholeJob) {
     EXPECT_EQ(lines.back().rfind("done ", 0), 0u);
     const std::size_t acked = last_acknowledged(lines);
 
-    // The server's journal alone: a valid report holding every acknowledged event.
-    EXPECT_GE(journal_events(journal).size(), acked);
-    ASSERT_EQ(replay({journal}, work / "cut", work.string() + ".cut.err"), 0)
-        << slurp(work.string() + ".cut.err");
-    EXPECT_EQ(run(kMorvi, {"validate", "results", (work / "cut" / "results.json").string()},
-                  work.string() + ".validate.err"),
-              0)
-        << slurp(work.string() + ".validate.err");
+    // The server's journal alone: a valid report holding every acknowledged event. On a busy
+    // machine an early kill can come before the runner's first event reached the server; such
+    // a journal has nothing to rebuild, and replay refuses it.
+    const std::size_t held = journal_events(journal).size();
+    EXPECT_GE(held, acked);
+    if (held == 0) {
+      EXPECT_NE(replay({journal}, work / "cut", work.string() + ".cut.err"), 0);
+    } else {
+      ASSERT_EQ(replay({journal}, work / "cut", work.string() + ".cut.err"), 0)
+          << slurp(work.string() + ".cut.err");
+      EXPECT_EQ(run(kMorvi, {"validate", "results", (work / "cut" / "results.json").string()},
+                    work.string() + ".validate.err"),
+                0)
+          << slurp(work.string() + ".validate.err");
+    }
     if (!fs::exists(fallback)) continue;  // the job ended before the kill
     ++fell_back;
     const std::string said = runner.errors();
