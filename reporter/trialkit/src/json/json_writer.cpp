@@ -6,20 +6,17 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "../nodes/id_chain.hpp"
 #include "../text/datetime_text.hpp"
+#include "../text/file_through_temporary.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/utils/document_buffer.hpp"
@@ -450,21 +447,11 @@ std::string JSONDumper::encode(const Value& value) {
 }
 
 void JSONDumper::encode_file(const Value& value, const std::string& path) {
-  const std::string temporary = path + ".tmp";
-  try {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) throw std::system_error(errno, std::generic_category(), "cannot open '" + temporary + "'");
+  text::write_through_temporary(path, [&](std::ostream& file) {
     JsonWriter writer(&file);
     writer.write(value);
     writer.flush();
-    file.close();
-    if (!file) throw std::system_error(std::make_error_code(std::errc::io_error), "cannot write '" + temporary + "'");
-    std::filesystem::rename(temporary, path);
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw;
-  }
+  });
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -3,13 +3,10 @@
 // as a node tree. Open collections wait on the dumper's own stack, not the machine's.
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "../text/file_through_temporary.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -66,23 +63,13 @@ std::string YAMLDumper::dump(const Value& data) {
 }
 
 void YAMLDumper::dump_file(const Value& data, const std::string& path) {
-  const std::string temporary = path + ".tmp";
-  try {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) throw std::system_error(errno, std::generic_category(), "cannot open '" + temporary + "'");
+  text::write_through_temporary(path, [&](std::ostream& file) {
     YAMLDumper dumper;
     dumper.set_sink(&file);
     dumper.represent_data(data);
     dumper.emit_document_end();
     dumper.flush();
-    file.close();
-    if (!file) throw std::system_error(std::make_error_code(std::errc::io_error), "cannot write '" + temporary + "'");
-    std::filesystem::rename(temporary, path);
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw;
-  }
+  });
 }
 
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {
