@@ -79,6 +79,18 @@ TEST(EventCodec, NumbersAndEscapesAtTheirEdges) {
   }
 }
 
+// Each line is refused with a message holding its reason.
+void expect_refused(const std::vector<std::pair<std::string, std::string>>& bad) {
+  for (const auto& [line, reason] : bad) {
+    try {
+      decode_event(line);
+      ADD_FAILURE() << "took " << line;
+    } catch (const ProtocolError& e) {
+      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << line << ": " << e.what();
+    }
+  }
+}
+
 TEST(EventCodec, MalformedLinesAreRefusedWithTheirReason) {
   const std::vector<std::pair<std::string, std::string>> bad = {
       {R"({"event":"update","node":0,"args":{"data":{"x":1}})", "not JSON"},
@@ -95,14 +107,7 @@ TEST(EventCodec, MalformedLinesAreRefusedWithTheirReason) {
       {R"({"event":"update","node":0,"args":{"data":{}}} x)", "not JSON"},
       {R"({"event":"update","node":0,"args":{"data":{"h":1e400}}})", "out of range"},
   };
-  for (const auto& [line, reason] : bad) {
-    try {
-      decode_event(line);
-      ADD_FAILURE() << "took " << line;
-    } catch (const ProtocolError& e) {
-      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << line << ": " << e.what();
-    }
-  }
+  expect_refused(bad);
 }
 
 TEST(EventCodec, ArgumentsOfTheWrongNameOrKindAreRefusedByTheFirstFault) {
@@ -133,14 +138,7 @@ TEST(EventCodec, ArgumentsOfTheWrongNameOrKindAreRefusedByTheFirstFault) {
       {R"({"event":"add_detail","node":0,"args":{"time":)" + time + "}}",
        "unknown argument 'time'"},
   };
-  for (const auto& [line, reason] : bad) {
-    try {
-      decode_event(line);
-      ADD_FAILURE() << "took " << line;
-    } catch (const ProtocolError& e) {
-      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << line << ": " << e.what();
-    }
-  }
+  expect_refused(bad);
   const Event stop = decode_event(
       R"({"event":"stop","node":3,"args":{"file_sizes":{"a":null,"b":7},"options":{},"time":)" +
       time + "}}");
