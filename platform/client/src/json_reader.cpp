@@ -30,13 +30,6 @@ bool is_delimiter(char c) noexcept {
   }
 }
 
-int hex_digit(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 
 }  // namespace
 
@@ -339,26 +332,11 @@ void JsonReader::escape(std::string* out) {
     if (out) *out += plain;
     return;
   }
-  const auto hex4 = [&] {
-    if (end_ - p_ < 4) fail();
-    std::uint32_t code = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = hex_digit(p_[i]);
-      if (digit < 0) fail();
-      code = code * 16 + static_cast<std::uint32_t>(digit);
-    }
-    p_ += 4;
-    return code;
-  };
-  std::uint32_t code = hex4();
-  if (code >= 0xDC00 && code <= 0xDFFF) fail();  // a low surrogate alone
-  if (code >= 0xD800 && code <= 0xDBFF) {
-    if (!word("\\u")) fail();
-    const std::uint32_t low = hex4();
-    if (low < 0xDC00 || low > 0xDFFF) fail();
-    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-  }
-  if (out) utils::utf8::append_code_point(*out, code);
+  const auto code = utils::utf8::decode_json_escape(
+      std::string_view(p_, static_cast<std::size_t>(end_ - p_)), 0);
+  if (!code.valid) fail();
+  p_ += code.size;
+  if (out) utils::utf8::append_code_point(*out, code.value);
 }
 
 void JsonReader::utf8_sequence() {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "morvi/errors.hpp"
 #include "morvi/utils/document_buffer.hpp"
 #include "morvi/utils/dicts.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace morvi::utils {
@@ -73,6 +75,36 @@ TEST(DocumentBuffer, TakeHandsOutTheWholeTextAndLeavesTheBufferEmpty) {
     EXPECT_EQ(buffer.size(), 0u);
     buffer.append("again");
     EXPECT_EQ(buffer.take(), "again");
+  }
+}
+
+TEST(Utf8Test, JsonEscapesJoinSurrogatePairsAndRefuseLoneHalves) {
+  using utf8::decode_json_escape;
+  struct Case {
+    std::string_view text;  // what follows the escape's "\u"
+    bool valid;
+    char32_t value;
+    std::size_t size;
+  };
+  for (const Case& c : {
+           Case{"00e9 and more", true, 0xE9, 4},
+           Case{"FFFF", true, 0xFFFF, 4},
+           Case{"d83D\\uDE00", true, 0x1F600, 10},
+           Case{"DBFF\\uDFFF", true, 0x10FFFF, 10},
+           Case{"DC00", false, 0, 0},             // a low half alone
+           Case{"D800", false, 0, 0},             // a high half at the end of the text
+           Case{"D800\\n", false, 0, 0},          // a high half followed by another escape
+           Case{"D800\\u0041", false, 0, 0},      // a high half followed by no low half
+           Case{"D800\\uDC0", false, 0, 0},       // a low half cut short
+           Case{"00g0", false, 0, 0},
+           Case{"12", false, 0, 0},
+       }) {
+    const auto got = decode_json_escape(c.text, 0);
+    EXPECT_EQ(got.valid, c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(got.value, c.value) << c.text;
+      EXPECT_EQ(got.size, c.size) << c.text;
+    }
   }
 }
 

@@ -29,13 +29,6 @@ using quick::Node;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Walks JSON text along the compiled schema in one pass, holding nothing but the text: each
 // value is read and checked against the subschema of its place as it is met. Any doubt (text
 // that is not strict JSON, a value outside the schema, a keyword the compiled form does not
@@ -221,32 +214,17 @@ class Scanner {
         case 'r': scratch_ += '\r'; break;
         case 't': scratch_ += '\t'; break;
         case 'u': {
-          std::uint32_t code = 0;
-          if (!hex4(code)) return false;
-          if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
-          if (code >= 0xD800 && code <= 0xDBFF) {
-            std::uint32_t low = 0;
-            if (!literal("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          }
-          utils::utf8::append_code_point(scratch_, code);
+          const auto code = utils::utf8::decode_json_escape(
+              std::string_view(p_, static_cast<std::size_t>(end_ - p_)), 0);
+          if (!code.valid) return false;
+          p_ += code.size;
+          utils::utf8::append_code_point(scratch_, code.value);
           break;
         }
         default:
           return false;
       }
     }
-  }
-
-  bool hex4(std::uint32_t& code) noexcept {
-    if (end_ - p_ < 4) return false;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = hex_digit(p_[i]);
-      if (digit < 0) return false;
-      code = code * 16 + static_cast<std::uint32_t>(digit);
-    }
-    p_ += 4;
-    return true;
   }
 
   static bool string_holds(const Node& node, std::string_view text) {

@@ -79,6 +79,35 @@ inline void append_code_point(std::string& out, char32_t cp) {
   }
 }
 
+// The code point of a JSON escape whose four hex digits start at s[i] (its "\u" already read),
+// joined with the "\uXXXX" low half a high surrogate must be followed by. A bad digit, a lone
+// surrogate or a text that ends early is not valid. `size` is the bytes read from i: 4, or 10
+// for a pair.
+inline CodePoint decode_json_escape(std::string_view s, std::size_t i) noexcept {
+  const auto hex4 = [s](std::size_t at, char32_t& code) {
+    if (s.size() < at + 4) return false;
+    code = 0;
+    for (std::size_t k = at; k < at + 4; ++k) {
+      const char c = s[k];
+      char32_t digit;
+      if (c >= '0' && c <= '9') digit = static_cast<char32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f') digit = static_cast<char32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') digit = static_cast<char32_t>(c - 'A' + 10);
+      else return false;
+      code = code * 16 + digit;
+    }
+    return true;
+  };
+  char32_t high = 0, low = 0;
+  if (!hex4(i, high) || (high >= 0xDC00 && high <= 0xDFFF)) return {kReplacement, 4, false};
+  if (high < 0xD800 || high > 0xDBFF) return {high, 4, true};
+  if (s.size() < i + 6 || s[i + 4] != '\\' || s[i + 5] != 'u' || !hex4(i + 6, low) ||
+      low < 0xDC00 || low > 0xDFFF) {
+    return {kReplacement, 4, false};
+  }
+  return {0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00), 10, true};
+}
+
 // `s` with every ill-formed subsequence replaced by U+FFFD.
 inline std::string sanitized(std::string_view s) {
   std::string out;
