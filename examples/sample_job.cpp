@@ -91,6 +91,21 @@ int run_through_server(const std::string& socket, long pace_ms, const fs::path& 
   return 0;
 }
 
+constexpr const char* kUsage =
+    "usage: sample_job OUTPUT_DIR\n"
+    "       sample_job --socket PATH [--pace MS] OUTPUT_DIR\n";
+constexpr const char* kHelp =
+    "\n"
+    "Runs a small job the way the framework's runner does, prints its report tree and tallies,\n"
+    "writes results.json, results.yaml, ResultsDetails.xml, ResultsSummary.xml and report.html\n"
+    "into OUTPUT_DIR, then checks and shows results.json with the morvi command line.\n"
+    "\n"
+    "  --socket PATH  send the job to the reporter server at PATH (morvi serve) instead; its\n"
+    "                 logs go into OUTPUT_DIR, and OUTPUT_DIR/fallback.journal takes the events\n"
+    "                 when the server is gone\n"
+    "  --pace MS      wait MS milliseconds at each clock reading, so people can watch the job\n"
+    "  -h, --help     show this help\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,8 +116,13 @@ int main(int argc, char** argv) {
     if (args.size() == 3 || (args.size() == 5 && args[2] == "--pace" && pace_ms >= 0))
       return run_through_server(args[1], pace_ms, args.back());
   }
-  if (args.size() != 1) {
-    std::cerr << "usage: sample_job OUTPUT_DIR | sample_job --socket PATH [--pace MS] OUTPUT_DIR\n";
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::cout << kUsage << kHelp;
+    return 0;
+  }
+  // An option here is a mistyped one, not a folder to write into.
+  if (args.size() != 1 || args[0].starts_with('-')) {
+    std::cerr << kUsage << "sample_job --help tells more\n";
     return 2;
   }
   const fs::path out = args[0];
