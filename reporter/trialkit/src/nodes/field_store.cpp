@@ -1,40 +1,66 @@
 // The slots of a node's fields: defaults and constants without room, own values in slot order.
+#include <cstring>
+#include <new>
 #include <utility>
 
 #include "node_layout.hpp"
 
 namespace morvi::reporter::trialkit {
 
-const Value& FieldStore::default_of(const NodeLayout& layout, int slot) const noexcept {
-  using D = FieldDefault;
-  static const Value none;
-  static const Value empty_list{List{}};
-  static const Value empty_map{Map{}};
-  static const Value fresh_tally{results::ResultCounter{}};
-  switch (layout.defaults[static_cast<std::size_t>(slot)]) {
-    case D::none: return none;
-    case D::class_name: return class_name(layout.kind);
-    case D::same_as_id: return *find(layout, FieldId::id);
-    case D::empty_list: return empty_list;
-    case D::empty_map: return empty_map;
-    case D::fresh_tally: return fresh_tally;
-  }
-  return none;
+namespace {
+
+// The shared defaults, made once when the library loads: default_of is on every read of a
+// field that still holds one, and a function-local static would check its guard each time.
+const Value kNoneDefault;
+const Value kEmptyList{List{}};
+const Value kEmptyMap{Map{}};
+const Value kFreshTally{results::ResultCounter{}};
+
+// Whether `value` is the slot's constant: a result Passed or a true, compared without the
+// general equality.
+bool is_constant(const Value& value, const Value& constant) {
+  if (value.kind() != constant.kind()) return false;
+  if (value.is_bool()) return value.as_bool() == constant.as_bool();
+  return value == constant;
 }
 
-Value& FieldStore::insert(int slot, Value value) {
+}  // namespace
+
+const Value& FieldStore::default_of(const NodeLayout& layout, int slot) const noexcept {
+  using D = FieldDefault;
+  switch (layout.defaults[static_cast<std::size_t>(slot)]) {
+    case D::none: return kNoneDefault;
+    case D::class_name: return class_name(layout.kind);
+    case D::same_as_id: return *find(layout, FieldId::id);
+    case D::empty_list: return kEmptyList;
+    case D::empty_map: return kEmptyMap;
+    case D::fresh_tally: return kFreshTally;
+  }
+  return kNoneDefault;
+}
+
+// A Value holds nothing that points back into itself, so moving its bytes moves it: the own
+// values shift and spill with memmove and memcpy, without a move and a release check apiece.
+Value& FieldStore::insert(int slot, Value&& value) {
   const int at = index(slot);
   if (size_ == capacity_) {
     const auto grown = static_cast<std::uint8_t>(capacity_ + 4);
     auto bigger = std::make_unique<Value[]>(grown);
     Value* old = values();
-    for (int i = 0; i < size_; ++i) bigger[static_cast<std::size_t>(i)] = std::move(old[i]);
+    std::memcpy(static_cast<void*>(bigger.get()), old, size_ * sizeof(Value));
+    // The old values' bytes now belong to `bigger`: the places they leave become nones, which
+    // the old storage releases as nothing.
+    for (int i = 0; i < size_; ++i) ::new (static_cast<void*>(old + i)) Value();
     spill_ = std::move(bigger);
     capacity_ = grown;
   }
   Value* v = values();
-  for (int i = size_; i > at; --i) v[i] = std::move(v[i - 1]);
-  v[at] = std::move(value);
+  // v[size_] is a none, which the shift may overwrite without a release. Most fields come in
+  // slot order, and then nothing moves.
+  if (at < size_)
+    std::memmove(static_cast<void*>(v + at + 1), v + at,
+                 static_cast<std::size_t>(size_ - at) * sizeof(Value));
+  ::new (static_cast<void*>(v + at)) Value(std::move(value));
   ++size_;
   const std::uint32_t b = bit(slot);
   stored_ |= b;
@@ -45,7 +71,14 @@ Value& FieldStore::insert(int slot, Value value) {
 
 Value& FieldStore::ref(const NodeLayout& layout, int slot) {
   if (Value* mine = own(slot)) return *mine;
-  return insert(slot, has(slot) ? *find_slot(layout, slot) : Value());
+  if (!has(slot)) return insert(slot, Value());
+  // The empty containers a default stands for are made afresh rather than copied (no slot
+  // with such a default has a constant).
+  switch (layout.defaults[static_cast<std::size_t>(slot)]) {
+    case FieldDefault::empty_list: return insert(slot, Value(List{}));
+    case FieldDefault::empty_map: return insert(slot, Value(Map{}));
+    default: return insert(slot, Value(*find_slot(layout, slot)));
+  }
 }
 
 void FieldStore::set(const NodeLayout& layout, int slot, Value value) {
@@ -55,7 +88,7 @@ void FieldStore::set(const NodeLayout& layout, int slot, Value value) {
   }
   const std::uint32_t b = bit(slot);
   const Value* constant = layout.constants[static_cast<std::size_t>(slot)];
-  if (constant != nullptr && value.kind() == constant->kind() && value == *constant) {
+  if (constant != nullptr && is_constant(value, *constant)) {
     present_ |= b;
     constant_ |= b;
   } else if (value.is_none() &&

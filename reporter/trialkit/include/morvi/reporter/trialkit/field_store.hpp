@@ -54,7 +54,7 @@ class FieldStore {
   Value* values() noexcept { return spill_ ? spill_.get() : inline_; }
   const Value* values() const noexcept { return spill_ ? spill_.get() : inline_; }
   const Value& default_of(const NodeLayout& layout, int slot) const noexcept;
-  Value& insert(int slot, Value value);
+  Value& insert(int slot, Value&& value);
 
   std::unique_ptr<Value[]> spill_;
   Value inline_[kInlineValues];
