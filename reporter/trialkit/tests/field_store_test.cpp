@@ -171,5 +171,77 @@ TEST(FieldStore, EveryKindReadsBackWhatWasWritten) {
   }
 }
 
+
+// Field names are looked up by a hash of a few of their characters: every name a kind lists
+// must find its field, and a key that differs from one in any single place, or is a prefix or
+// an extension of one, must not (update files it under extra).
+TEST(FieldStore, NamesFindTheirFieldsAndNearMissesGoToExtra) {
+  auto job = TrialKit::create("job", 1);
+  auto task = job->add_task("task", 1);
+  auto section = task->add_section("tc", 1, "Testcase");
+  for (ReportObjectBase* node : {static_cast<ReportObjectBase*>(job.get()),
+                                 static_cast<ReportObjectBase*>(task.get()),
+                                 static_cast<ReportObjectBase*>(section.get())}) {
+    const auto order = node->arg_order();
+    const auto listed = [&order](const std::string& name) {
+      return std::find(order.begin(), order.end(), name) != order.end();
+    };
+    for (std::string_view field : order) {
+      const std::string name(field);
+      if (name == "tasks" || name == "sections" || name == "fullid" || name == "idlist" ||
+          name == "details" || name == "extra" || (name == "result" && node != section.get()))
+        continue;
+      node->update(Map{{name, Value("given")}});
+      EXPECT_EQ(node->field_or_none(name), Value("given")) << node->type_name() << " " << name;
+      EXPECT_FALSE(node->extra().contains(name)) << node->type_name() << " " << name;
+      std::vector<std::string> misses{name.substr(0, name.size() - 1), name + "s", name + "_"};
+      for (const std::size_t at : {std::size_t{0}, name.size() / 2, name.size() - 1}) {
+        std::string changed = name;
+        changed[at] = changed[at] == 'x' ? 'y' : 'x';
+        misses.push_back(changed);
+      }
+      for (const std::string& miss : misses) {
+        if (listed(miss)) continue;  // another real name, e.g. "task" + "s"
+        node->update(Map{{miss, Value(7)}});
+        EXPECT_EQ(node->extra().at(miss), Value(7)) << node->type_name() << " " << miss;
+      }
+    }
+    node->update(Map{{"", Value(0)}});
+    EXPECT_EQ(node->extra().at(""), Value(0));
+  }
+}
+
+// A fresh node's details and extra stand for shared empty containers: the first detail or
+// extra key one node gets is its own, and its siblings still read empty ones.
+TEST(FieldStore, FirstWritesToSharedDefaultsStayWithTheirNode) {
+  auto job = TrialKit::create("job", 1);
+  auto task = job->add_task("task", 1);
+  auto first = task->add_section("first", 2);
+  auto second = task->add_section("second", 3);
+  first->add_detail(Value("checked"));
+  first->update(Map{{"index", Value(1)}});
+  EXPECT_EQ(first->details(), (List{Value("checked")}));
+  EXPECT_EQ(first->extra(), (Map{{"index", Value(1)}}));
+  EXPECT_TRUE(second->details().empty());
+  EXPECT_TRUE(second->extra().empty());
+  EXPECT_TRUE(task->details().empty());
+}
+
+// Far more own values than the store keeps in place, given out of slot order: they spill to
+// a larger array, and each reads back what it was given.
+TEST(FieldStore, OwnValuesSpillAndKeepTheirFields) {
+  auto job = TrialKit::create("job", 1);
+  std::vector<std::string> names;
+  for (std::string_view name : job->arg_order())
+    if (name != "tasks" && name != "fullid" && name != "idlist" && name != "result" &&
+        name != "details" && name != "extra")
+      names.emplace_back(name);
+  ASSERT_GT(names.size(), 12u);
+  // From the last listed field to the first, so that every value lands before the others.
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    job->set_field(*it, Value("own " + *it));
+  for (const std::string& name : names) EXPECT_EQ(job->field_or_none(name), Value("own " + name));
+}
+
 }  // namespace
 }  // namespace morvi::reporter::trialkit
