@@ -53,30 +53,45 @@ void times(const xml::Element& parent, const Timed& timed) {
 }
 
 void data(const xml::Element& element, const Value& value) {
-  // Nested data is walked with a work list, never by recursion. A tally is written through
-  // its counts map, which must outlive the walk.
+  // Nested data is walked with a work list, never by recursion, and in document order, as a
+  // text writer takes it. A tally is written through its counts map, which must outlive the
+  // walk.
+  struct Open {
+    xml::Element element;
+    const Map* map;  // the entries of a map or a tally, or
+    const List* list;  // the elements of a list or tuple
+    std::size_t next;
+  };
   std::deque<Map> tallies;
-  std::vector<std::pair<xml::Element, const Value*>> pending{{element, &value}};
-  auto add_items = [&pending](const xml::Element& el, const Map& map) {
-    for (const auto& [key, item] : map) {
-      xml::Element child = el.append_child("item");
-      child.set_attribute("key", key);
-      pending.emplace_back(child, &item);
+  std::vector<Open> open;
+  const auto start = [&open, &tallies](const xml::Element& el, const Value& v) {
+    el.set_attribute("type", type_name(v));
+    if (v.is_map()) {
+      open.push_back({el, &v.as_map(), nullptr, 0});
+    } else if (v.is_sequence()) {
+      open.push_back({el, nullptr, &v.as_list(), 0});
+    } else if (v.is_tally()) {
+      open.push_back({el, &tallies.emplace_back(v.as_tally().data()), nullptr, 0});
+    } else {
+      with_text(v, [&el](std::string_view text) { el.set_text(text); });
     }
   };
-  while (!pending.empty()) {
-    const xml::Element el = pending.back().first;
-    const Value* v = pending.back().second;
-    pending.pop_back();
-    el.set_attribute("type", type_name(*v));
-    if (v->is_map()) {
-      add_items(el, v->as_map());
-    } else if (v->is_sequence()) {
-      for (const Value& item : v->as_list()) pending.emplace_back(el.append_child("item"), &item);
-    } else if (v->is_tally()) {
-      add_items(el, tallies.emplace_back(v->as_tally().data()));
+  start(element, value);
+  while (!open.empty()) {
+    Open& top = open.back();
+    const std::size_t size = top.map ? top.map->size() : top.list->size();
+    if (top.next == size) {
+      open.pop_back();
+      continue;
+    }
+    const std::size_t i = top.next++;
+    const xml::Element child = top.element.append_child("item");
+    if (top.map) {
+      const auto& [key, item] = *(top.map->begin() + static_cast<std::ptrdiff_t>(i));
+      child.set_attribute("key", key);
+      start(child, item);
     } else {
-      with_text(*v, [&el](std::string_view text) { el.set_text(text); });
+      start(child, (*top.list)[i]);
     }
   }
 }
@@ -97,22 +112,26 @@ void xref(const xml::Element& parent, const Xref& xref) {
 
 namespace {
 
+// The name in `as_attributes` that `key` is, or null.
+const char* attribute_name(std::string_view key, std::initializer_list<const char*> as_attributes) {
+  for (const char* name : as_attributes) {
+    if (key == name) return name;
+  }
+  return nullptr;
+}
+
 // Writes the items named in `as_attributes` as attributes (their text form), in map order, and
-// every other item as an `item` child.
+// then every other item as an `item` child.
 void attributes_and_items(const xml::Element& element, const Map& map,
                           std::initializer_list<const char*> as_attributes) {
   for (const auto& [key, value] : map) {
-    const char* attribute_name = nullptr;
-    for (const char* name : as_attributes) {
-      if (key == name) attribute_name = name;
-    }
-    if (attribute_name != nullptr) {
-      attribute(element, attribute_name, value);
-    } else {
-      xml::Element child = element.append_child("item");
-      child.set_attribute("key", key);
-      data(child, value);
-    }
+    if (const char* name = attribute_name(key, as_attributes)) attribute(element, name, value);
+  }
+  for (const auto& [key, value] : map) {
+    if (attribute_name(key, as_attributes) != nullptr) continue;
+    xml::Element child = element.append_child("item");
+    child.set_attribute("key", key);
+    data(child, value);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "builder.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/zorbel/xml.hpp"
 
@@ -79,10 +80,10 @@ void append_escaped_attribute(utils::DocumentBuffer& out, std::string_view value
 }
 
 utils::DocumentBuffer to_bytes(const Document& document) {
-  const xmlNode* element = document.root().native();
+  const xmlNode* element = xmlDocGetRootElement(document.native());
   utils::DocumentBuffer out;
   out.reserve(document.estimated_size() + document.estimated_size() / 16);
-  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  out.append(kDeclaration);
   // Each entry: an element whose children are being written, and the next child to write.
   std::vector<std::pair<const xmlNode*, const xmlNode*>> open;
   write_start_tag(out, element);

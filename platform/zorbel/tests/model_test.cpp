@@ -97,6 +97,47 @@ TEST(Zorbel, RendersOnlyWithATrialkit) {
       << xml;
 }
 
+// The details written straight to text are the bytes of the element tree, for a model where
+// every kind of member is set: items before the ones written as attributes, tallies and
+// nested data, steps inside steps.
+TEST(Zorbel, WritesTheTreesBytesWithoutTheTree) {
+  Zorbel z;
+  z.trialkit = std::make_unique<TrialKit>();
+  TrialKit& kit = *z.trialkit;
+  kit.initinfo.name = "job";
+  kit.initinfo.hosts.append("h1");
+  kit.runinfo.set_args({.diag = "a <diag> & more"});
+  kit.lumo.set_args({.dnsname = Value("dev"), .attributes = Value(List{1, "a"}),
+                     .post = Map{{"status", Value(0)}}});
+  results::ResultCounter tally;
+  tally.set_count("passed", 2);
+  TestScript& script =
+      kit.jobexecution.add_testscript(std::make_unique<TestScript>(Value("/l.log"), Value()), "t1");
+  script.summary.update(Value(tally));
+  TestResult& testcase = script.add_testcase({.tcid = "tc", .logfilepath = ""});
+  testcase.initinfo.id.attrs.set("extra", Map{{"k", Value(1)}});
+  testcase.initinfo.id.attrs.set("name", "tc");
+  testcase.initinfo.logfile.attrs.set("other", List{Value(), 2.5});
+  testcase.initinfo.logfile.attrs.set("begin", 3);
+  testcase.extra.set("counts", Value(tally));
+  TestStep& step = testcase.add_testsection({.sectionid = "s"}).add_teststep({.id = 1, .name = "n"});
+  step.index = 1;
+  step.continue_ = true;
+  step.add_teststep({.id = 2, .name = "inner"}).extra.set("t", Value::tuple({"x\x01y", Value()}));
+  CommonSubSection& sub = script.add_testsection({.sectionid = "commonSetup"})
+                              .add_commonsubsection({.name = "sub"});
+  sub.id.attrs.set("name", "sub");
+  sub.result.value = "passed";
+
+  const std::string tree = rendered(z);
+  EXPECT_NE(tree.find("<id idTypeValue=\"\" name=\"tc\"><item key=\"extra\" type=\"map\">"),
+            std::string::npos)
+      << tree;
+  EXPECT_EQ(z.generate_bytes().view(), tree);
+  z.trialkit.reset();
+  EXPECT_THROW(z.generate_bytes(), ArgumentError);
+}
+
 TEST(Entry, ChainsOfAnyDepthAreReleasedWithoutDeepRecursion) {
   auto section = std::make_unique<TestSection>(Value("s"));
   TestStep* step = &section->add_teststep({.id = 0, .name = "step"});

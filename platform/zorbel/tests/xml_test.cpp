@@ -4,9 +4,12 @@
 
 #include <memory>
 #include <optional>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "morvi/errors.hpp"
 #include "morvi/zorbel/xml.hpp"
@@ -102,6 +105,77 @@ TEST(XmlElement, TextsXmlCannotCarryAreStoredInTheirNotation) {
     EXPECT_EQ(back->first, expected);
     EXPECT_EQ(back->second, expected);
   }
+}
+
+// The same calls, in document order, on a tree and on a text writer: random nesting, text,
+// attributes set again, hostile characters.
+TEST(TextWriter, WritesWhatTheTreeSerialisesTo) {
+  static const char* const kTags[] = {"a", "item", "testStep", "commonSubSection"};
+  static const char* const kNames[] = {"key", "type", "name"};
+  static const std::string kPieces[] = {"",  "x",  "&",  "<",   ">",    "\"", "\r",
+                                        "\n", "\t", "\x01", "\xff", "\xc3\xa9", "]]>", "  "};
+  std::mt19937 rng(7);
+  const auto text = [&rng] {
+    std::string t;
+    for (std::size_t n = rng() % 4; n > 0; --n) t += kPieces[rng() % std::size(kPieces)];
+    return t;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    Document tree("root");
+    TextWriter stream("root");
+    struct Level {
+      Element in_tree;
+      Element in_stream;
+      bool has_content;
+    };
+    std::vector<Level> open{{tree.root(), stream.root(), false}};
+    for (std::size_t steps = rng() % 30; steps > 0; --steps) {
+      // Any open element; those opened inside it are closed by what it is given.
+      open.erase(open.begin() + static_cast<std::ptrdiff_t>(1 + rng() % open.size()), open.end());
+      Level& at = open.back();
+      switch (rng() % 3) {
+        case 0: {
+          const char* tag = kTags[rng() % std::size(kTags)];
+          at.has_content = true;
+          open.push_back({at.in_tree.append_child(tag), at.in_stream.append_child(tag), false});
+          break;
+        }
+        case 1: {
+          const std::string t = text();
+          at.in_tree.set_text(t);
+          at.in_stream.set_text(t);
+          at.has_content = at.has_content || !t.empty();
+          break;
+        }
+        default: {
+          if (at.has_content) break;
+          const char* name = kNames[rng() % std::size(kNames)];
+          const std::string t = text();
+          at.in_tree.set_attribute(name, t);
+          at.in_stream.set_attribute(name, t);
+        }
+      }
+    }
+    ASSERT_EQ(stream.finish().view(), to_bytes(tree).view()) << "round " << round;
+  }
+}
+
+TEST(TextWriter, RefusesWhatDocumentOrderRulesOut) {
+  TextWriter writer("root");
+  const Element root = writer.root();
+  const Element first = root.append_child("first");
+  root.append_child("second").set_text("x");
+  EXPECT_THROW(first.set_text("late"), std::logic_error);
+  EXPECT_THROW(first.append_child("late"), std::logic_error);
+  EXPECT_THROW(root.set_attribute("late", "1"), std::logic_error);
+  EXPECT_EQ(writer.finish().view(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root><first/><second>x</second></root>");
+  EXPECT_THROW(root.append_child("after"), std::logic_error);
+
+  TextWriter deep("level");
+  Element e = deep.root();
+  for (int depth = 1; depth < kMaxDepth; ++depth) e = e.append_child("level");
+  EXPECT_THROW(e.append_child("deeper"), ArgumentError);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   }
   zorbel.trialkit = std::make_unique<zorbel::TrialKit>();
   _handle_trialkit(*zorbel.trialkit, _trialkit);
-  const utils::DocumentBuffer rough = zorbel::xml::to_bytes(zorbel.generate_dom());
+  const utils::DocumentBuffer rough = zorbel.generate_bytes();
   try {
     utils::AtomicFile file(logsdir + "/ResultsDetails.xml");
     pretty_print_to(rough.view(), kIndent, "details",
@@ -85,7 +85,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   }
 
   const zorbel::TrialKit& legacy = *zorbel.trialkit;
-  const zorbel::xml::Document summary("jobSummary");
+  zorbel::xml::TextWriter summary("jobSummary");
   const zorbel::xml::Element root = summary.root();
   root.set_attribute("archiveFilename", text_or_empty(legacy.archivefile));
   root.set_attribute("oxaTreePath", text_or_empty(legacy.initinfo.oxa.path));
@@ -105,7 +105,7 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
     root.append_child("host");
   }
   utils::write_file_atomically(logsdir + "/ResultsSummary.xml",
-                               pretty(zorbel::xml::to_bytes(summary).view(), "summary").view());
+                               pretty(summary.finish().view(), "summary").view());
 }
 
 }  // namespace morvi::reporter::markfolio

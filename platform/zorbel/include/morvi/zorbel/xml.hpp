@@ -1,16 +1,17 @@
 #pragma once
-// The element trees the legacy report model renders into: thin handles over libxml2 nodes, and
-// their compact UTF-8 text form. libxml2's types are only named here, so a user of this header
-// needs none of libxml2's headers.
+// The documents the legacy report model renders into, reached through thin element handles:
+// a libxml2 element tree, or a writer of the compact UTF-8 text form that holds no tree.
+// libxml2's types are only named here, so a user of this header needs none of libxml2's
+// headers.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "morvi/utils/document_buffer.hpp"
 
-// libxml2's node and document structures, as its own headers name them.
-struct _xmlNode;
+// libxml2's document structure, as its own headers name it.
 struct _xmlDoc;
 
 #pragma GCC visibility push(default)
@@ -22,12 +23,15 @@ namespace morvi::zorbel::xml {
 // parser accepts under XML_PARSE_HUGE in its current releases.
 inline constexpr int kMaxDepth = 2000;
 
-// A non-owning handle to one element of a Document, aware of its nesting level.
+// What element handles write into: a Document's tree or a TextWriter's text (internal).
+class Builder;
+
+// A non-owning handle to one element of a Document or a TextWriter, aware of its nesting
+// level.
 class Element {
  public:
-  // `size` is the owning document's running estimate of its compact form.
-  Element(_xmlNode* node, int depth, std::size_t* size) noexcept
-      : node_(node), depth_(depth), size_(size) {}
+  Element(Builder* builder, std::uintptr_t node, int depth) noexcept
+      : builder_(builder), node_(node), depth_(depth) {}
 
   // A new last child element. ArgumentError when it would nest deeper than kMaxDepth.
   Element append_child(const char* tag) const;
@@ -40,33 +44,53 @@ class Element {
   // as set_text stores a text.
   void set_attribute(const char* name, std::string_view value) const;
 
-  std::string_view tag() const noexcept;
+  std::string_view tag() const;
   int depth() const noexcept { return depth_; }
-  _xmlNode* native() const noexcept { return node_; }
 
  private:
-  _xmlNode* node_;
+  Builder* builder_;
+  std::uintptr_t node_;
   int depth_;
-  std::size_t* size_;
 };
 
 // Owns a libxml2 document holding one root element; element names are interned in the
-// document's dictionary.
+// document's dictionary. Elements may be added to in any order.
 class Document {
  public:
   explicit Document(const char* root_tag);
+  Document(Document&&) noexcept;
+  Document& operator=(Document&&) noexcept;
+  ~Document();
 
   Element root() const noexcept;
-  _xmlDoc* native() const noexcept { return doc_.get(); }
+  _xmlDoc* native() const noexcept;
   // About the length of the compact form: markup and text as added, references not counted.
-  std::size_t estimated_size() const noexcept { return *size_; }
+  std::size_t estimated_size() const noexcept;
 
  private:
-  struct Free {
-    void operator()(_xmlDoc* doc) const noexcept;
-  };
-  std::unique_ptr<_xmlDoc, Free> doc_;
-  std::unique_ptr<std::size_t> size_;
+  class Tree;
+  std::unique_ptr<Tree> tree_;
+};
+
+// Writes the compact form of a document as its elements are added, holding no tree: the text
+// to_bytes would write for a Document built by the same calls. The elements must be written
+// in document order: adding to an element closes every element opened inside it since, and
+// an element once closed, or an attribute set after an element's content, is a logic error
+// (std::logic_error).
+class TextWriter {
+ public:
+  explicit TextWriter(const char* root_tag);
+  TextWriter(TextWriter&&) noexcept;
+  TextWriter& operator=(TextWriter&&) noexcept;
+  ~TextWriter();
+
+  Element root() const noexcept;
+  // Closes every open element and hands over the compact form; the writer takes no more.
+  utils::DocumentBuffer finish();
+
+ private:
+  class Stream;
+  std::unique_ptr<Stream> stream_;
 };
 
 // The compact form: `<?xml version="1.0" encoding="UTF-8"?>`, a line feed, then the root

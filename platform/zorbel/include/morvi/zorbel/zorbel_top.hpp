@@ -19,6 +19,9 @@ class Zorbel {
   // everything below it. ArgumentError when no trialkit is set or the tree nests deeper than
   // xml::kMaxDepth.
   xml::Document generate_dom() const;
+  // The compact form of that document (xml::to_bytes of generate_dom()), written as it is
+  // rendered, with no element tree held: the same errors, and the same bytes.
+  utils::DocumentBuffer generate_bytes() const;
 
   std::unique_ptr<TrialKit> trialkit;
 };
