@@ -9,16 +9,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "../nodes/id_chain.hpp"
 #include "../text/datetime_text.hpp"
-#include "../text/file_through_temporary.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "morvi/utils/document_buffer.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
@@ -46,10 +45,10 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 class JsonWriter {
  public:
   // With a `sink`, the text goes there in chunks, each cut between two values.
-  explicit JsonWriter(std::ostream* sink = nullptr) : sink_(sink) { open_.reserve(64); }
+  explicit JsonWriter(utils::AtomicFile* sink = nullptr) : sink_(sink) { open_.reserve(64); }
   std::string document() { return out_.take(); }
   void flush() {
-    sink_->write(out_.view().data(), static_cast<std::streamsize>(out_.size()));
+    sink_->write(out_.view());
     out_.truncate(0);
   }
 
@@ -428,7 +427,7 @@ class JsonWriter {
     out_.append('}');
   }
 
-  std::ostream* sink_;
+  utils::AtomicFile* sink_;
   utils::DocumentBuffer out_;
   std::vector<Frame> open_;
   std::size_t nodes_open_ = 0;  // node frames on the stack
@@ -447,11 +446,11 @@ std::string JSONDumper::encode(const Value& value) {
 }
 
 void JSONDumper::encode_file(const Value& value, const std::string& path) {
-  text::write_through_temporary(path, [&](std::ostream& file) {
-    JsonWriter writer(&file);
-    writer.write(value);
-    writer.flush();
-  });
+  utils::AtomicFile file(path);
+  JsonWriter writer(&file);
+  writer.write(value);
+  writer.flush();
+  file.commit();
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../text/file_through_temporary.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -63,13 +63,13 @@ std::string YAMLDumper::dump(const Value& data) {
 }
 
 void YAMLDumper::dump_file(const Value& data, const std::string& path) {
-  text::write_through_temporary(path, [&](std::ostream& file) {
-    YAMLDumper dumper;
-    dumper.set_sink(&file);
-    dumper.represent_data(data);
-    dumper.emit_document_end();
-    dumper.flush();
-  });
+  utils::AtomicFile file(path);
+  YAMLDumper dumper;
+  dumper.set_sink(&file);
+  dumper.represent_data(data);
+  dumper.emit_document_end();
+  dumper.flush();
+  file.commit();
 }
 
 void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer representer) {

@@ -168,7 +168,7 @@ bool YAMLEmitter::emit_plain_key(std::string_view key) {
 }
 
 void YAMLEmitter::flush() {
-  sink_->write(out_.view().data(), static_cast<std::streamsize>(out_.size()));
+  sink_->write(out_.view());
   out_.truncate(0);
 }
 

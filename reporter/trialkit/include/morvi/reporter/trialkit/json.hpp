@@ -40,10 +40,11 @@ class JSONDumper {
   // the caller's stack). Throws SerializationError for a value neither the writer nor default_
   // can write, or for report nodes nested past max_depth; nothing is returned then.
   static std::string encode(const Value& value);
-  // encode(value) written to the file `path` as it is made, never whole in memory: into a
-  // temporary file beside it, renamed over `path` once complete. On any failure (the refusals
-  // of encode, or std::system_error for the file) the temporary file is removed and `path` is
-  // as it was.
+  // encode(value) written to the file `path` as it is made, never whole in memory, through a
+  // utils::AtomicFile: into a temporary file of its own beside `path`, synced and renamed over
+  // it once complete, the folder synced after. On any failure (the refusals of encode, or
+  // std::system_error for the file, a full disk among them) the temporary file is removed and
+  // `path` is as it was.
   static void encode_file(const Value& value, const std::string& path);
   // The results document of `node`'s subtree (as ReportObjectBase::dump_json returns it)
   // written by encode_file.

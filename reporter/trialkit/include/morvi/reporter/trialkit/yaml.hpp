@@ -18,7 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/utils/atomic_file.hpp"
 #include "morvi/utils/document_buffer.hpp"
 #include "morvi/value.hpp"
 
@@ -55,7 +55,7 @@ class YAMLEmitter {
   std::string document() { return out_.take(); }
   // With a sink, the text goes there in pieces: hand_out() passes on a full piece, and
   // flush() what is left at the end.
-  void set_sink(std::ostream* sink) noexcept { sink_ = sink; }
+  void set_sink(utils::AtomicFile* sink) noexcept { sink_ = sink; }
   void hand_out() {
     if (sink_ != nullptr && out_.size() >= kSinkPiece) flush();
   }
@@ -109,7 +109,7 @@ class YAMLEmitter {
   static constexpr std::size_t kSinkPiece = std::size_t{1} << 20;
 
   utils::DocumentBuffer out_;
-  std::ostream* sink_ = nullptr;
+  utils::AtomicFile* sink_ = nullptr;
   std::vector<Phase> frames_;       // one per open block collection
   std::vector<int> indents_;
   int indent_ = -1;                 // -1: no indentation level yet
@@ -173,10 +173,11 @@ class YAMLDumper : public YAMLEmitter {
   // `data` as one YAML document. Throws SerializationError past either limit; nothing is
   // returned then.
   static std::string dump(const Value& data);
-  // dump(data) written to the file `path` as it is made, never whole in memory: into a
-  // temporary file beside it, renamed over `path` once complete. On any failure (the refusals
-  // of dump, or std::system_error for the file) the temporary file is removed and `path` is
-  // as it was.
+  // dump(data) written to the file `path` as it is made, never whole in memory, through a
+  // utils::AtomicFile: into a temporary file of its own beside `path`, synced and renamed over
+  // it once complete, the folder synced after. On any failure (the refusals of dump, or
+  // std::system_error for the file, a full disk among them) the temporary file is removed and
+  // `path` is as it was.
   static void dump_file(const Value& data, const std::string& path);
   // The results document of `node`'s subtree (as ReportObjectBase::dump_yaml returns it)
   // written by dump_file.
