@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "morvi/datetime.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
@@ -109,6 +110,63 @@ TEST(YamlScalars, PlainDateTimesFoldPastTheWidthUnderDeepNesting) {
   expected += indent + "k: 2024-01-02\n" + indent + "  03:04:05.000006+00:00\n" + indent + "n: -12\n" + indent +
               "s: word\n";
   EXPECT_EQ(YAMLDumper::dump(inner), expected);
+}
+
+// Puts `representer` in the table for `type` while it lives, then the one given back.
+class RepresenterSwap {
+ public:
+  RepresenterSwap(YAMLType type, YAMLDumper::Representer representer, YAMLDumper::Representer restored)
+      : type_(type), restored_(restored) {
+    YAMLDumper::add_representer(type, representer);
+  }
+  ~RepresenterSwap() { YAMLDumper::add_representer(type_, restored_); }
+  RepresenterSwap(const RepresenterSwap&) = delete;
+  RepresenterSwap& operator=(const RepresenterSwap&) = delete;
+
+ private:
+  YAMLType type_;
+  YAMLDumper::Representer restored_;
+};
+
+// Pairs of a plain key and a plain scalar are written as one line, apart from the events; with
+// a text representer of the same effect registered, no pair takes that way. Both write the same
+// bytes at every depth, past the width too, before and after every kind of node.
+TEST(YamlPairs, OneLinePairsWriteWhatTheEventsWrite) {
+  const DateTime when(2024, 1, 2, 3, 4, 5, 6, 0);
+  Value inner(Map{});
+  std::vector<Value> documents;
+  for (int depth = 0; depth < 48; ++depth) {
+    inner = Value(Map{{"kk", when},
+                      {"n", -12},
+                      {"r", 0.5},
+                      {"e", 1e16},
+                      {"t", true},
+                      {"none", Value()},
+                      {"word", "passed"},
+                      {"long_word_" + std::string(static_cast<std::size_t>(depth), 'w'), "x"},
+                      {"on", 1},
+                      {"list", Value::list({1, Value(Map{{"a", when}})})},
+                      {"empty", Value(List{})},
+                      {"quoted", "3.4"},
+                      {"spaces", "a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h"},
+                      {"lines", "a\nb"},
+                      {"z", inner}});
+    documents.push_back(inner);
+  }
+  std::vector<std::string> one_line;
+  for (const Value& document : documents) one_line.push_back(YAMLDumper::dump(document));
+  const RepresenterSwap events(
+      YAMLType::Str, [](YAMLDumper& dumper, const Value& data) { dumper.represent_str(data.as_text()); },
+      str_representer);
+  for (std::size_t i = 0; i < documents.size(); ++i) EXPECT_EQ(one_line[i], YAMLDumper::dump(documents[i])) << i;
+}
+
+// A representer registered for a kind of scalar writes the values of pairs too.
+TEST(YamlPairs, RegisteredScalarRepresentersWritePairValues) {
+  const RepresenterSwap reals(
+      YAMLType::Float, [](YAMLDumper& dumper, const Value&) { dumper.represent_scalar("!r", "half"); },
+      float_representer);
+  EXPECT_EQ(YAMLDumper::dump(Value(Map{{"a", 0.5}, {"b", "x"}})), "a: !r 'half'\nb: x\n");
 }
 
 TEST(YamlRoot, AScalarDocumentIsOpenEnded) {

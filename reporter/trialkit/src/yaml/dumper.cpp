@@ -12,6 +12,7 @@
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "scalar_analysis.hpp"
+#include "scalar_texts.hpp"
 #include "standard_representers.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -51,6 +52,41 @@ RepresenterTable& representers() {
     return t;
   }();
   return table;
+}
+
+// The text the standard representer of `data`'s kind writes plain, tagged as it reads back
+// (none, truth values, integers, reals that read back as reals, date-times, texts that are
+// quiet words), while that representer is the registered one; empty for any other value.
+std::string_view plain_text_of(const Value& data, char (&buf)[yaml_detail::kScalarTextMax]) {
+  const RepresenterTable& table = representers();
+  const auto standard = [&table](YAMLType type, YAMLDumper::Representer r) {
+    return table.exact[static_cast<std::size_t>(type)] == r;
+  };
+  switch (data.kind()) {
+    case Kind::None:
+      return standard(YAMLType::NoneType, yaml_detail::represent_none) ? "null" : std::string_view();
+    case Kind::Bool:
+      if (!standard(YAMLType::Bool, yaml_detail::represent_bool)) return {};
+      return data.as_bool() ? "true" : "false";
+    case Kind::Int:
+      return standard(YAMLType::Int, yaml_detail::represent_int) ? yaml_detail::int_text(data.as_int(), buf)
+                                                                  : std::string_view();
+    case Kind::Float: {
+      if (!standard(YAMLType::Float, float_representer)) return {};
+      const std::string_view text = yaml_detail::float_text(data.as_number(), buf);
+      return yaml_detail::same_tag(yaml_detail::resolve_plain(text), YAML_FLT) ? text : std::string_view();
+    }
+    case Kind::DateTime:
+      return standard(YAMLType::DateTime, yaml_detail::represent_datetime)
+                 ? yaml_detail::datetime_text(data.as_datetime(), buf)
+                 : std::string_view();
+    case Kind::Text: {
+      const std::string_view text = data.as_text();
+      return standard(YAMLType::Str, str_representer) && yaml_detail::is_plain_text(text) ? text
+                                                                                         : std::string_view();
+    }
+    default: return {};
+  }
 }
 
 }  // namespace
@@ -121,6 +157,9 @@ void YAMLDumper::dispatch(const Value& data) {
 // of its own gets that value written before it goes on.
 void YAMLDumper::represent_data(const Value& data) {
   const std::size_t base = open_;
+  // Keys go through the text representer: a pair is one plain line only while it is the
+  // standard one.
+  const bool standard_keys = representers().exact[static_cast<std::size_t>(YAMLType::Str)] == str_representer;
   dispatch(data);
   while (open_ > base) {
     hand_out();
@@ -135,6 +174,11 @@ void YAMLDumper::represent_data(const Value& data) {
     } else {
       if (f.next < f.parts.pairs.size()) {
         const Pair pair = f.parts.pairs[f.next++];
+        char buf[yaml_detail::kScalarTextMax];
+        if (standard_keys) {
+          const std::string_view text = plain_text_of(*pair.second, buf);
+          if (!text.empty() && emit_plain_pair(pair.first, text)) continue;
+        }
         represent_key(pair.first);
         dispatch(*pair.second);
         continue;

@@ -11,6 +11,7 @@
 #include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/results.hpp"
 #include "scalar_analysis.hpp"
+#include "scalar_texts.hpp"
 
 namespace morvi::reporter::trialkit {
 namespace {
@@ -86,9 +87,8 @@ void YAMLDumper::represent_str(std::string_view text) {
 void str_representer(YAMLDumper& dumper, const Value& data) { dumper.represent_str(data.as_text()); }
 
 void float_representer(YAMLDumper& dumper, const Value& data) {
-  char buf[kRoundedFloatReprMax];
-  const std::string_view text(buf, static_cast<std::size_t>(
-                                       write_rounded_float_repr(buf, data.as_number(), FLOAT_PRECISION) - buf));
+  char buf[yaml_detail::kScalarTextMax];
+  const std::string_view text = yaml_detail::float_text(data.as_number(), buf);
   // Reals that read back as reals (all but exponents without a point, nan and inf) hold only
   // digits, signs, a point and an exponent, which plain style holds.
   if (yaml_detail::same_tag(yaml_detail::resolve_plain(text), YAML_FLT))

@@ -1,11 +1,8 @@
 // The safe dumper's standard representers.
 #include "standard_representers.hpp"
 
-#include <charconv>
-#include <string>
-
-#include "../text/datetime_text.hpp"
 #include "scalar_analysis.hpp"
+#include "scalar_texts.hpp"
 
 namespace morvi::reporter::trialkit::yaml_detail {
 
@@ -18,9 +15,8 @@ void represent_bool(YAMLDumper& dumper, const Value& data) {
 }
 
 void represent_int(YAMLDumper& dumper, const Value& data) {
-  char buf[24];
-  const auto end = std::to_chars(buf, buf + sizeof buf, data.as_int()).ptr;
-  dumper.represent_plain_scalar("tag:yaml.org,2002:int", std::string_view(buf, static_cast<std::size_t>(end - buf)));
+  char buf[kScalarTextMax];
+  dumper.represent_plain_scalar("tag:yaml.org,2002:int", int_text(data.as_int(), buf));
 }
 
 void represent_list(YAMLDumper& dumper, const Value& data) {
@@ -32,9 +28,8 @@ void represent_dict(YAMLDumper& dumper, const Value& data) {
 }
 
 void represent_datetime(YAMLDumper& dumper, const Value& data) {
-  char buf[text::kDateTimeTextMax];
-  const char* end = text::write_datetime(buf, data.as_datetime());
-  dumper.represent_plain_scalar("tag:yaml.org,2002:timestamp", std::string_view(buf, static_cast<std::size_t>(end - buf)));
+  char buf[kScalarTextMax];
+  dumper.represent_plain_scalar("tag:yaml.org,2002:timestamp", datetime_text(data.as_datetime(), buf));
 }
 
 }  // namespace morvi::reporter::trialkit::yaml_detail

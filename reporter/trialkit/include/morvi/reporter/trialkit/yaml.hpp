@@ -70,6 +70,10 @@ class YAMLEmitter {
   // A mapping key tagged str that is one word reading back as a text, written as emit_scalar
   // would write it; false, with nothing written, for any other key.
   bool emit_plain_key(std::string_view key);
+  // emit_plain_key(key) then emit_plain_scalar of `text` (not empty) tagged as it reads back,
+  // as one line written in one piece: most lines of a report are such pairs. False, with
+  // nothing written, for a key emit_plain_key refuses or a text that would fold at the width.
+  bool emit_plain_pair(std::string_view key, std::string_view text);
   void emit_mapping_start(std::string_view tag);
   void emit_mapping_end();
   void emit_sequence_start(std::string_view tag);
