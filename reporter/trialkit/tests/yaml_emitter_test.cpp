@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "morvi/datetime.hpp"
+#include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -112,11 +114,11 @@ TEST(YamlScalars, PlainDateTimesFoldPastTheWidthUnderDeepNesting) {
   EXPECT_EQ(YAMLDumper::dump(inner), expected);
 }
 
-// Puts `representer` in the table for `type` while it lives, then the one given back.
+// Puts `representer` in the table for `type` while it lives, then the one it replaced.
 class RepresenterSwap {
  public:
-  RepresenterSwap(YAMLType type, YAMLDumper::Representer representer, YAMLDumper::Representer restored)
-      : type_(type), restored_(restored) {
+  RepresenterSwap(YAMLType type, YAMLDumper::Representer representer)
+      : type_(type), restored_(YAMLDumper::representer(type)) {
     YAMLDumper::add_representer(type, representer);
   }
   ~RepresenterSwap() { YAMLDumper::add_representer(type_, restored_); }
@@ -128,10 +130,32 @@ class RepresenterSwap {
   YAMLDumper::Representer restored_;
 };
 
-// Pairs of a plain key and a plain scalar are written as one line, apart from the events; with
-// a text representer of the same effect registered, no pair takes that way. Both write the same
-// bytes at every depth, past the width too, before and after every kind of node.
-TEST(YamlPairs, OneLinePairsWriteWhatTheEventsWrite) {
+// The representers registered when a test began, by type.
+YAMLDumper::Representer standard[kYAMLTypeCount];
+
+// The standard representer of `type`, called through another entry in the table.
+template <YAMLType type>
+void through(YAMLDumper& dumper, const Value& data) {
+  standard[static_cast<std::size_t>(type)](dumper, data);
+}
+
+// A report whose nodes have ids of several kinds: words, a number, texts that need quotes.
+std::shared_ptr<TrialKit> report_with_ids() {
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto task = job->add_task(Value("t"), Value(1));
+  job->add_plugin(Value("p"), Value(2));
+  std::shared_ptr<Section> section = task->add_section(Value(7), Value(1));
+  for (const Value& id : {Value("two words"), Value("3.4"), Value("s"), Value(std::string(90, 'x'))})
+    section = section->add_section(id, Value(1));
+  task->add_section(Value("on"), Value(2));
+  return job;
+}
+
+// Pairs and items of plain scalars are written as whole lines, and a node's fullid and idlist
+// from its ancestors' ids, apart from the events. With representers of the same effect
+// registered for every scalar kind, none takes those ways: both write the same bytes at every
+// depth, past the width too, before and after every kind of node.
+TEST(YamlShortWays, WriteWhatTheEventsWrite) {
   const DateTime when(2024, 1, 2, 3, 4, 5, 6, 0);
   Value inner(Map{});
   std::vector<Value> documents;
@@ -145,7 +169,8 @@ TEST(YamlPairs, OneLinePairsWriteWhatTheEventsWrite) {
                       {"word", "passed"},
                       {"long_word_" + std::string(static_cast<std::size_t>(depth), 'w'), "x"},
                       {"on", 1},
-                      {"list", Value::list({1, Value(Map{{"a", when}})})},
+                      {"list", Value::list({1, when, "w", 0.25, Value(), false, "3.4", Value(Map{{"a", when}}),
+                                            Value::list({when, "two words"})})},
                       {"empty", Value(List{})},
                       {"quoted", "3.4"},
                       {"spaces", "a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h"},
@@ -153,19 +178,23 @@ TEST(YamlPairs, OneLinePairsWriteWhatTheEventsWrite) {
                       {"z", inner}});
     documents.push_back(inner);
   }
-  std::vector<std::string> one_line;
-  for (const Value& document : documents) one_line.push_back(YAMLDumper::dump(document));
-  const RepresenterSwap events(
-      YAMLType::Str, [](YAMLDumper& dumper, const Value& data) { dumper.represent_str(data.as_text()); },
-      str_representer);
-  for (std::size_t i = 0; i < documents.size(); ++i) EXPECT_EQ(one_line[i], YAMLDumper::dump(documents[i])) << i;
+  documents.push_back(Value::node(report_with_ids()));
+  std::vector<std::string> short_ways;
+  for (const Value& document : documents) short_ways.push_back(YAMLDumper::dump(document));
+  for (std::size_t type = 0; type < kYAMLTypeCount; ++type)
+    standard[type] = YAMLDumper::representer(static_cast<YAMLType>(type));
+  const RepresenterSwap swaps[] = {
+      {YAMLType::Str, through<YAMLType::Str>},           {YAMLType::Float, through<YAMLType::Float>},
+      {YAMLType::Int, through<YAMLType::Int>},           {YAMLType::Bool, through<YAMLType::Bool>},
+      {YAMLType::NoneType, through<YAMLType::NoneType>}, {YAMLType::DateTime, through<YAMLType::DateTime>},
+  };
+  for (std::size_t i = 0; i < documents.size(); ++i) EXPECT_EQ(short_ways[i], YAMLDumper::dump(documents[i])) << i;
 }
 
 // A representer registered for a kind of scalar writes the values of pairs too.
 TEST(YamlPairs, RegisteredScalarRepresentersWritePairValues) {
-  const RepresenterSwap reals(
-      YAMLType::Float, [](YAMLDumper& dumper, const Value&) { dumper.represent_scalar("!r", "half"); },
-      float_representer);
+  const RepresenterSwap reals(YAMLType::Float,
+                              [](YAMLDumper& dumper, const Value&) { dumper.represent_scalar("!r", "half"); });
   EXPECT_EQ(YAMLDumper::dump(Value(Map{{"a", 0.5}, {"b", "x"}})), "a: !r 'half'\nb: x\n");
 }
 

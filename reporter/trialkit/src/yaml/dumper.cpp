@@ -116,6 +116,10 @@ void YAMLDumper::add_representer(std::optional<YAMLType> type, Representer repre
     representers().fallback = representer;
 }
 
+YAMLDumper::Representer YAMLDumper::representer(std::optional<YAMLType> type) {
+  return type ? representers().exact[static_cast<std::size_t>(*type)] : representers().fallback;
+}
+
 YAMLType YAMLDumper::type_of(const Value& data) {
   switch (data.kind()) {
     case Kind::None: return YAMLType::NoneType;
@@ -167,13 +171,19 @@ void YAMLDumper::represent_data(const Value& data) {
     Frame& f = frames_[open_ - 1];
     if (f.sequence != nullptr) {
       if (f.next < f.sequence->size()) {
-        dispatch((*f.sequence)[f.next++]);
+        represent_item((*f.sequence)[f.next++]);
         continue;
       }
       emit_sequence_end();
     } else {
       if (f.next < f.parts.pairs.size()) {
         const Pair pair = f.parts.pairs[f.next++];
+        if (pair.second == nullptr) {
+          // The ids are scalars: writing them opens no frame, so `f` stays where it is.
+          represent_key(pair.first);
+          represent_ids(f.parts.ids);
+          continue;
+        }
         char buf[yaml_detail::kScalarTextMax];
         if (standard_keys) {
           const std::string_view text = plain_text_of(*pair.second, buf);
@@ -205,6 +215,7 @@ YAMLDumper::MappingParts& YAMLDumper::mapping_parts() {
   parts.values.clear();
   parts.fields.clear();
   parts.keys.clear();
+  parts.ids.clear();
   return parts;
 }
 
@@ -259,6 +270,36 @@ YAMLDumper::Frame& YAMLDumper::opening_frame() {
                              std::to_string(max_nesting) + " levels" + where);
   }
   return free_frame();
+}
+
+void YAMLDumper::represent_item(const Value& item) {
+  char buf[yaml_detail::kScalarTextMax];
+  const std::string_view text = plain_text_of(item, buf);
+  if (text.empty() || !emit_plain_item(text)) dispatch(item);
+}
+
+// A sequence without a frame of its own: past max_nesting it is refused as a framed one is.
+void YAMLDumper::represent_ids(const std::vector<const Value*>& ids) {
+  if (open_ == max_nesting) opening_frame();
+  emit_sequence_start(yaml_detail::kSeqTag);
+  for (const Value* id : ids) represent_item(*id);
+  emit_sequence_end();
+}
+
+bool YAMLDumper::is_standard_scalar(const Value& data) {
+  const RepresenterTable& table = representers();
+  const auto standard = [&table](YAMLType type, Representer r) {
+    return table.exact[static_cast<std::size_t>(type)] == r;
+  };
+  switch (data.kind()) {
+    case Kind::None: return standard(YAMLType::NoneType, yaml_detail::represent_none);
+    case Kind::Bool: return standard(YAMLType::Bool, yaml_detail::represent_bool);
+    case Kind::Int: return standard(YAMLType::Int, yaml_detail::represent_int);
+    case Kind::Float: return standard(YAMLType::Float, float_representer);
+    case Kind::Text: return standard(YAMLType::Str, str_representer);
+    case Kind::DateTime: return standard(YAMLType::DateTime, yaml_detail::represent_datetime);
+    default: return false;
+  }
 }
 
 // Keys are texts; they go through the text representer like any other text, without first

@@ -194,6 +194,31 @@ bool YAMLEmitter::emit_plain_pair(std::string_view key, std::string_view text) {
   return true;
 }
 
+bool YAMLEmitter::emit_plain_item(std::string_view text) {
+  const bool at_item = pending_ == Pending::Sequence ||
+                       (pending_ == Pending::None && !frames_.empty() && frames_.back() == Phase::Item);
+  if (!at_item) return false;
+  open_pending_block();
+  const long indent = indent_ < 0 ? 0 : indent_;
+  const auto line = static_cast<long>(2 + text.size());
+  if (indent + line > best_width && text.find(' ') != std::string_view::npos) return false;
+  const bool line_break = !indention_ || column_ > indent || (column_ == indent && !whitespace_);
+  const long from = line_break ? 0 : column_;
+  out_.reserve(static_cast<std::size_t>(1 + indent - from + line));
+  if (line_break) out_.put('\n');
+  out_.fill(' ', static_cast<std::size_t>(indent - from));
+  out_.put("- ");
+  out_.put(text);
+  column_ = indent + line;
+  whitespace_ = false;
+  indention_ = false;
+  open_ended_ = false;
+  root_context_ = false;
+  mapping_context_ = false;
+  simple_key_context_ = false;
+  return true;
+}
+
 void YAMLEmitter::flush() {
   sink_->write(out_.view());
   out_.truncate(0);

@@ -1,10 +1,12 @@
 // The representers this module registers on YAMLDumper: texts, reals, types, the fallback for
 // everything without an entry of its own, tallies, result values, attribute maps and the four
 // report node kinds.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "../nodes/id_chain.hpp"
 #include "morvi/kind_names.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/reporter/trialkit.hpp"
@@ -146,6 +148,27 @@ void AttrDict_representer(YAMLDumper& dumper, const Value& data) {
   dumper.represent_mapping(YAML_MAP, data.as_map());
 }
 
+namespace {
+
+// Gathers into `ids` the ids of the node and its ancestors up to the one that starts its full
+// id, farthest first, when fullid and idlist can be written from them where they are: the node
+// does not start the full id itself (its fullid is then its id, of whatever kind) and every id
+// is a scalar with its standard representer. Computing the two fields instead allocates a
+// vector, a text and a list of copies.
+bool gather_ids(const ReportObjectBase& node, std::vector<const Value*>& ids) {
+  if (starts_fullid(node)) return false;
+  for (const ReportObjectBase* p = &node;; p = p->parent()) {
+    const Value& id = p->id();
+    if (!YAMLDumper::is_standard_scalar(id)) return false;
+    ids.push_back(&id);
+    if (starts_fullid(*p)) break;
+  }
+  std::reverse(ids.begin(), ids.end());
+  return true;
+}
+
+}  // namespace
+
 void to_yaml(YAMLDumper& dumper, const Value& data) {
   const ReportObjectBase& node = node_of(data);
   const auto names = node.arg_order();
@@ -153,7 +176,24 @@ void to_yaml(YAMLDumper& dumper, const Value& data) {
   // the pairs' pointers into them stay put.
   YAMLDumper::MappingParts& parts = dumper.mapping_parts();
   parts.fields.reserve(names.size());
+  const bool in_place = gather_ids(node, parts.ids);
+  if (!in_place) parts.ids.clear();
+  parts.values.reserve(1);
   for (std::size_t i = 0; i < names.size(); ++i) {
+    if (in_place && names[i] == "fullid") {
+      // Joined as ReportObjectBase::fullid joins them.
+      std::string fullid;
+      for (const Value* id : parts.ids) {
+        if (id != parts.ids.front()) fullid += '.';
+        id->append_text(fullid);
+      }
+      parts.pairs.emplace_back(names[i], &parts.values.emplace_back(std::move(fullid)));
+      continue;
+    }
+    if (in_place && names[i] == "idlist") {
+      parts.pairs.emplace_back(names[i], nullptr);
+      continue;
+    }
     FieldRef field = node.listed_field(i);
     if (is_ignored(*field)) continue;
     parts.pairs.emplace_back(names[i], &*parts.fields.emplace_back(std::move(field)));

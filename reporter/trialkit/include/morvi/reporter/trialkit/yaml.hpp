@@ -74,6 +74,10 @@ class YAMLEmitter {
   // as one line written in one piece: most lines of a report are such pairs. False, with
   // nothing written, for a key emit_plain_key refuses or a text that would fold at the width.
   bool emit_plain_pair(std::string_view key, std::string_view text);
+  // A sequence item written plain as emit_plain_scalar writes it, "- " and `text` (not empty)
+  // on a line of its own, in one piece. False, with nothing written, where no item is due or
+  // the text would fold at the width.
+  bool emit_plain_item(std::string_view text);
   void emit_mapping_start(std::string_view tag);
   void emit_mapping_end();
   void emit_sequence_start(std::string_view tag);
@@ -190,6 +194,8 @@ class YAMLDumper : public YAMLEmitter {
   // Registers `representer` for values of exactly `type`, replacing an earlier entry; no type
   // registers the fallback for every type without an entry of its own.
   static void add_representer(std::optional<YAMLType> type, Representer representer);
+  // The entry for `type` (null where it has none), or the fallback for no type.
+  static Representer representer(std::optional<YAMLType> type);
   static YAMLType type_of(const Value& data);
 
   // A block sequence under a mapping key is indented under the key, never in its column.
@@ -200,12 +206,15 @@ class YAMLDumper : public YAMLEmitter {
 
   // Room for the mapping a representer puts together: its pairs, and the values, fields and
   // keys they point to that the document does not hold itself. Kept until the mapping is
-  // written; each vector is reserved in full before anything points into it.
+  // written; each vector is reserved in full before anything points into it. A pair without
+  // a value stands for the sequence of the values `ids` points to, scalars each (a node's
+  // idlist written from its ancestors' ids where they are).
   struct MappingParts {
     std::vector<Pair> pairs;
     std::vector<Value> values;
     std::vector<FieldRef> fields;
     std::vector<std::string> keys;
+    std::vector<const Value*> ids;
   };
 
   // Writes `data`: a scalar at once, the elements of a collection one at a time from the
@@ -226,6 +235,9 @@ class YAMLDumper : public YAMLEmitter {
   void represent_sequence(std::string_view tag, const List& sequence);
   // A text as str_representer represents it.
   void represent_str(std::string_view text);
+  // True for a scalar (none, truth value, number, text, date-time) whose kind has its
+  // standard representer: one that writes a single scalar and opens no collection.
+  static bool is_standard_scalar(const Value& data);
 
  private:
   // An open collection: a sequence's items or a mapping's parts, and the next to write.
@@ -239,6 +251,9 @@ class YAMLDumper : public YAMLEmitter {
   YAMLDumper() = default;
   void dispatch(const Value& data);
   void represent_key(std::string_view key);
+  // An item written plain when the standard representer of its kind would write it so.
+  void represent_item(const Value& item);
+  void represent_ids(const std::vector<const Value*>& ids);
   Frame& free_frame();
   // The frame for a collection about to open; SerializationError past max_nesting.
   Frame& opening_frame();
