@@ -219,9 +219,11 @@ TEST(FieldStore, FirstWritesToSharedDefaultsStayWithTheirNode) {
   auto first = task->add_section("first", 2);
   auto second = task->add_section("second", 3);
   first->add_detail(Value("checked"));
-  first->update(Map{{"index", Value(1)}});
-  EXPECT_EQ(first->details(), (List{Value("checked")}));
-  EXPECT_EQ(first->extra(), (Map{{"index", Value(1)}}));
+  first->update(Map{{"index", Value(1)}, {"details", Value("listed")}});
+  first->add_detail(Value("again"));
+  first->update(Map{{"more", Value(2)}});
+  EXPECT_EQ(first->details(), (List{Value("checked"), Value("listed"), Value("again")}));
+  EXPECT_EQ(first->extra(), (Map{{"index", Value(1)}, {"more", Value(2)}}));
   EXPECT_TRUE(second->details().empty());
   EXPECT_TRUE(second->extra().empty());
   EXPECT_TRUE(task->details().empty());

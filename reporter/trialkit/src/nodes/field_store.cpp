@@ -55,11 +55,11 @@ Value& FieldStore::insert(int slot, Value&& value) {
     capacity_ = grown;
   }
   Value* v = values();
-  // v[size_] is a none, which the shift may overwrite without a release. Most fields come in
-  // slot order, and then nothing moves.
-  if (at < size_)
-    std::memmove(static_cast<void*>(v + at + 1), v + at,
-                 static_cast<std::size_t>(size_ - at) * sizeof(Value));
+  // v[size_] is a none, which the shift may overwrite without a release. A node's own values
+  // are few and most fields land near the end (before seq_num and the hidden fields), so the
+  // shift is a short loop rather than a call.
+  for (int i = size_; i > at; --i)
+    std::memcpy(static_cast<void*>(v + i), v + i - 1, sizeof(Value));
   ::new (static_cast<void*>(v + at)) Value(std::move(value));
   ++size_;
   const std::uint32_t b = bit(slot);

@@ -11,9 +11,9 @@ using F = FieldId;
 
 template <class Child>
 std::shared_ptr<Child> ReportObjectBase::adopt(Value id, Value seq_num, Value type) {
-  check_no_cycle("id", id);
-  check_no_cycle("seq_num", seq_num);
-  check_no_cycle("type", type);
+  if (may_hold_nodes(id)) check_no_cycle("id", id);
+  if (may_hold_nodes(seq_num)) check_no_cycle("seq_num", seq_num);
+  if (may_hold_nodes(type)) check_no_cycle("type", type);
   auto child = std::allocate_shared<Child>(NodeAllocator<Child>(), std::move(id),
                                           std::move(seq_num), this, std::move(type));
   List& children = fields().ref(layout(), layout().children_slot).as_list();

@@ -53,6 +53,21 @@ constexpr int count_bits(std::uint32_t v) noexcept {
   return static_cast<int>((((v + (v >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
 }
 
+// Whether `v` can hold a node: scalars cannot, and most values stored are scalars, so the
+// hot paths ask this before they call check_no_cycle.
+inline bool may_hold_nodes(const Value& v) noexcept {
+  switch (v.kind()) {
+    case Kind::List:
+    case Kind::Tuple:
+    case Kind::Map:
+    case Kind::AttrMap:
+    case Kind::Error:
+    case Kind::Result:
+    case Kind::Node: return true;
+    default: return false;
+  }
+}
+
 // Every field read passes here, so these stay inline.
 inline int FieldStore::index(int slot) const noexcept {
   return count_bits(stored_ & (bit(slot) - 1u));

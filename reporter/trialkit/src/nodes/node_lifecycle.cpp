@@ -57,28 +57,34 @@ void ReportObjectBase::update(Map&& data) {
     if (l.children_slot >= 0 && l.lists(field) && l.slot(field) == l.children_slot)
       check_joining(key, value.is_list() ? std::span(value.as_list()) : std::span(&value, 1),
                     false);
-    else
+    else if (may_hold_nodes(value))
       check_no_cycle(key, value);
   }
-  bool leftovers = false;
+  std::size_t leftovers = 0;
   at = 0;
   for (auto& entry : data) {
     const FieldId field = fields_of[at++];
     if (l.lists(field))
       update_field(field, std::move(entry.second));
     else
-      leftovers = true;
+      ++leftovers;
   }
-  if (!leftovers) return;
+  if (leftovers == 0) return;
   // The keys no field takes go to `extra` once the fields are done (an `extra` key may just
   // have replaced it), merged as update_extra merges them. `data` is ours, so a key that
   // `extra` does not hold yet is moved in rather than copied.
   Map& extra = slot(F::extra).as_map();
+  // Room for the keys at once when they start `extra`; a growing one keeps the vector's own
+  // growth, so that many small updates stay linear.
+  if (extra.empty()) extra.reserve(leftovers);
   at = 0;
   for (auto& [key, value] : data) {
     if (l.lists(fields_of[at++])) continue;
-    if (!extra.contains(key)) {
-      extra.set(key, std::move(value));
+    // One lookup: a key `extra` lacks is appended as none and takes the value.
+    const std::size_t before = extra.size();
+    Value& place = extra[key];
+    if (extra.size() != before) {
+      place = std::move(value);
     } else {
       Map one;
       one.set(key, std::move(value));
@@ -132,7 +138,16 @@ void ReportObjectBase::update_extra(const Map& data, bool list_extend) {
 }
 
 void ReportObjectBase::add_detail(Value detail) {
-  check_no_cycle("details", detail);
+  if (may_hold_nodes(detail)) check_no_cycle("details", detail);
+  const int at = layout().slot(F::details);
+  if (fields().shared(at)) {
+    // The first detail: the list is made with room for it, rather than grown from empty.
+    List details;
+    details.reserve(1);
+    details.push_back(std::move(detail));
+    fields().set(layout(), at, Value(std::move(details)));
+    return;
+  }
   slot(F::details).as_list().push_back(std::move(detail));
 }
 

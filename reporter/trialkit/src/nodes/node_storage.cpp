@@ -40,20 +40,6 @@ const ReportObjectBase* report_node(const Value& v) {
   return v.is_node() ? dynamic_cast<const ReportObjectBase*>(v.as_object().get()) : nullptr;
 }
 
-// Whether `v` can hold a node: scalars cannot, and most values stored are scalars.
-bool may_hold_nodes(const Value& v) {
-  switch (v.kind()) {
-    case Kind::List:
-    case Kind::Tuple:
-    case Kind::Map:
-    case Kind::AttrMap:
-    case Kind::Error:
-    case Kind::Result:
-    case Kind::Node: return true;
-    default: return false;
-  }
-}
-
 // Whether nothing `v` holds directly can hold a node: true of most values a node is given
 // (scalars, a result without data, a flat list or map), which then need no walk.
 bool flat(const Value& v) {
@@ -222,7 +208,7 @@ void ReportObjectBase::assign(FieldId field, Value value) {
   check_assignable(field, value);
   if (slot == layout().children_slot)
     check_joining(field_name(field), value.as_list(), true);
-  else
+  else if (may_hold_nodes(value))
     check_no_cycle(field_name(field), value);
   // A name that still mirrors the id keeps the id it had.
   if (field == F::id) {
