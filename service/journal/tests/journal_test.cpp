@@ -126,6 +126,50 @@ TEST(Journal, BadJournalsNameTheLine) {
   EXPECT_THROW(replay((scratch.path() / "missing.journal").string()), std::system_error);
 }
 
+// The journal is read a few megabytes at a time: lines that cross the edge of a read, and one
+// longer than a read, come back whole, and a torn last line is still found as the last.
+TEST(Journal, LinesAcrossAndLongerThanOneReadReplayWhole) {
+  morvi::testing::ScratchDir scratch;
+  const auto drive = [](auto& job) {
+    job.start();
+    for (int i = 0; i < 2000; ++i) {
+      auto task = job.add_task(Value("t" + std::to_string(i)), Value(i + 2));
+      task->start();
+      // Lines of every length up to a few kilobytes, so the reads' edges fall anywhere.
+      task->update(Map{{"note", Value(std::string(static_cast<std::size_t>(i * 37 % 4001), 'n'))}});
+      if (i == 1000) task->update(Map{{"huge", Value(std::string(9 << 20, 'h'))}});
+      task->stop();
+    }
+    job.stop();
+  };
+  std::shared_ptr<TrialKit> direct;
+  {
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
+    direct = TrialKit::create(Value("job"), Value(1));
+    drive(*direct);
+  }
+  const fs::path journal = scratch.path() / "long.journal";
+  {
+    auto writer = std::make_shared<JournalWriter>(journal.string(), FsyncPolicy::never);
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
+    auto job = protocol::RecordingTrialKit::create(writer, Value("job"), Value(1));
+    drive(*job);
+  }
+  const std::string whole = slurp(journal);
+  ASSERT_GT(whole.size(), std::size_t{12} << 20);
+  Replay replayed = replay(journal.string());
+  EXPECT_TRUE(replayed.warnings.empty());
+  EXPECT_EQ(replayed.builder.trialkit()->dump_json(), direct->dump_json());
+
+  const std::size_t last_line = whole.rfind('\n', whole.size() - 2) + 1;
+  write_text(journal, whole.substr(0, whole.size() - 5));
+  replayed = replay(journal.string());
+  ASSERT_EQ(replayed.warnings.size(), 1u);
+  EXPECT_NE(replayed.warnings[0].find("at byte " + std::to_string(last_line)), std::string::npos)
+      << replayed.warnings[0];
+  EXPECT_FALSE(replayed.builder.stopped(0));
+}
+
 
 // The lines of a journal after its header.
 std::vector<std::string> event_lines(const std::string& journal) {

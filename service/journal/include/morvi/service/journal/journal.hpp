@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,28 +58,16 @@ class JournalWriter : public protocol::EventSink {
   std::chrono::steady_clock::time_point last_sync_;
 };
 
-// The lines of a journal, read whole.
-struct JournalContents {
-  // The number of the first event, counted over the job's journaled events from 1.
-  std::uint64_t first = 1;
-  std::vector<protocol::Event> events;
-  // Set when the last line was torn: names its byte offset.
-  std::optional<std::string> warning;
-};
-
-// Reads and decodes the journal at `path`. std::system_error when it cannot be read;
-// protocol::ProtocolError naming the path and line for a missing or foreign header or a bad
-// line before the last.
-JournalContents read_journal(const std::string& path);
-
 struct Replay {
   protocol::TreeBuilder builder;
   // One per torn last line.
   std::vector<std::string> warnings;
 };
 
-// Rebuilds the tree a journal holds. Also ProtocolError naming the line for an event the tree
-// refuses, and for a journal that does not start with the job's first event.
+// Rebuilds the tree a journal holds, reading it line by line and applying each event as it is
+// read. std::system_error when the journal cannot be read; protocol::ProtocolError naming the
+// path and line for a missing or foreign header, a bad line before the last, an event the tree
+// refuses, and a journal that does not start with the job's first event.
 Replay replay(const std::string& path);
 
 // Rebuilds the tree of one job from its journals, in order: each journal's events that the
