@@ -63,9 +63,19 @@ void JournalWriter::write_out() {
   pending_.clear();
 }
 
+void JournalWriter::send(const protocol::Event& event) {
+  protocol::append_event(pending_, event);
+  pending_ += '\n';
+  appended();
+}
+
 void JournalWriter::append(std::string_view line) {
   pending_ += line;
   pending_ += '\n';
+  appended();
+}
+
+void JournalWriter::appended() {
   switch (policy_) {
     case FsyncPolicy::always:
       write_out();

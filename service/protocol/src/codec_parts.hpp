@@ -1,5 +1,6 @@
 #pragma once
 // What the writer and the fast reader of the typed encoding share.
+#include <array>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -20,6 +21,14 @@ class RemoteObject : public Object {
   std::string type_;
   std::string repr_;
 };
+
+// Printable ASCII but the quote and the backslash: the bytes a text holds as they are, on the
+// line and in the value.
+inline constexpr std::array<bool, 256> kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
 
 // The length of the UTF-8 sequence that starts at `p`, or 0 when it is not a valid one
 // (overlong forms, surrogates and code points past U+10FFFF are not).

@@ -6,6 +6,7 @@
 #include "morvi/service/protocol/event.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
 #include "text_reader.hpp"
+#include "text_writer.hpp"
 
 namespace morvi::service::protocol {
 namespace {
@@ -116,18 +117,30 @@ bool creates_node(EventKind kind) noexcept {
          kind == EventKind::add_plugin || kind == EventKind::add_section;
 }
 
-std::string encode_event(const Event& event) {
-  std::string line = "{\"event\":\"";
-  line += event_name(event.kind);
-  line += "\",\"node\":";
-  line += std::to_string(event.node);
-  if (creates_node(event.kind)) {
-    line += ",\"child\":";
-    line += std::to_string(event.child);
+void append_event(std::string& out, const Event& event) {
+  const std::size_t start = out.size();
+  try {
+    TextWriter line(out);
+    line.raw("{\"event\":\"");
+    line.raw(event_name(event.kind));
+    line.raw("\",\"node\":");
+    line.whole(event.node);
+    if (creates_node(event.kind)) {
+      line.raw(",\"child\":");
+      line.whole(event.child);
+    }
+    line.raw(",\"args\":");
+    line.map(event.args, 0);
+    line.put('}');
+  } catch (...) {
+    out.resize(start);
+    throw;
   }
-  line += ",\"args\":";
-  write_map(line, event.args);
-  line.push_back('}');
+}
+
+std::string encode_event(const Event& event) {
+  std::string line;
+  append_event(line, event);
   return line;
 }
 

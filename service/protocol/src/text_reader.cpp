@@ -1,6 +1,5 @@
 #include "text_reader.hpp"
 
-#include <array>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -19,13 +18,6 @@ namespace {
 
 // Thrown to leave the fast reader; never seen outside this file.
 struct GiveUp {};
-
-// Printable ASCII but the quote and the backslash: the bytes a text holds as they are.
-constexpr std::array<bool, 256> kPlainByte = [] {
-  std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
-  return plain;
-}();
 
 // The members of the maps being read, one list per nesting level. They are kept from line to
 // line, so a map is made once at its size rather than grown member by member.

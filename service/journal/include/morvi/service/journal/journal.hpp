@@ -42,7 +42,7 @@ class JournalWriter : public protocol::EventSink {
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
-  void send(const protocol::Event& event) override { append(protocol::encode_event(event)); }
+  void send(const protocol::Event& event) override;
   // Appends one encoded event line (without its newline).
   void append(std::string_view line);
   // Writes out what is held back and syncs it (unless the policy is never).
@@ -50,6 +50,8 @@ class JournalWriter : public protocol::EventSink {
 
  private:
   void write_out();
+  // Writes out and syncs what the policy says, now that a line was added.
+  void appended();
 
   std::string path_;
   FsyncPolicy policy_;

@@ -60,6 +60,9 @@ struct Event {
 
 // One JSON line, without the newline. SerializationError for a value that cannot travel.
 std::string encode_event(const Event& event);
+// The same line appended to `out`, which a sender reuses from event to event so the line is
+// not grown from nothing each time; on SerializationError `out` is left as it was.
+void append_event(std::string& out, const Event& event);
 
 // ProtocolError naming the event (when it got that far) and the reason for a line over
 // kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape.
