@@ -1,10 +1,12 @@
 #pragma once
 // Entry: an object of the legacy report model that renders as one element of the details
 // document and holds nested entries (job execution, test scripts, sections, testcases, steps).
+#include <cstddef>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "morvi/utils/block_pool.hpp"
 #include "morvi/zorbel/xml.hpp"
 
 #pragma GCC visibility push(default)
@@ -18,6 +20,14 @@ class Entry {
   // Frees nested entries with a work list, so a chain of steps of any depth is released
   // without deep recursion.
   virtual ~Entry();
+
+  // Entries come from the block pool: a report's hundreds of thousands of them then lie in
+  // huge pages that the next report reuses, instead of fresh heap pages faulted in 4 KiB at a
+  // time by the first report of a process.
+  static void* operator new(std::size_t size) { return utils::pool_allocate(size); }
+  static void operator delete(void* block, std::size_t size) noexcept {
+    utils::pool_free(block, size);
+  }
 
   // The element name, e.g. "testStep".
   virtual const char* tag() const noexcept = 0;
