@@ -14,7 +14,8 @@ namespace morvi::zorbel::xml {
 
 class TextWriter::Stream final : public Builder {
  public:
-  explicit Stream(const char* root_tag) {
+  Stream(const char* root_tag, Sink sink, std::size_t piece)
+      : sink_(std::move(sink)), piece_(piece) {
     out_.append(kDeclaration);
     open(root_tag);
   }
@@ -23,6 +24,7 @@ class TextWriter::Stream final : public Builder {
 
   std::uintptr_t append_child(std::uintptr_t node, int depth, const char* tag) override {
     begin_content(reach(node, depth));
+    if (sink_ && out_.size() >= piece_) hand_over();
     return open(tag);
   }
 
@@ -56,6 +58,10 @@ class TextWriter::Stream final : public Builder {
 
   utils::DocumentBuffer finish() {
     while (!open_.empty()) close();
+    if (sink_) {
+      sink_(out_.view());
+      out_.truncate(0);
+    }
     return std::move(out_);
   }
 
@@ -124,6 +130,19 @@ class TextWriter::Stream final : public Builder {
     open_.pop_back();
   }
 
+  // Hands the text up to its last '>' to the sink and keeps the rest, a text that the next tag
+  // ends. Called as a tag begins, when no start tag is open, so no attribute can move.
+  void hand_over() {
+    const std::string_view text = out_.view();
+    const std::size_t last = text.rfind('>');
+    if (last == std::string_view::npos) return;
+    const std::size_t end = last + 1;
+    sink_(text.substr(0, end));
+    const std::string rest(text.substr(end));
+    out_.truncate(0);
+    out_.append(rest);
+  }
+
   // Sets an attribute of the start tag being written again, in its place.
   void replace(std::size_t i, std::string_view value) {
     const std::size_t old_end = attributes_[i].end;
@@ -139,6 +158,8 @@ class TextWriter::Stream final : public Builder {
     }
   }
 
+  Sink sink_;
+  std::size_t piece_;
   utils::DocumentBuffer out_;
   std::vector<Open> open_;
   std::string tags_;  // the names of the open elements, one after another
@@ -146,7 +167,10 @@ class TextWriter::Stream final : public Builder {
   std::uintptr_t last_id_ = 0;
 };
 
-TextWriter::TextWriter(const char* root_tag) : stream_(std::make_unique<Stream>(root_tag)) {}
+TextWriter::TextWriter(const char* root_tag)
+    : stream_(std::make_unique<Stream>(root_tag, Sink(), 0)) {}
+TextWriter::TextWriter(const char* root_tag, Sink sink, std::size_t piece)
+    : stream_(std::make_unique<Stream>(root_tag, std::move(sink), piece)) {}
 TextWriter::TextWriter(TextWriter&&) noexcept = default;
 TextWriter& TextWriter::operator=(TextWriter&&) noexcept = default;
 TextWriter::~TextWriter() = default;

@@ -27,4 +27,11 @@ utils::DocumentBuffer Zorbel::generate_bytes() const {
   return writer.finish();
 }
 
+void Zorbel::generate_bytes(const xml::TextWriter::Sink& sink, std::size_t piece) const {
+  if (!trialkit) throw ArgumentError("the legacy report has no trialkit to render");
+  xml::TextWriter writer("trialKit", sink, piece);
+  render_details(*trialkit, writer.root());
+  writer.finish();
+}
+
 }  // namespace morvi::zorbel

@@ -107,8 +107,8 @@ TEST(XmlElement, TextsXmlCannotCarryAreStoredInTheirNotation) {
   }
 }
 
-// The same calls, in document order, on a tree and on a text writer: random nesting, text,
-// attributes set again, hostile characters.
+// The same calls, in document order, on a tree and on text writers, one of them handing its
+// text over in pieces: random nesting, text, attributes set again, hostile characters.
 TEST(TextWriter, WritesWhatTheTreeSerialisesTo) {
   static const char* const kTags[] = {"a", "item", "testStep", "commonSubSection"};
   static const char* const kNames[] = {"key", "type", "name"};
@@ -123,12 +123,17 @@ TEST(TextWriter, WritesWhatTheTreeSerialisesTo) {
   for (int round = 0; round < 2000; ++round) {
     Document tree("root");
     TextWriter stream("root");
+    // A third writer hands its text over in pieces of a few bytes.
+    std::vector<std::string> pieces;
+    TextWriter pieced("root", [&pieces](std::string_view piece) { pieces.emplace_back(piece); },
+                      rng() % 64);
     struct Level {
       Element in_tree;
       Element in_stream;
+      Element in_pieces;
       bool has_content;
     };
-    std::vector<Level> open{{tree.root(), stream.root(), false}};
+    std::vector<Level> open{{tree.root(), stream.root(), pieced.root(), false}};
     for (std::size_t steps = rng() % 30; steps > 0; --steps) {
       // Any open element; those opened inside it are closed by what it is given.
       open.erase(open.begin() + static_cast<std::ptrdiff_t>(1 + rng() % open.size()), open.end());
@@ -137,13 +142,15 @@ TEST(TextWriter, WritesWhatTheTreeSerialisesTo) {
         case 0: {
           const char* tag = kTags[rng() % std::size(kTags)];
           at.has_content = true;
-          open.push_back({at.in_tree.append_child(tag), at.in_stream.append_child(tag), false});
+          open.push_back({at.in_tree.append_child(tag), at.in_stream.append_child(tag),
+                          at.in_pieces.append_child(tag), false});
           break;
         }
         case 1: {
           const std::string t = text();
           at.in_tree.set_text(t);
           at.in_stream.set_text(t);
+          at.in_pieces.set_text(t);
           at.has_content = at.has_content || !t.empty();
           break;
         }
@@ -153,10 +160,20 @@ TEST(TextWriter, WritesWhatTheTreeSerialisesTo) {
           const std::string t = text();
           at.in_tree.set_attribute(name, t);
           at.in_stream.set_attribute(name, t);
+          at.in_pieces.set_attribute(name, t);
         }
       }
     }
-    ASSERT_EQ(stream.finish().view(), to_bytes(tree).view()) << "round " << round;
+    const std::string bytes(to_bytes(tree).view());
+    ASSERT_EQ(stream.finish().view(), bytes) << "round " << round;
+    EXPECT_EQ(pieced.finish().size(), 0u);
+    std::string joined;
+    for (const std::string& piece : pieces) {
+      // Every piece ends a tag, so none cuts a tag or a text.
+      EXPECT_TRUE(piece.ends_with('>')) << piece;
+      joined += piece;
+    }
+    ASSERT_EQ(joined, bytes) << "round " << round;
   }
 }
 

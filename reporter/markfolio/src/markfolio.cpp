@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -19,6 +20,8 @@ namespace morvi::reporter::markfolio {
 namespace {
 
 constexpr std::string_view kIndent = "  ";
+// The rough bytes go to the readers in pieces of about this size.
+constexpr std::size_t kPiece = std::size_t{1} << 20;
 
 utils::DocumentBuffer pretty(std::string_view rough, std::string_view what) {
   return pretty_print(rough, kIndent, what);
@@ -49,10 +52,12 @@ std::string without_code_text(const std::system_error& error) {
 // Keeps the raw details bytes when the details report could not be written, then raises
 // `failure` again; when they cannot be kept either, one error names both failures. The
 // fallback replaces a link at its name rather than writing through it.
-[[noreturn]] void keep_rough_bytes(const std::string& path, std::string_view rough,
+[[noreturn]] void keep_rough_bytes(const std::string& path, const Pieces& rough,
                                    const std::exception& failure) {
   try {
-    utils::write_file_atomically(path, rough, utils::LinkTarget::replace);
+    utils::AtomicFile file(path, utils::LinkTarget::replace);
+    rough([&file](std::string_view piece) { file.write(piece); });
+    file.commit();
   } catch (const std::system_error& also) {
     throw std::system_error(also.code(), std::string(failure.what()) +
                                              "; the raw details could not be kept either: " +
@@ -73,15 +78,31 @@ void MarkFolio::generate_xml(const Value& /*client*/, const Value& /*kwargs*/) {
   }
   zorbel.trialkit = std::make_unique<zorbel::TrialKit>();
   _handle_trialkit(*zorbel.trialkit, _trialkit);
-  const utils::DocumentBuffer rough = zorbel.generate_bytes();
+  // The rough bytes are never held whole: each reader, and the fallback, has them rendered
+  // again and takes them a piece at a time. An error of the rendering itself propagates as it
+  // is, before any file is in place.
+  bool rendered = false;
+  bool rendering_failed = false;
+  const Pieces rough = [&](const std::function<void(std::string_view)>& use) {
+    try {
+      zorbel.generate_bytes(use, kPiece);
+    } catch (...) {
+      rendering_failed = true;
+      throw;
+    }
+    rendered = true;
+  };
   try {
     utils::AtomicFile file(logsdir + "/ResultsDetails.xml");
-    pretty_print_to(rough.view(), kIndent, "details",
-                    {[&file](std::string_view piece) { file.write(piece); },
-                     [&file] { start_again(file); }});
+    pretty_print_pieces(rough, kIndent, "details",
+                        {[&file](std::string_view piece) { file.write(piece); },
+                         [&file] { start_again(file); }});
     file.commit();
   } catch (const std::exception& failure) {
-    keep_rough_bytes(logsdir + "/xml_rough_string", rough.view(), failure);
+    if (rendering_failed) throw;
+    // The details file could not even be started: the rendering's own errors come first.
+    if (!rendered) zorbel.generate_bytes([](std::string_view) {}, kPiece);
+    keep_rough_bytes(logsdir + "/xml_rough_string", rough, failure);
   }
 
   const zorbel::TrialKit& legacy = *zorbel.trialkit;

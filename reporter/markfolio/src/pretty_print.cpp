@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "morvi/errors.hpp"
@@ -190,48 +192,62 @@ struct ContextFree {
   void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
 };
 
-void libxml2_pretty_print_to(std::string_view bytes, std::string_view indent,
-                             std::string_view what, const TextSink& sink) {
-  xmlSAXHandler sax{};
-  sax.initialized = XML_SAX2_MAGIC;
-  sax.startElementNs = &Printer::start;
-  sax.endElementNs = &Printer::end;
-  sax.characters = &Printer::text;
-  sax.cdataBlock = &Printer::text;
-  sax.ignorableWhitespace = &Printer::text;
-  sax.comment = &Printer::comment;
-  sax.processingInstruction = &Printer::instruction;
-  sax.internalSubset = &Printer::dtd;
-
-  Printer printer(indent, sink);
-  std::unique_ptr<xmlParserCtxt, ContextFree> ctxt(
-      xmlCreatePushParserCtxt(&sax, &printer, nullptr, 0, nullptr));
-  if (!ctxt) throw std::bad_alloc();
-  printer.ctxt = ctxt.get();
-  xmlCtxtUseOptions(ctxt.get(), kParseOptions);
-  std::size_t done = 0;
-  int status = 0;
-  while (status == 0 && printer.refusal.empty()) {
-    const std::size_t n = std::min(bytes.size() - done, kChunk);
-    const bool last = done + n == bytes.size();
-    status = xmlParseChunk(ctxt.get(), bytes.data() + done, static_cast<int>(n), last ? 1 : 0);
-    done += n;
-    if (last) break;
+// libxml2's push parser, fed a document a piece at a time, driving the indenter through
+// Printer.
+class Libxml2Reader {
+ public:
+  Libxml2Reader(std::string_view indent, std::string_view what, const TextSink& sink)
+      : what_(what), printer_(indent, sink) {
+    sax_.initialized = XML_SAX2_MAGIC;
+    sax_.startElementNs = &Printer::start;
+    sax_.endElementNs = &Printer::end;
+    sax_.characters = &Printer::text;
+    sax_.cdataBlock = &Printer::text;
+    sax_.ignorableWhitespace = &Printer::text;
+    sax_.comment = &Printer::comment;
+    sax_.processingInstruction = &Printer::instruction;
+    sax_.internalSubset = &Printer::dtd;
+    ctxt_.reset(xmlCreatePushParserCtxt(&sax_, &printer_, nullptr, 0, nullptr));
+    if (!ctxt_) throw std::bad_alloc();
+    printer_.ctxt = ctxt_.get();
+    xmlCtxtUseOptions(ctxt_.get(), kParseOptions);
   }
-  if (!printer.refusal.empty()) throw SerializationError(printer.refusal);
-  if (status != 0 || !ctxt->wellFormed) {
-    const xmlError* error = xmlCtxtGetLastError(ctxt.get());
+
+  // Parses the next piece, the last one when `last`, and raises what the parser or the
+  // indenter refused.
+  void feed(std::string_view piece, bool last) {
+    std::size_t done = 0;
+    do {
+      const std::size_t n = std::min(piece.size() - done, kChunk);
+      const bool end = last && done + n == piece.size();
+      const int status = xmlParseChunk(ctxt_.get(), piece.data() + done, static_cast<int>(n),
+                                       end ? 1 : 0);
+      done += n;
+      if (!printer_.refusal.empty()) throw SerializationError(printer_.refusal);
+      // A document found not well-formed without stopping the parser is refused at its end.
+      if (status != 0 || (end && !ctxt_->wellFormed)) refuse();
+    } while (done < piece.size());
+    if (last) printer_.indenter.finish();
+  }
+
+ private:
+  [[noreturn]] void refuse() const {
+    const xmlError* error = xmlCtxtGetLastError(ctxt_.get());
     std::string message = error && error->message ? error->message : "not well-formed";
     while (!message.empty() && message.back() == '\n') message.pop_back();
     const std::size_t line = error ? static_cast<std::size_t>(std::max(error->line, 0)) : 0;
     const std::size_t column = error ? static_cast<std::size_t>(std::max(error->int2, 0)) : 0;
-    throw ParseError("cannot parse the " + std::string(what) + " XML at line " +
+    throw ParseError("cannot parse the " + std::string(what_) + " XML at line " +
                          std::to_string(line) + ", column " + std::to_string(column) + ": " +
                          message,
                      line, column);
   }
-  printer.indenter.finish();
-}
+
+  std::string_view what_;
+  xmlSAXHandler sax_{};
+  Printer printer_;
+  std::unique_ptr<xmlParserCtxt, ContextFree> ctxt_;
+};
 
 // What a byte means to the quick reader inside text and attribute values.
 enum Byte : unsigned char {
@@ -312,23 +328,43 @@ constexpr std::size_t kMaxRun = std::size_t{100} << 20;
 // Reads the plain form the compact writer produces, with a quick check of every byte, and
 // indents it. Anything outside that form (other references, other white space in tags,
 // comments, names with colons or beyond ASCII, a '>' or carriage return in text, anything
-// malformed) makes it give up: nullopt, and libxml2 reads the document instead, so every
+// malformed) makes it give up, and libxml2 reads the document instead, so every
 // verdict and every message stays libxml2's. A document it takes is one libxml2 reads as
 // well-formed into the same events, and whose indented form holds every text and attribute
 // value as written.
 class QuickReader {
  public:
-  QuickReader(std::string_view bytes, std::string_view indent, const TextSink& sink)
-      : p_(bytes.data()), end_(bytes.data() + bytes.size()), indenter_(indent, sink) {}
+  QuickReader(std::string_view indent, const TextSink& sink) : indenter_(indent, sink) {}
 
-  // False when the document is left to libxml2; the sink may have had part of the text then.
-  bool run() {
-    constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-    if (rest().starts_with(kDeclaration)) p_ += kDeclaration.size();
-    skip_space();
-    if (!element()) return false;
-    skip_space();
-    if (p_ != end_) return false;
+  // Reads the next piece of the document. A piece may end anywhere but inside a tag or a
+  // text. False when the document is left to libxml2; the sink may have had part of the text
+  // then.
+  bool feed(std::string_view piece) {
+    p_ = piece.data();
+    end_ = piece.data() + piece.size();
+    if (!started_) {
+      started_ = true;
+      constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+      if (rest().starts_with(kDeclaration)) p_ += kDeclaration.size();
+    }
+    while (p_ != end_) {
+      if (tag_starts_.empty()) {
+        // Before the root element, or after it: only white space may stand there.
+        skip_space();
+        if (p_ == end_) break;
+        if (done_ || !at('<')) return false;
+        ++p_;
+        if (!start_tag()) return false;
+      } else if (!content()) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // After the last piece: false when the document was left unfinished.
+  bool finish() {
+    if (!done_) return false;
     indenter_.finish();
     return true;
   }
@@ -381,7 +417,7 @@ class QuickReader {
   }
 
   // The start tag after its '<': the name and ` name="value"` attributes, then '>' or "/>".
-  bool start_tag(bool& empty) {
+  bool start_tag() {
     const std::string_view tag = name();
     if (tag.empty() || indenter_.depth() >= static_cast<std::size_t>(zorbel::xml::kMaxDepth)) {
       return false;
@@ -407,10 +443,11 @@ class QuickReader {
       out.append('"');
     }
     indenter_.end_start_tag();
-    stack_.push_back(tag);
-    empty = rest().starts_with("/>");
-    if (empty) {
+    tag_starts_.push_back(tags_.size());
+    tags_.append(tag);
+    if (rest().starts_with("/>")) {
       p_ += 2;
+      close();
       return true;
     }
     if (!at('>')) return false;
@@ -418,49 +455,44 @@ class QuickReader {
     return true;
   }
 
-  // The root element and everything inside it, without recursion.
-  bool element() {
-    if (!at('<')) return false;
+  // What follows inside an open element: a child's start tag, the element's end tag, or text.
+  bool content() {
+    if (!at('<')) {
+      bool write = false;
+      return indenter_.begin_text(write) && run_of(kBytes.text, false);
+    }
     ++p_;
-    bool empty = false;
-    if (!start_tag(empty)) return false;
-    if (empty) {
-      close();
-      return true;
-    }
-    while (!stack_.empty()) {
-      if (at('<')) {
-        ++p_;
-        if (at('/')) {
-          ++p_;
-          const std::string_view tag = name();
-          if (tag.empty() || tag != stack_.back() || !at('>')) return false;
-          ++p_;
-          close();
-        } else {
-          if (!start_tag(empty)) return false;
-          if (empty) close();
-        }
-      } else {
-        bool write = false;
-        if (!indenter_.begin_text(write) || !run_of(kBytes.text, false)) return false;
-      }
-    }
+    if (!at('/')) return start_tag();
+    ++p_;
+    const std::string_view tag = name();
+    if (tag.empty() || tag != open_tag() || !at('>')) return false;
+    ++p_;
+    close();
     return true;
   }
 
+  // The name of the innermost open element, kept here: the piece it came in is gone.
+  std::string_view open_tag() const {
+    return std::string_view(tags_).substr(tag_starts_.back());
+  }
+
   void close() {
-    indenter_.end_tag(stack_.back());
-    stack_.pop_back();
+    indenter_.end_tag(open_tag());
+    tags_.resize(tag_starts_.back());
+    tag_starts_.pop_back();
+    done_ = tag_starts_.empty();
   }
 
   // Beyond this many attributes on one element the duplicate check would grow slow.
   static constexpr std::size_t kMaxAttributes = 64;
 
-  const char* p_;
-  const char* end_;
+  const char* p_ = nullptr;
+  const char* end_ = nullptr;
   Indenter indenter_;
-  std::vector<std::string_view> stack_;
+  bool started_ = false;
+  bool done_ = false;  // the root element is closed
+  std::string tags_;  // the names of the open elements, one after another
+  std::vector<std::size_t> tag_starts_;
   std::vector<std::string_view> attributes_;
 };
 
@@ -477,9 +509,45 @@ struct Collector {
 
 void pretty_print_to(std::string_view bytes, std::string_view indent, std::string_view what,
                      const TextSink& sink) {
-  if (QuickReader(bytes, indent, sink).run()) return;
+  {
+    QuickReader quick(indent, sink);
+    if (quick.feed(bytes) && quick.finish()) return;
+  }
   sink.restart();
-  libxml2_pretty_print_to(bytes, indent, what, sink);
+  Libxml2Reader(indent, what, sink).feed(bytes, true);
+}
+
+void pretty_print_pieces(const Pieces& produce, std::string_view indent, std::string_view what,
+                         const TextSink& sink) {
+  // What reading raises waits until the producer is done, and the pieces after it are passed
+  // over.
+  std::exception_ptr failure;
+  {
+    QuickReader quick(indent, sink);
+    bool taken = true;
+    produce([&](std::string_view piece) {
+      if (!taken || failure) return;
+      try {
+        taken = quick.feed(piece);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    if (failure) std::rethrow_exception(failure);
+    if (taken && quick.finish()) return;
+  }
+  sink.restart();
+  Libxml2Reader reader(indent, what, sink);
+  produce([&](std::string_view piece) {
+    if (failure) return;
+    try {
+      reader.feed(piece, false);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
+  reader.feed({}, true);
 }
 
 utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view indent, std::string_view what) {
@@ -491,14 +559,15 @@ utils::DocumentBuffer pretty_print(std::string_view bytes, std::string_view inde
 std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,
                                                         std::string_view indent) {
   Collector collected(bytes);
-  if (!QuickReader(bytes, indent, collected.sink).run()) return std::nullopt;
+  QuickReader quick(indent, collected.sink);
+  if (!quick.feed(bytes) || !quick.finish()) return std::nullopt;
   return std::move(collected.text);
 }
 
 utils::DocumentBuffer libxml2_pretty_print(std::string_view bytes, std::string_view indent,
                                            std::string_view what) {
   Collector collected(bytes);
-  libxml2_pretty_print_to(bytes, indent, what, collected.sink);
+  Libxml2Reader(indent, what, collected.sink).feed(bytes, true);
   return std::move(collected.text);
 }
 

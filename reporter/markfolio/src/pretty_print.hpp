@@ -40,6 +40,17 @@ struct TextSink {
 void pretty_print_to(std::string_view bytes, std::string_view indent, std::string_view what,
                      const TextSink& sink);
 
+// A document handed over in pieces: calls `use` with each piece in turn.
+using Pieces = std::function<void(const std::function<void(std::string_view)>& use)>;
+
+// pretty_print_to for a document that `produce` hands over in pieces, each ending right after
+// a '>' (as zorbel::xml::TextWriter hands them), so that it is never held whole. `produce` is
+// called once, and again when the quick reader gives the document up. What `produce` raises
+// propagates as it is; what reading or the sink raises is raised once `produce` has handed
+// over its last piece, so that an error of the producer comes first.
+void pretty_print_pieces(const Pieces& produce, std::string_view indent, std::string_view what,
+                         const TextSink& sink);
+
 // The two readers pretty_print chooses between. The quick one returns nullopt for anything it
 // does not take, well-formed or not; what it takes, libxml2 indents to the same text.
 std::optional<utils::DocumentBuffer> quick_pretty_print(std::string_view bytes,

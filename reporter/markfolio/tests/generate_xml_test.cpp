@@ -300,6 +300,9 @@ TEST_F(GenerateXmlTest, StepNestingLimit) {
   step->add_section("too deep", 1, "Step")->update_extra(Map{{"note", "x"}});
   EXPECT_THROW(MarkFolio(dir.str(), *job).generate_xml(Value(), Value()), ArgumentError);
   EXPECT_TRUE(fs::is_empty(dir.str()));
+  // Where the files cannot be written either, the nesting error still comes first.
+  EXPECT_THROW(MarkFolio(dir.str() + "/missing", *job).generate_xml(Value(), Value()),
+               ArgumentError);
 }
 
 }  // namespace

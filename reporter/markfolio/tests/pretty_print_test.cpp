@@ -1,7 +1,11 @@
 // Parsing the rough bytes back and indenting them.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "../src/pretty_print.hpp"
 #include "morvi/errors.hpp"
@@ -108,6 +112,56 @@ TEST(PrettyPrint, RefusesWhatItCannotIndentWithoutChangingIt) {
                             "<!DOCTYPE a [<!ENTITY x \"boom\">]><a>&x;</a>", "<x:a xmlns:x=\"urn:x\"/>"}) {
     EXPECT_THROW(indented(bytes), SerializationError) << bytes;
   }
+}
+
+// A document handed over in pieces cut after random tags is indented as the whole document
+// is: by the quick reader, or by libxml2 on the pieces handed over again when the quick reader
+// gives the document up.
+TEST(PrettyPrint, PiecesCutAfterTagsIndentAsTheWholeDocument) {
+  std::mt19937 rng(3);
+  std::string body;
+  for (int i = 0; i < 3000; ++i) body += "<e k=\"" + std::to_string(i) + "\">a &amp; b</e><f/>";
+  for (const std::string tail : {"<e/>", "<e ></e>"}) {
+    const std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>" + body + tail + "</r>";
+    std::vector<std::string_view> pieces;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '>' && (rng() % 40 == 0 || i + 1 == bytes.size())) {
+        pieces.push_back(std::string_view(bytes).substr(from, i + 1 - from));
+        from = i + 1;
+      }
+    }
+    int productions = 0;
+    std::string sent;
+    pretty_print_pieces(
+        [&](const std::function<void(std::string_view)>& use) {
+          ++productions;
+          for (std::string_view piece : pieces) use(piece);
+        },
+        "  ", "test",
+        {[&](std::string_view piece) { sent.append(piece); }, [&] { sent.clear(); }});
+    EXPECT_EQ(sent, indented(bytes)) << tail;
+    EXPECT_EQ(productions, tail == "<e/>" ? 1 : 2) << tail;
+  }
+}
+
+// What reading refuses is raised once the producer has handed over every piece, so that an
+// error of the producer's own comes first.
+TEST(PrettyPrint, PiecesRaiseTheProducersErrorFirst) {
+  const TextSink ignored{[](std::string_view) {}, [] {}};
+  int handed = 0;
+  const auto produce = [&](bool fails) {
+    return [&handed, fails](const std::function<void(std::string_view)>& use) {
+      for (const char* piece : {"<r>", "<a>\v</a>", "<b/>", "</r>"}) {
+        use(piece);
+        ++handed;
+      }
+      if (fails) throw ArgumentError("too deep");
+    };
+  };
+  EXPECT_THROW(pretty_print_pieces(produce(false), "  ", "test", ignored), ParseError);
+  EXPECT_EQ(handed, 8);  // to the quick reader, then to libxml2
+  EXPECT_THROW(pretty_print_pieces(produce(true), "  ", "test", ignored), ArgumentError);
 }
 
 }  // namespace

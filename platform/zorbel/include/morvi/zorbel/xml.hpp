@@ -5,6 +5,7 @@
 // headers.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,13 +80,23 @@ class Document {
 // (std::logic_error).
 class TextWriter {
  public:
+  // Where a writer hands its text as it goes.
+  using Sink = std::function<void(std::string_view)>;
+
+  // Keeps the whole text, for finish() to hand over.
   explicit TextWriter(const char* root_tag);
+  // Hands the text to `sink` whenever about `piece` bytes are ready, in pieces that each end
+  // right after a '>', the end of a tag (text and attribute values carry '>' as "&gt;"), so
+  // that no piece cuts a tag or a text in two. What the sink raises reaches the caller of the
+  // call that wrote the piece.
+  TextWriter(const char* root_tag, Sink sink, std::size_t piece);
   TextWriter(TextWriter&&) noexcept;
   TextWriter& operator=(TextWriter&&) noexcept;
   ~TextWriter();
 
   Element root() const noexcept;
-  // Closes every open element and hands over the compact form; the writer takes no more.
+  // Closes every open element and hands over the compact form, or with a sink hands it the
+  // rest and returns nothing; the writer takes no more.
   utils::DocumentBuffer finish();
 
  private:

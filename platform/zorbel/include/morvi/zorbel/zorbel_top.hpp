@@ -22,6 +22,9 @@ class Zorbel {
   // The compact form of that document (xml::to_bytes of generate_dom()), written as it is
   // rendered, with no element tree held: the same errors, and the same bytes.
   utils::DocumentBuffer generate_bytes() const;
+  // The same bytes handed to `sink` in pieces of about `piece` bytes, as a TextWriter with a
+  // sink hands them, so that the whole text is never held.
+  void generate_bytes(const xml::TextWriter::Sink& sink, std::size_t piece) const;
 
   std::unique_ptr<TrialKit> trialkit;
 };
