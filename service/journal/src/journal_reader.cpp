@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/service/journal/journal.hpp"
+#include "morvi/service/protocol/protocol.hpp"
 
 namespace morvi::service::journal {
 namespace {
@@ -84,13 +85,23 @@ class LineSource {
           line = {std::string_view(from, end - begin_), base_ + begin_, true,
                   ended_ && end + 1 == size_};
           begin_ = end + 1;
+          ++number_;
           return true;
         }
+      }
+      // No event line is longer than a frame: endless input such as /dev/zero ends here.
+      if (newline == nullptr && size_ - begin_ > protocol::kMaxFrameSize) {
+        throw ProtocolError(path_ + ":" + std::to_string(number_ + 1) + ": the line at byte " +
+                                std::to_string(base_ + begin_) + " is longer than an event line " +
+                                "may be (" + std::to_string(protocol::kMaxFrameSize) +
+                                " bytes): the journal is damaged, or not a journal",
+                            number_ + 1);
       }
       if (ended_) {
         if (begin_ == size_) return false;
         line = {std::string_view(from, size_ - begin_), base_ + begin_, false, true};
         begin_ = size_;
+        ++number_;
         return true;
       }
       fill();
@@ -128,6 +139,7 @@ class LineSource {
   std::size_t begin_ = 0;  // of the first line not yet handed out
   std::size_t size_ = 0;   // bytes read into data_
   std::size_t base_ = 0;   // file offset of data_'s first byte
+  std::size_t number_ = 0;  // of the lines handed out
   bool ended_ = false;
 };
 

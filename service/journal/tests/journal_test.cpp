@@ -14,6 +14,7 @@
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/reporter/schema/fast_check.hpp"
 #include "morvi/service/journal/journal.hpp"
+#include "morvi/service/protocol/protocol.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 
 namespace morvi::service::journal {
@@ -123,7 +124,16 @@ TEST(Journal, BadJournalsNameTheLine) {
   // A well-formed event the tree refuses, before the end: a second trialkit.
   expect_error(whole.substr(0, third) + whole.substr(second, third - second) + whole.substr(third),
                "3");
+  // A line past the longest event is refused as it is read, not gathered without end.
+  expect_error(whole.substr(0, second) + std::string(protocol::kMaxFrameSize + 2, 'x'), "2");
   EXPECT_THROW(replay((scratch.path() / "missing.journal").string()), std::system_error);
+  try {
+    replay("/dev/zero");
+    ADD_FAILURE() << "replayed /dev/zero";
+  } catch (const protocol::ProtocolError& e) {
+    EXPECT_NE(std::string(e.what()).find("/dev/zero:1: the line at byte 0 is longer"), std::string::npos)
+        << e.what();
+  }
 }
 
 // The journal is read a few megabytes at a time: lines that cross the edge of a read, and one
