@@ -78,11 +78,20 @@ bool SocketEventSink::connected() const {
 }
 
 void SocketEventSink::send(const protocol::Event& event) {
+  enqueue([&](std::string& queue) { protocol::append_event(queue, event); });
+}
+
+void SocketEventSink::send_draft(const protocol::EventDraft& draft) {
+  enqueue([&](std::string& queue) { protocol::append_event(queue, draft); });
+}
+
+template <class Write>
+void SocketEventSink::enqueue(Write&& write) {
   std::unique_lock lock(mutex_);
   room_.wait(lock, [&] { return held_ < options_.max_unacknowledged; });
   // Straight into the queue: the sink's thread takes it whole every few milliseconds, so the
   // lock is seldom contended, and the queue keeps its room from batch to batch.
-  protocol::append_event(queue_, event);
+  write(queue_);
   queue_.push_back('\n');
   ++held_;
   // A full batch, or the most the runner may hold, goes out at once.

@@ -69,6 +69,12 @@ void JournalWriter::send(const protocol::Event& event) {
   appended();
 }
 
+void JournalWriter::send_draft(const protocol::EventDraft& draft) {
+  protocol::append_event(pending_, draft);
+  pending_ += '\n';
+  appended();
+}
+
 void JournalWriter::append(std::string_view line) {
   pending_ += line;
   pending_ += '\n';

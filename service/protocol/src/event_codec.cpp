@@ -117,25 +117,67 @@ bool creates_node(EventKind kind) noexcept {
          kind == EventKind::add_plugin || kind == EventKind::add_section;
 }
 
-void append_event(std::string& out, const Event& event) {
+namespace {
+
+// `{"event":"<kind>","node":N[,"child":N],"args":`
+void write_head(TextWriter& line, EventKind kind, Handle node, Handle child) {
+  line.raw("{\"event\":\"");
+  line.raw(event_name(kind));
+  line.raw("\",\"node\":");
+  line.whole(node);
+  if (creates_node(kind)) {
+    line.raw(",\"child\":");
+    line.whole(child);
+  }
+  line.raw(",\"args\":");
+}
+
+// Runs `write` on a writer at the end of `out`, which is left as it was when `write` throws.
+template <class Write>
+void append_line(std::string& out, Write&& write) {
   const std::size_t start = out.size();
   try {
     TextWriter line(out);
-    line.raw("{\"event\":\"");
-    line.raw(event_name(event.kind));
-    line.raw("\",\"node\":");
-    line.whole(event.node);
-    if (creates_node(event.kind)) {
-      line.raw(",\"child\":");
-      line.whole(event.child);
-    }
-    line.raw(",\"args\":");
-    line.map(event.args, 0);
-    line.put('}');
+    write(line);
   } catch (...) {
     out.resize(start);
     throw;
   }
+}
+
+}  // namespace
+
+void append_event(std::string& out, const Event& event) {
+  append_line(out, [&](TextWriter& line) {
+    write_head(line, event.kind, event.node, event.child);
+    line.map(event.args, 0);
+    line.put('}');
+  });
+}
+
+void append_event(std::string& out, const EventDraft& draft) {
+  append_line(out, [&](TextWriter& line) {
+    write_head(line, draft.kind, draft.node, draft.child);
+    // As the args map: its values one level down.
+    line.put('{');
+    for (std::size_t i = 0; i < draft.size; ++i) {
+      const EventDraft::Arg& arg = draft.args[i];
+      if (i > 0) line.put(',');
+      line.text(arg.key);
+      line.put(':');
+      if (arg.map != nullptr) line.map(*arg.map, 1);
+      else line.value(*arg.value, 1);
+    }
+    line.raw("}}");
+  });
+}
+
+Event EventDraft::event() const {
+  Event out{kind, node, child, {}};
+  out.args.reserve(size);
+  for (std::size_t i = 0; i < size; ++i)
+    out.args.set(args[i].key, args[i].map != nullptr ? Value(*args[i].map) : *args[i].value);
+  return out;
 }
 
 std::string encode_event(const Event& event) {

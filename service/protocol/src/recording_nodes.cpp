@@ -8,12 +8,11 @@
 namespace morvi::service::protocol {
 namespace {
 
-Map node_args(Value id, Value seq_num, Value type) {
-  Map args;
-  args.set("id", std::move(id));
-  args.set("seq_num", std::move(seq_num));
-  if (!type.is_none()) args.set("type", std::move(type));
-  return args;
+// The arguments of an event that adds a node; `type` travels only when it is given.
+void add_node_args(EventDraft& draft, const Value& id, const Value& seq_num, const Value& type) {
+  draft.add("id", id);
+  draft.add("seq_num", seq_num);
+  if (!type.is_none()) draft.add("type", type);
 }
 
 void add_size(Map& sizes, const Value* path) {
@@ -24,15 +23,13 @@ void add_size(Map& sizes, const Value* path) {
 
 }  // namespace
 
-void RecordingNode::send(EventKind kind, Map args, Handle child) const {
-  channel_->sink->send(Event{kind, handle_, child, std::move(args)});
-}
-
 template <class Child>
 std::shared_ptr<Child> RecordingNode::add(EventKind kind, Value id, Value seq_num, Value type) {
-  const Handle child = ++channel_->last_handle;
-  send(kind, node_args(std::move(id), std::move(seq_num), std::move(type)), child);
-  return std::make_shared<Child>(channel_, child);
+  EventDraft event = draft(kind);
+  event.child = ++channel_->last_handle;
+  add_node_args(event, id, seq_num, type);
+  send(event);
+  return std::make_shared<Child>(channel_, event.child);
 }
 
 void RecordingNode::note_data(const Map& data) {
@@ -50,27 +47,34 @@ Map RecordingNode::file_sizes(const Options& options) const {
 void RecordingNode::start(Options options) {
   started_ = true;
   note_data(options);
-  Map args;
-  args.set("time", Value(utils::get_time()));
-  Map sizes = file_sizes(options);
-  if (!sizes.empty()) args.set("file_sizes", Value(std::move(sizes)));
-  args.set("options", Value(std::move(options)));
-  send(EventKind::start, std::move(args));
+  const Value time(utils::get_time());
+  const Map sizes = file_sizes(options);
+  EventDraft event = draft(EventKind::start);
+  event.add("time", time);
+  if (!sizes.empty()) event.add("file_sizes", sizes);
+  event.add("options", options);
+  send(event);
 }
 
 void RecordingNode::stop(Options options) {
-  Map args;
-  if (started_) args.set("time", Value(utils::get_time()));
-  Map sizes = file_sizes(options);
-  if (!sizes.empty()) args.set("file_sizes", Value(std::move(sizes)));
+  EventDraft event = draft(EventKind::stop);
+  Value time;
+  if (started_) {
+    time = Value(utils::get_time());
+    event.add("time", time);
+  }
+  const Map sizes = file_sizes(options);
+  if (!sizes.empty()) event.add("file_sizes", sizes);
   note_data(options);
-  args.set("options", Value(std::move(options)));
-  send(EventKind::stop, std::move(args));
+  event.add("options", options);
+  send(event);
 }
 
 void RecordingNode::update(const Map& data) {
   note_data(data);
-  send(EventKind::update, Map{{"data", Value(data)}});
+  EventDraft event = draft(EventKind::update);
+  event.add("data", data);
+  send(event);
 }
 
 void RecordingNode::update(const Value& data) {
@@ -80,14 +84,20 @@ void RecordingNode::update(const Value& data) {
 }
 
 void RecordingNode::update_extra(const Map& data, bool list_extend) {
-  send(EventKind::update_extra, Map{{"data", Value(data)}, {"list_extend", Value(list_extend)}});
+  const Value extend(list_extend);
+  EventDraft event = draft(EventKind::update_extra);
+  event.add("data", data);
+  event.add("list_extend", extend);
+  send(event);
 }
 
 void RecordingNode::add_detail(Value detail) {
-  send(EventKind::add_detail, Map{{"detail", std::move(detail)}});
+  EventDraft event = draft(EventKind::add_detail);
+  event.add("detail", detail);
+  send(event);
 }
 
-void RecordingNode::roll_up() { send(EventKind::roll_up, Map{}); }
+void RecordingNode::roll_up() { send(draft(EventKind::roll_up)); }
 
 std::shared_ptr<RecordingSection> RecordingSection::add_section(Value id, Value seq_num,
                                                                 Value type) {
@@ -113,7 +123,9 @@ std::shared_ptr<RecordingSection> RecordingTask::add_section(Value id, Value seq
 }
 
 void RecordingTask::set_result(Value result) {
-  send(EventKind::set_result, Map{{"result", std::move(result)}});
+  EventDraft event = draft(EventKind::set_result);
+  event.add("result", result);
+  send(event);
 }
 
 std::shared_ptr<RecordingTrialKit> RecordingTrialKit::create(std::shared_ptr<EventSink> sink,
@@ -121,8 +133,9 @@ std::shared_ptr<RecordingTrialKit> RecordingTrialKit::create(std::shared_ptr<Eve
                                                              Value type) {
   auto channel = std::make_shared<RecordingChannel>(RecordingChannel{std::move(sink), 0});
   auto root = std::make_shared<RecordingTrialKit>(channel, kTrialKitHandle);
-  root->send(EventKind::create_trialkit,
-             node_args(std::move(id), std::move(seq_num), std::move(type)));
+  EventDraft event = root->draft(EventKind::create_trialkit);
+  add_node_args(event, id, seq_num, type);
+  root->send(event);
   return root;
 }
 

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "morvi/service/protocol/event.hpp"
+#include "morvi/service/protocol/recording.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
+#include "morvi/testing/scratch_dir.hpp"
+#include "recorded_job.hpp"
 #include "value_generator.hpp"
 
 namespace morvi::service::protocol {
@@ -170,6 +173,47 @@ TEST(EventCodec, WholeNumbersAtTheirEdges) {
   EXPECT_EQ(time_of("2024, 12 ,31,23,59,59,0"), DateTime(2024, 12, 31, 23, 59, 59, 0));
   for (const std::string parts : {"2024,01,2,3,4,5,6", "2024,1,2,3,4,5,6.5", "2024,1,2,3,4,5"})
     EXPECT_THROW(time_of(parts), ProtocolError) << parts;
+}
+
+// Keeps each event's line twice: written straight from the recording node's draft, and
+// encoded from the event the draft makes.
+class TwoWaySink : public EventSink {
+ public:
+  void send(const Event& event) override { from_events.push_back(encode_event(event)); }
+  void send_draft(const EventDraft& draft) override {
+    append_event(drafted, draft);
+    drafted.push_back('\n');
+    EventSink::send_draft(draft);
+  }
+  std::string drafted;
+  std::vector<std::string> from_events;
+};
+
+TEST(EventCodec, DraftsWriteTheLinesOfTheirEvents) {
+  morvi::testing::ScratchDir scratch;
+  auto sink = std::make_shared<TwoWaySink>();
+  {
+    utils::ScopedClock clock(testing_jobs::ticking_clock());
+    auto job = RecordingTrialKit::create(sink, Value("job"), Value(1), Value("Nightly"));
+    testing_jobs::drive(*job, scratch.path());
+    auto task = job->add_task(Value("t2"), Value(11));
+    task->update(Value(Map{{"$", Value("a key that needs the tagged map")}}));
+    task->update_extra(Map{{"when", Value(DateTime(2026, 3, 1, 9, 30, 0, 12, 60))}}, false);
+    task->add_detail(Value::tuple({Value(1.5), Value(), Value(true)}));
+    task->roll_up();
+  }
+  std::string expected;
+  for (const std::string& line : sink->from_events) expected += line + '\n';
+  EXPECT_EQ(sink->drafted, expected);
+  EXPECT_GT(sink->from_events.size(), 40u);
+
+  // A value that cannot travel leaves the text as it was.
+  const Value bad(std::string("\xff"));
+  EventDraft draft{EventKind::add_detail, 3};
+  draft.add("detail", bad);
+  std::string text = "kept";
+  EXPECT_THROW(append_event(text, draft), SerializationError);
+  EXPECT_EQ(text, "kept");
 }
 
 }  // namespace

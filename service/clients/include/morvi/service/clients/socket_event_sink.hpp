@@ -61,6 +61,7 @@ class SocketEventSink : public protocol::EventSink {
 
   // SerializationError for an event holding a value that cannot travel (nothing is sent).
   void send(const protocol::Event& event) override;
+  void send_draft(const protocol::EventDraft& draft) override;
   // Waits until the server acknowledged every event sent (or the sink fell back and the
   // fallback journal holds them).
   void flush() override;
@@ -73,6 +74,10 @@ class SocketEventSink : public protocol::EventSink {
     std::uint64_t id;
     std::uint64_t lines;  // event lines of the connection up to it
   };
+
+  // Queues the line `write` appends, once the runner may hold one more event.
+  template <class Write>
+  void enqueue(Write&& write);
 
   // Everything below runs on the sink's thread only (and in the constructor, before it).
   void run();

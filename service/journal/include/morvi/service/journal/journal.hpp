@@ -43,6 +43,7 @@ class JournalWriter : public protocol::EventSink {
   JournalWriter& operator=(const JournalWriter&) = delete;
 
   void send(const protocol::Event& event) override;
+  void send_draft(const protocol::EventDraft& draft) override;
   // Appends one encoded event line (without its newline).
   void append(std::string_view line);
   // Writes out what is held back and syncs it (unless the policy is never).

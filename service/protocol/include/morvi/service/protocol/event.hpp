@@ -16,6 +16,8 @@
 //
 // On the line an event is {"event": "<kind>", "node": N, ["child": N,] "args": {...}}, with
 // every value in the typed encoding of value_codec.hpp.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,11 +60,37 @@ struct Event {
   Map args;
 };
 
+// An event as its sender holds it: the kind, the handles and its arguments by reference, in
+// the order they travel, none of them copied. A sink that keeps lines writes the line straight
+// from it; one that needs an Event makes one.
+struct EventDraft {
+  struct Arg {
+    std::string_view key;
+    const Value* value;  // one of the two is set
+    const Map* map;
+  };
+
+  EventKind kind;
+  Handle node = 0;
+  Handle child = 0;
+  // An event carries three arguments at most.
+  std::array<Arg, 3> args{};
+  std::size_t size = 0;
+
+  void add(std::string_view key, const Value& value) { args[size++] = {key, &value, nullptr}; }
+  void add(std::string_view key, const Map& map) { args[size++] = {key, nullptr, &map}; }
+  // The event, with copies of the arguments.
+  Event event() const;
+};
+
 // One JSON line, without the newline. SerializationError for a value that cannot travel.
 std::string encode_event(const Event& event);
 // The same line appended to `out`, which a sender reuses from event to event so the line is
 // not grown from nothing each time; on SerializationError `out` is left as it was.
 void append_event(std::string& out, const Event& event);
+// The line of the draft's event, byte for byte that of encode_event(draft.event()), appended
+// to `out` the same way.
+void append_event(std::string& out, const EventDraft& draft);
 
 // ProtocolError naming the event (when it got that far) and the reason for a line over
 // kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape.

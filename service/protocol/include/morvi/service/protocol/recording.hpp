@@ -24,6 +24,9 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   virtual void send(const Event& event) = 0;
+  // What the recording nodes call. A sink that keeps lines writes them straight from the draft;
+  // by default the draft is made into an Event and sent.
+  virtual void send_draft(const EventDraft& draft) { send(draft.event()); }
   // Delivers what the sink holds back; called when the trialkit stops.
   virtual void flush() {}
 };
@@ -58,7 +61,8 @@ class RecordingNode {
  protected:
   template <class Child>
   std::shared_ptr<Child> add(EventKind kind, Value id, Value seq_num, Value type);
-  void send(EventKind kind, Map args, Handle child = 0) const;
+  void send(const EventDraft& draft) const { channel_->sink->send_draft(draft); }
+  EventDraft draft(EventKind kind) const { return EventDraft{kind, handle_}; }
   // The log files named by this node and by `options`, with their sizes now.
   Map file_sizes(const Options& options) const;
   void flush_sink() const { channel_->sink->flush(); }
