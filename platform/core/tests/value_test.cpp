@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -265,6 +266,25 @@ TEST(MapTest, KeepsInsertionOrderAndFindsKeysPastTheIndexThreshold) {
   m["new"] = 5;
   EXPECT_EQ((m.end() - 1)->first, "new");
   EXPECT_THROW((void)m.at("missing"), LookupError);
+}
+
+// New keys are made from the view they are given, all of it: a key holding a NUL or cut from a
+// longer text keeps exactly its bytes, through set and operator[] alike.
+TEST(MapTest, NewKeysKeepExactlyTheBytesOfTheirView) {
+  using namespace std::string_view_literals;
+  Map m;
+  m.set("a\0b"sv, 1);
+  m["index and more"sv.substr(0, 5)] = 2;
+  m.set(std::string(40, 'k'), 3);
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(m.begin()->first, std::string("a\0b", 3));
+  EXPECT_EQ((m.begin() + 1)->first, "index");
+  EXPECT_EQ((m.begin() + 2)->first, std::string(40, 'k'));
+  EXPECT_EQ(m.at("a\0b"sv), Value(1));
+  EXPECT_FALSE(m.contains("a"));
+  m["index"] = 4;
+  EXPECT_EQ(m.size(), 3u);
+  EXPECT_EQ(m.at("index"), Value(4));
 }
 
 TEST(AttrDictTest, ReadsEntriesAsFieldsAndIsAnAttrMapValue) {

@@ -1,10 +1,21 @@
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "morvi/errors.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi {
+namespace {
+
+// The key's text is made in place in the new entry, not as a temporary moved in after.
+void append(Map::Entries& entries, std::string_view key, Value&& value) {
+  entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(key),
+                       std::forward_as_tuple(std::move(value)));
+}
+
+}  // namespace
 
 Map::Map(std::initializer_list<Entry> entries) {
   entries_.reserve(entries.size());
@@ -63,7 +74,7 @@ Value& Map::at(std::string_view key) {
 
 Value& Map::operator[](std::string_view key) {
   if (Value* v = find(key)) return *v;
-  entries_.emplace_back(std::string(key), Value());
+  append(entries_, key, Value());
   return entries_.back().second;
 }
 
@@ -72,7 +83,7 @@ void Map::set(std::string_view key, Value value) {
     *v = std::move(value);
     return;
   }
-  entries_.emplace_back(std::string(key), std::move(value));
+  append(entries_, key, std::move(value));
 }
 
 std::optional<Value> Map::take(std::string_view key) {
