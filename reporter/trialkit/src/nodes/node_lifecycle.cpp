@@ -25,9 +25,10 @@ void ReportObjectBase::base_start(Options& options) {
 
 void ReportObjectBase::base_stop(Options& options) {
   if (!starttime().is_none()) {
-    store(F::stoptime, Value(utils::get_time()));
-    const double seconds = stoptime().as_datetime().seconds_since(starttime().as_datetime());
-    store(F::runtime, Value(seconds));
+    // The runtime from the time just taken, not from the field read back.
+    const DateTime now = utils::get_time();
+    store(F::stoptime, Value(now));
+    store(F::runtime, Value(now.seconds_since(starttime().as_datetime())));
   }
   Value flag = options.take("result_rollup").value_or(Value(true));
   const bool roll = flag.truthy();
