@@ -45,6 +45,9 @@ struct Pool {
   FreeList free[kSizes];
   char* next;
   char* end;
+  // Whether the thread's farewell is registered: asking the dynamic thread-local each time a
+  // list runs dry went through __tls_get_addr, on every block a first tree cuts.
+  bool farewell_registered;
 };
 
 // Trivially destructible, so that blocks freed while the thread's other thread-locals are
@@ -124,6 +127,7 @@ struct Farewell {
       d.spares.emplace_back(pool.next, pool.end);
     }
     pool.next = pool.end = nullptr;
+    pool.farewell_registered = false;
   }
 };
 
@@ -166,7 +170,10 @@ bool take_spare(std::size_t size) {
 void* refill(std::size_t size) {
   const std::size_t index = size / kPoolAlign;
   FreeList& list = pool.free[index];
-  say_farewell_at_exit();
+  if (!pool.farewell_registered) {
+    say_farewell_at_exit();
+    pool.farewell_registered = true;
+  }
   if (list.full != nullptr) {
     list.head = list.full;
     list.count = kBatch[index];
