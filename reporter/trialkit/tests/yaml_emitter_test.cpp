@@ -2,8 +2,10 @@
 // folding at the line width, tags, keys and indentation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,7 +119,7 @@ TEST(YamlScalars, PlainDateTimesFoldPastTheWidthUnderDeepNesting) {
 // Puts `representer` in the table for `type` while it lives, then the one it replaced.
 class RepresenterSwap {
  public:
-  RepresenterSwap(YAMLType type, YAMLDumper::Representer representer)
+  RepresenterSwap(std::optional<YAMLType> type, YAMLDumper::Representer representer)
       : type_(type), restored_(YAMLDumper::representer(type)) {
     YAMLDumper::add_representer(type, representer);
   }
@@ -126,7 +128,7 @@ class RepresenterSwap {
   RepresenterSwap& operator=(const RepresenterSwap&) = delete;
 
  private:
-  YAMLType type_;
+  std::optional<YAMLType> type_;
   YAMLDumper::Representer restored_;
 };
 
@@ -189,6 +191,47 @@ TEST(YamlShortWays, WriteWhatTheEventsWrite) {
       {YAMLType::NoneType, through<YAMLType::NoneType>}, {YAMLType::DateTime, through<YAMLType::DateTime>},
   };
   for (std::size_t i = 0; i < documents.size(); ++i) EXPECT_EQ(short_ways[i], YAMLDumper::dump(documents[i])) << i;
+}
+
+// Where the key of the mapping `keyed_by_buffer` writes lives: one key, at one address, whose
+// text changes at `changed` from the second mapping of a document on, as the keys of a
+// computed value freed after its mapping can at the next one's address.
+char key_buffer[24];
+std::size_t key_size = 0;
+std::size_t changed = 0;
+int mappings = 0;
+
+// Writes any object as the mapping {key_buffer: 1}.
+void keyed_by_buffer(YAMLDumper& dumper, const Value&) {
+  if (mappings++ == 1) key_buffer[changed] = '\t';
+  YAMLDumper::MappingParts& parts = dumper.mapping_parts();
+  parts.values.reserve(1);
+  parts.pairs.emplace_back(std::string_view(key_buffer, key_size), &parts.values.emplace_back(1));
+  dumper.represent_parts(YAML_MAP);
+}
+
+class Gadget : public Object {
+ public:
+  std::string type_name() const override { return "Gadget"; }
+};
+
+// Keys found plain are remembered by address: a key at that address whose text has changed
+// anywhere since is checked anew. A tab anywhere makes a word need double quotes.
+TEST(YamlKeys, AKeyAtARememberedAddressIsCheckedAnew) {
+  const RepresenterSwap objects(std::nullopt, keyed_by_buffer);
+  const Value gadgets = Value::list({Value::opaque(std::make_shared<Gadget>()), Value::opaque(std::make_shared<Gadget>())});
+  for (key_size = 1; key_size <= sizeof key_buffer; ++key_size) {
+    for (changed = 0; changed < key_size; ++changed) {
+      std::memset(key_buffer, 'a', sizeof key_buffer);
+      mappings = 0;
+      std::string tabbed(key_size, 'a');
+      tabbed[changed] = '\t';
+      const std::string quoted = YAMLDumper::dump(Value::list({Value(Map{{tabbed, 1}})}));
+      EXPECT_NE(quoted.find('"'), std::string::npos);
+      EXPECT_EQ(YAMLDumper::dump(gadgets), "- " + std::string(key_size, 'a') + ": 1\n" + quoted)
+          << key_size << " " << changed;
+    }
+  }
 }
 
 // A representer registered for a kind of scalar writes the values of pairs too.
