@@ -162,8 +162,11 @@ void SocketEventSink::take(const std::string& batch) {
   }
   const std::uint64_t start = pending_base_ + pending_.size();
   pending_ += batch;
-  for (std::size_t at = batch.find('\n'); at != std::string::npos; at = batch.find('\n', at + 1))
-    line_ends_.push_back(start + at + 1);
+  const char* const begin = batch.data();
+  const char* const end = begin + batch.size();
+  for (const char* at = begin;
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))));)
+    line_ends_.push_back(start + static_cast<std::uint64_t>(++at - begin));
 }
 
 void SocketEventSink::to_fallback(std::string_view lines) {

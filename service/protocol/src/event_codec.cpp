@@ -119,11 +119,18 @@ bool creates_node(EventKind kind) noexcept {
 
 namespace {
 
+// What each kind's line starts with, in the order of kNames.
+constexpr std::array<std::string_view, 11> kHeads = {
+    R"({"event":"create_trialkit","node":)", R"({"event":"add_task","node":)",
+    R"({"event":"add_plugin","node":)",      R"({"event":"add_section","node":)",
+    R"({"event":"start","node":)",           R"({"event":"stop","node":)",
+    R"({"event":"update","node":)",          R"({"event":"update_extra","node":)",
+    R"({"event":"add_detail","node":)",      R"({"event":"set_result","node":)",
+    R"({"event":"roll_up","node":)"};
+
 // `{"event":"<kind>","node":N[,"child":N],"args":`
 void write_head(TextWriter& line, EventKind kind, Handle node, Handle child) {
-  line.raw("{\"event\":\"");
-  line.raw(event_name(kind));
-  line.raw("\",\"node\":");
+  line.raw(kHeads[static_cast<std::size_t>(kind)]);
   line.whole(node);
   if (creates_node(kind)) {
     line.raw(",\"child\":");

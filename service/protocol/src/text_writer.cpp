@@ -87,12 +87,26 @@ void TextWriter::text(std::string_view s) {
 }
 
 void TextWriter::integer(std::int64_t n) {
-  need(20);
-  at_ = std::to_chars(at_, end_, n).ptr;
+  if (n < 0) {
+    need(20);
+    at_ = std::to_chars(at_, end_, n).ptr;
+    return;
+  }
+  whole(static_cast<std::uint64_t>(n));
 }
 
 void TextWriter::whole(std::uint64_t n) {
   need(20);
+  // Most numbers on a line are the fields of a date-time and handles: short ones.
+  if (n < 10) {
+    *at_++ = static_cast<char>('0' + n);
+    return;
+  }
+  if (n < 100) {
+    *at_++ = static_cast<char>('0' + n / 10);
+    *at_++ = static_cast<char>('0' + n % 10);
+    return;
+  }
   at_ = std::to_chars(at_, end_, n).ptr;
 }
 
