@@ -119,20 +119,6 @@ class Reader {
     return s_.substr(start, pos_++ - start);
   }
 
-  unsigned hex4() {
-    if (s_.size() - pos_ < 4) throw GiveUp{};
-    unsigned n = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = s_[pos_++];
-      n <<= 4;
-      if (c >= '0' && c <= '9') n |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') n |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') n |= static_cast<unsigned>(c - 'A' + 10);
-      else throw GiveUp{};
-    }
-    return n;
-  }
-
   std::string text() {
     expect('"');
     std::string out;
@@ -153,16 +139,10 @@ class Reader {
         case 'r': out.push_back('\r'); break;
         case 't': out.push_back('\t'); break;
         case 'u': {
-          unsigned cp = hex4();
-          if (cp >= 0xDC00 && cp <= 0xDFFF) throw GiveUp{};
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (s_.substr(pos_, 2) != "\\u") throw GiveUp{};
-            pos_ += 2;
-            const unsigned low = hex4();
-            if (low < 0xDC00 || low > 0xDFFF) throw GiveUp{};
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          }
-          utils::utf8::append_code_point(out, cp);
+          const auto code = utils::utf8::decode_json_escape(s_, pos_);
+          if (!code.valid) throw GiveUp{};
+          pos_ += code.size;
+          utils::utf8::append_code_point(out, code.value);
           break;
         }
         default: throw GiveUp{};
