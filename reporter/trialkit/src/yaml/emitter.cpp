@@ -195,26 +195,7 @@ bool YAMLEmitter::emit_plain_pair(std::string_view key, std::string_view text) {
                       (pending_ == Pending::None && !frames_.empty() && frames_.back() == Phase::Key);
   if (!at_key || !is_known_plain_key(key)) return false;
   open_pending_block();
-  const long indent = indent_ < 0 ? 0 : indent_;
-  const auto line = static_cast<long>(key.size() + 2 + text.size());
-  // Past the width a plain scalar breaks at its spaces; a text without one is written whole.
-  if (indent + line > best_width && text.find(' ') != std::string_view::npos) return false;
-  const bool line_break = !indention_ || column_ > indent || (column_ == indent && !whitespace_);
-  const long from = line_break ? 0 : column_;
-  out_.reserve(static_cast<std::size_t>(1 + indent - from + line));
-  if (line_break) out_.put('\n');
-  out_.fill(' ', static_cast<std::size_t>(indent - from));
-  out_.put(key);
-  out_.put(": ");
-  out_.put(text);
-  column_ = indent + line;
-  whitespace_ = false;
-  indention_ = false;
-  open_ended_ = false;
-  root_context_ = false;
-  mapping_context_ = true;
-  simple_key_context_ = false;
-  return true;
+  return put_plain_line(key, ": ", text, true);
 }
 
 bool YAMLEmitter::emit_plain_item(std::string_view text) {
@@ -222,22 +203,29 @@ bool YAMLEmitter::emit_plain_item(std::string_view text) {
                        (pending_ == Pending::None && !frames_.empty() && frames_.back() == Phase::Item);
   if (!at_item) return false;
   open_pending_block();
+  return put_plain_line("- ", {}, text, false);
+}
+
+bool YAMLEmitter::put_plain_line(std::string_view lead, std::string_view separator,
+                                 std::string_view text, bool in_mapping) {
   const long indent = indent_ < 0 ? 0 : indent_;
-  const auto line = static_cast<long>(2 + text.size());
+  const auto line = static_cast<long>(lead.size() + separator.size() + text.size());
+  // Past the width a plain scalar breaks at its spaces; a text without one is written whole.
   if (indent + line > best_width && text.find(' ') != std::string_view::npos) return false;
   const bool line_break = !indention_ || column_ > indent || (column_ == indent && !whitespace_);
   const long from = line_break ? 0 : column_;
   out_.reserve(static_cast<std::size_t>(1 + indent - from + line));
   if (line_break) out_.put('\n');
   out_.fill(' ', static_cast<std::size_t>(indent - from));
-  out_.put("- ");
+  out_.put(lead);
+  out_.put(separator);
   out_.put(text);
   column_ = indent + line;
   whitespace_ = false;
   indention_ = false;
   open_ended_ = false;
   root_context_ = false;
-  mapping_context_ = false;
+  mapping_context_ = in_mapping;
   simple_key_context_ = false;
   return true;
 }

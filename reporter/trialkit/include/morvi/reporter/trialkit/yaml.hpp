@@ -93,6 +93,11 @@ class YAMLEmitter {
   enum class Pending : std::uint8_t { None, Mapping, Sequence };
 
   void open_pending_block();
+  // The rest of the line at the current indentation, `lead`, `separator` and the plain `text`,
+  // in one piece, for emit_plain_pair and emit_plain_item; false, with nothing written, when
+  // the text would fold at the width.
+  bool put_plain_line(std::string_view lead, std::string_view separator, std::string_view text,
+                      bool in_mapping);
   bool is_known_plain_key(std::string_view key);
   void enter_node(const yaml_detail::ScalarAnalysis* key, std::string_view tag);
   void collection_start(Pending kind, std::string_view tag);
