@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <memory>
@@ -129,6 +130,12 @@ void await_runner_gone(const std::string& socket) {
   FAIL() << "the server still holds the runner's connection";
 }
 
+std::int64_t events_applied(const std::string& socket) {
+  service::clients::SocketReporterClient reader(socket);
+  const Value* events = reader.progress().find("events");
+  return events != nullptr && events->is_int() ? events->as_int() : -1;
+}
+
 int replay(const std::vector<fs::path>& journals, const fs::path& out, const fs::path& errors) {
   std::vector<std::string> args{"replay"};
   for (const fs::path& journal : journals) args.push_back(journal.string());
@@ -212,6 +219,15 @@ TEST(KillLoop, TheServerHoldsEveryEventOfAKilledRunner) {
     const std::size_t acked = last_acknowledged(runner.lines());
     runner.wait();
     await_runner_gone(sockets.socket());
+    // On a busy machine an early kill can come before the runner's first event reached the
+    // server: it then holds no job, and its journal no event, which is all there is to check.
+    if (events_applied(sockets.socket()) == 0) {
+      EXPECT_EQ(acked, 0u);
+      server.process().signal(SIGTERM);
+      ASSERT_EQ(server.process().wait(), 0);
+      EXPECT_TRUE(journal_events(journal).empty());
+      continue;
+    }
     fetch_documents(sockets.socket(), work / "server");
     server.process().signal(SIGTERM);
     ASSERT_EQ(server.process().wait(), 0);
