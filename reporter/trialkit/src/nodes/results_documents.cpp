@@ -1,10 +1,12 @@
-// ReportObjectBase::dump_json and JSONDumper::write_results: the results document of a node's subtree as JSON
-// text, returned or written to a file.
+// ReportObjectBase::dump_json and dump_yaml, JSONDumper::write_results and
+// YAMLDumper::write_results: the results document of a node's subtree, as JSON or YAML text,
+// returned or written to a file.
 #include <memory>
 #include <string>
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
 
 namespace morvi::reporter::trialkit {
 namespace {
@@ -21,7 +23,13 @@ Value document_of(const ReportObjectBase& node) {
 std::string ReportObjectBase::dump_json() const { return JSONDumper::encode(document_of(*this)); }
 
 void JSONDumper::write_results(const ReportObjectBase& node, const std::string& path) {
-  encode_file(document_of(node), path);
+  JSONDumper::encode_file(document_of(node), path);
+}
+
+std::string ReportObjectBase::dump_yaml() const { return YAMLDumper::dump(document_of(*this)); }
+
+void YAMLDumper::write_results(const ReportObjectBase& node, const std::string& path) {
+  YAMLDumper::dump_file(document_of(node), path);
 }
 
 }  // namespace morvi::reporter::trialkit
