@@ -8,9 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "morvi/errors.hpp"
 #include "morvi/reporter/markfolio.hpp"
+#include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/reporter/trialkit/yaml.hpp"
 #include "morvi/service/journal/journal.hpp"
-#include "morvi/utils/atomic_file.hpp"
 
 namespace morvi::service::journal {
 namespace {
@@ -55,19 +57,17 @@ cli::Status ReplayJournal::run(const cli::Arguments& args) {
     return cli::ERROR;
   }
   if (args["close"].as_bool()) replayed.builder.close_running(kEndedEarly);
-  std::string json;
-  std::string yaml;
-  try {
-    json = trialkit->dump_json();
-    yaml = trialkit->dump_yaml();
-  } catch (const std::exception& e) {
-    print_error(path + ": " + e.what());
-    return cli::ERROR;
-  }
   try {
     fs::create_directories(dir);
-    utils::write_file_atomically(dir / "results.json", json);
-    utils::write_file_atomically(dir / "results.yaml", yaml);
+    // Each document goes to its file as it is made: held as texts, the two of a large job
+    // would sit in memory beside the tree while the XML reports are made.
+    try {
+      reporter::trialkit::JSONDumper::write_results(*trialkit, (dir / "results.json").string());
+      reporter::trialkit::YAMLDumper::write_results(*trialkit, (dir / "results.yaml").string());
+    } catch (const SerializationError& e) {
+      print_error(path + ": " + e.what());
+      return cli::ERROR;
+    }
     reporter::markfolio::MarkFolio(dir.string(), *trialkit).generate_xml({}, {});
   } catch (const std::system_error& e) {
     print_error(e.what());
