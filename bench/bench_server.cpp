@@ -8,9 +8,11 @@
 //     writing the same four documents.
 //
 //   bench_server [--tasks N] [--testcases N] [--sections N] [--steps N] [--replay-tasks N]
+//                [--keep DIR]
 //
 // The default job has about 200,000 nodes; the replayed one has --replay-tasks (default 50)
-// tasks of its shape, about 1,000,000 nodes.
+// tasks of its shape, about 1,000,000 nodes. --keep leaves the journals and documents in DIR
+// (large.journal is the replayed one), for profiling a replay on its own.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -113,13 +115,18 @@ std::size_t event_lines(const fs::path& journal) {
 int main(int argc, char** argv) {
   JobShape shape;
   int replay_tasks = 50;
+  std::string keep;
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string_view(argv[i]) == "--keep") {
+      keep = argv[i + 1];
+      continue;
+    }
     const int n = morvi::bench::parse_count("bench_server", argv[i], argv[i + 1]);
     if (std::string_view(argv[i]) == "--replay-tasks") {
       replay_tasks = n;
     } else if (!morvi::bench::set_shape_option(shape, argv[i], n)) {
       std::fprintf(stderr, "usage: bench_server [--tasks N] [--testcases N] [--sections N] "
-                           "[--steps N] [--replay-tasks N]\n");
+                           "[--steps N] [--replay-tasks N] [--keep DIR]\n");
       return 2;
     }
   }
@@ -202,6 +209,11 @@ int main(int argc, char** argv) {
   std::printf("in process with documents:  %.3f s CPU\n", large_in_process);
   std::printf("morvi replay:               %.3f s CPU  (%.2fx in process; goal at most 1.5x)\n",
               replay, replay / large_in_process);
-  fs::remove_all(scratch);
+  if (keep.empty()) {
+    fs::remove_all(scratch);
+  } else {
+    fs::remove_all(keep);
+    fs::rename(scratch, keep);
+  }
   return 0;
 }
