@@ -49,6 +49,12 @@ double cpu_of(int who) {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+double system_of(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return seconds(usage.ru_stime);
+}
+
 double thread_cpu() {
   timespec ts{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -151,15 +157,20 @@ int main(int argc, char** argv) {
   const Child server = start({"serve", "--socket", socket, "--journal", journal.string(), "--fsync", "batch"},
                              "listening on " + socket);
   begin = cpu_of(RUSAGE_SELF);
+  const double system_before = system_of(RUSAGE_SELF);
+  double runner_thread = 0;
   {
     morvi::service::clients::SocketSinkOptions options;
     options.socket_path = socket;
     options.fallback_path = (scratch / "fallback.journal").string();
     auto job = morvi::service::clients::connect_trialkit(options, Value(morvi::bench::kJobId),
                                                          Value(morvi::bench::kJobSeqNum));
+    const double thread_begin = thread_cpu();
     morvi::bench::drive_job(*job, shape);
+    runner_thread = thread_cpu() - thread_begin;
   }
   const double through_client = cpu_of(RUSAGE_SELF) - begin;
+  const double through_system = system_of(RUSAGE_SELF) - system_before;
   kill(server.pid, SIGTERM);
   if (finish(server) != 0 || fs::exists(scratch / "fallback.journal")) {
     std::fprintf(stderr, "bench_server: the server failed or the runner fell back\n");
@@ -200,6 +211,8 @@ int main(int argc, char** argv) {
   std::printf("runner in process:          %.3f s CPU\n", in_process);
   std::printf("runner through the client:  %.3f s CPU  (%.2fx in process; goal at most 2x)\n",
               through_client, through_client / in_process);
+  std::printf("  of which the runner's thread %.3f s, system time %.3f s\n", runner_thread,
+              through_system);
   std::printf("server, batch fsync:        %.3f s CPU  %.0f events/s  (goal at least 1,000,000/s)\n",
               server_cpu, static_cast<double>(events) / server_cpu);
   std::printf("journal:                    %.0f bytes, %.1f bytes/node\n", journal_bytes,

@@ -93,6 +93,7 @@ void SocketEventSink::enqueue(Write&& write) {
   // lock is seldom contended, and the queue keeps its room from batch to batch.
   write(queue_);
   queue_.push_back('\n');
+  ++queued_lines_;
   ++held_;
   // A full batch, or the most the runner may hold, goes out at once.
   if (queue_.size() >= kBatchBytes || held_ >= options_.max_unacknowledged)
@@ -107,21 +108,26 @@ void SocketEventSink::flush() {
 }
 
 void SocketEventSink::run() {
-  std::string batch;
   Clock::time_point last_fallback_flush = Clock::now();
   std::unique_lock lock(mutex_);
   for (;;) {
     work_.wait_for(lock, kWake, [&] {
       return stopping_ || queue_.size() >= kBatchBytes || flush_asked_ > flush_done_;
     });
-    batch.clear();
-    batch.swap(queue_);
+    // The runner goes on in an emptied batch that has the room it needs already.
+    Batch batch{std::move(queue_), queued_lines_};
+    queued_lines_ = 0;
+    queue_.clear();
+    if (!spare_.empty()) {
+      queue_.swap(spare_.back());
+      spare_.pop_back();
+    }
     const std::uint64_t flush_target = flush_asked_;
     const bool stop = stopping_;
     lock.unlock();
 
     released_ = 0;
-    take(batch);
+    take(std::move(batch));
     if (fd_ >= 0 && write_pending() && read_answers(milliseconds(0))) {
       const std::uint64_t unsynced = first_pending_ - 1 + lines_held() - synced_lines_;
       if (unsynced >= options_.sync_every ||
@@ -147,6 +153,11 @@ void SocketEventSink::run() {
     }
 
     lock.lock();
+    for (std::string& freed : freed_) {
+      freed.clear();
+      spare_.push_back(std::move(freed));
+    }
+    freed_.clear();
     held_ -= released_;
     if (flushing) flush_done_ = flush_target;
     if (released_ > 0 || flushing) room_.notify_all();
@@ -154,19 +165,15 @@ void SocketEventSink::run() {
   }
 }
 
-void SocketEventSink::take(const std::string& batch) {
-  if (batch.empty()) return;
+void SocketEventSink::take(Batch batch) {
+  if (batch.count == 0) return;
   if (fd_ < 0) {
-    to_fallback(batch);
+    to_fallback(batch.lines);
+    freed_.push_back(std::move(batch.lines));
     return;
   }
-  const std::uint64_t start = pending_base_ + pending_.size();
-  pending_ += batch;
-  const char* const begin = batch.data();
-  const char* const end = begin + batch.size();
-  for (const char* at = begin;
-       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))));)
-    line_ends_.push_back(start + static_cast<std::uint64_t>(++at - begin));
+  pending_lines_ += batch.count;
+  pending_.push_back(std::move(batch));
 }
 
 void SocketEventSink::to_fallback(std::string_view lines) {
@@ -263,19 +270,23 @@ void SocketEventSink::fall_back(const std::string& why) {
   }
   // The events the server did not acknowledge, except those it refused.
   std::uint64_t number = first_pending_;
-  std::uint64_t begin = pending_base_;
   auto refused = refused_.begin();
-  for (const std::uint64_t end : line_ends_) {
-    while (refused != refused_.end() && *refused < number) ++refused;
-    if (refused != refused_.end() && *refused == number)
-      ++released_;
-    else
-      to_fallback(std::string_view(pending_).substr(begin - pending_base_, end - begin));
-    begin = end;
-    ++number;
+  for (Batch& batch : pending_) {
+    const std::string_view lines = batch.lines;
+    for (std::size_t begin = 0; begin < lines.size(); ++number) {
+      const std::size_t end = lines.find('\n', begin) + 1;
+      while (refused != refused_.end() && *refused < number) ++refused;
+      if (refused != refused_.end() && *refused == number)
+        ++released_;
+      else
+        to_fallback(lines.substr(begin, end - begin));
+      begin = end;
+    }
+    freed_.push_back(std::move(batch.lines));
   }
   pending_.clear();
-  line_ends_.clear();
+  unwritten_ = 0;
+  pending_lines_ = 0;
   refused_.clear();
 }
 
@@ -330,13 +341,13 @@ bool SocketEventSink::write_bytes(const char* data, std::size_t size, std::strin
 bool SocketEventSink::write_pending() {
   // Answers are only received while writing, never processed, so pending_ stays in place.
   std::string why;
-  const std::uint64_t end = pending_base_ + pending_.size();
-  if (written_ < end &&
-      !write_bytes(pending_.data() + (written_ - pending_base_), end - written_, why)) {
-    fall_back(why);
-    return false;
+  for (; unwritten_ < pending_.size(); ++unwritten_) {
+    const std::string& lines = pending_[unwritten_].lines;
+    if (!write_bytes(lines.data(), lines.size(), why)) {
+      fall_back(why);
+      return false;
+    }
   }
-  written_ = end;
   return true;
 }
 
@@ -434,13 +445,16 @@ bool SocketEventSink::take_answer(const std::string& line, std::string& why) {
 }
 
 void SocketEventSink::acknowledge(std::uint64_t lines) {
-  const std::uint64_t count =
-      std::min<std::uint64_t>(lines + 1 - std::min(lines + 1, first_pending_), lines_held());
+  // A sync is asked only once every batch taken is written, so it covers whole batches.
+  std::uint64_t count = 0;
+  while (!pending_.empty() && first_pending_ + count + pending_.front().count <= lines + 1) {
+    count += pending_.front().count;
+    freed_.push_back(std::move(pending_.front().lines));
+    pending_.pop_front();
+    --unwritten_;
+  }
   if (count == 0) return;
-  const std::uint64_t end = line_ends_[count - 1];
-  pending_.erase(0, end - pending_base_);
-  pending_base_ = end;
-  line_ends_.erase(line_ends_.begin(), line_ends_.begin() + static_cast<std::ptrdiff_t>(count));
+  pending_lines_ -= count;
   first_pending_ += count;
   refused_.erase(refused_.begin(),
                  std::lower_bound(refused_.begin(), refused_.end(), first_pending_));

@@ -74,6 +74,12 @@ class SocketEventSink : public protocol::EventSink {
     std::uint64_t id;
     std::uint64_t lines;  // event lines of the connection up to it
   };
+  // Whole lines the sink's thread took from the runner at once, kept as they were queued
+  // until the server acknowledged them.
+  struct Batch {
+    std::string lines;
+    std::uint64_t count = 0;
+  };
 
   // Queues the line `write` appends, once the runner may hold one more event.
   template <class Write>
@@ -81,7 +87,7 @@ class SocketEventSink : public protocol::EventSink {
 
   // Everything below runs on the sink's thread only (and in the constructor, before it).
   void run();
-  void take(const std::string& batch);
+  void take(Batch batch);
   bool connect_and_greet(std::string& why);
   // Says once why, closes the connection and goes on in the fallback journal, starting with
   // the events the server did not acknowledge.
@@ -103,9 +109,9 @@ class SocketEventSink : public protocol::EventSink {
   // Receives and takes every whole answer; false after falling back.
   bool read_answers(std::chrono::milliseconds wait);
   bool take_answer(const std::string& line, std::string& why);
-  // Forgets the pending lines up to connection line `lines`.
+  // Forgets the pending batches up to connection line `lines`.
   void acknowledge(std::uint64_t lines);
-  std::uint64_t lines_held() const { return line_ends_.size(); }
+  std::uint64_t lines_held() const { return pending_lines_; }
 
   SocketSinkOptions options_;
   std::ostream* diagnostics_;
@@ -115,6 +121,10 @@ class SocketEventSink : public protocol::EventSink {
   std::condition_variable work_;     // the sink's thread has something to do
   std::condition_variable room_;     // the runner may queue again, or a flush is done
   std::string queue_;                // lines queued by the runner, not yet taken
+  std::uint64_t queued_lines_ = 0;
+  // Emptied batches, which keep their room for the runner's next queue: at most as many as
+  // were held at once.
+  std::vector<std::string> spare_;
   std::size_t held_ = 0;             // events queued or unacknowledged
   std::uint64_t flush_asked_ = 0;
   std::uint64_t flush_done_ = 0;
@@ -126,13 +136,13 @@ class SocketEventSink : public protocol::EventSink {
   std::unique_ptr<journal::JournalWriter> fallback_;
   bool fallback_dirty_ = false;
   std::size_t released_ = 0;  // events freed in this round: acknowledged or in the fallback
-  // Event lines not yet acknowledged, from line first_pending_ of the connection, and the
-  // offset in the connection's byte stream of each one's end.
-  std::string pending_;
-  std::deque<std::uint64_t> line_ends_;
-  std::uint64_t pending_base_ = 0;  // stream offset of pending_'s first byte
-  std::uint64_t written_ = 0;       // stream offset written to the socket
+  // The batches not yet acknowledged, from line first_pending_ of the connection; those from
+  // unwritten_ on are not yet written to the socket.
+  std::deque<Batch> pending_;
+  std::size_t unwritten_ = 0;
+  std::uint64_t pending_lines_ = 0;
   std::uint64_t first_pending_ = 1;
+  std::vector<std::string> freed_;  // batches done with in this round, to become spares
   std::vector<std::uint64_t> refused_;  // refused lines still in pending_, ascending
   std::uint64_t journaled_ = 0;         // events in the server's journal at the last answer
   std::uint64_t next_sync_id_ = 1;
