@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "morvi/errors.hpp"
+#include "morvi/printable.hpp"
 #include "morvi/reporter/client/results_file_client.hpp"
 #include "morvi/reporter/explorer.hpp"
 #include "morvi/service/clients/socket_client.hpp"
@@ -27,20 +28,23 @@ std::string seconds_text(double seconds) {
   return text + "s";
 }
 
-// "  t1.tc1  Testcase  passed  1.5s", with "-" for what the record lacks.
+// "  t1.tc1  Testcase  passed  1.5s", with "-" for what the record lacks. What the record
+// holds is printed escaped: a line break or a terminal's control sequence in an id must not
+// break the line or reach the terminal.
 void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
   const auto text = [&](std::string_view name) {
     const Value value = node.field(name);
-    return value.is_none() ? std::string("-") : value.to_text();
+    return value.is_none() ? std::string("-") : printable_text(value.to_text());
   };
   const Value fullid = node.field("fullid");
   const Value result = node.field("result");
   const Value runtime = node.field("runtime");
-  out << std::string(2 * depth, ' ') << (fullid.is_none() ? text("id") : fullid.to_text())
-      << "  " << text("type") << "  "
+  out << std::string(2 * depth, ' ')
+      << (fullid.is_none() ? text("id") : printable_text(fullid.to_text())) << "  "
+      << text("type") << "  "
       << (result.is_result() ? result.to_text()
           : result.is_map() && result.as_map().contains("value")
-              ? result.as_map().at("value").to_text()
+              ? printable_text(result.as_map().at("value").to_text())
               : std::string("-"))
       << "  " << (runtime.is_number() ? seconds_text(runtime.as_number()) : std::string("-"));
 }

@@ -12,6 +12,28 @@ def whole(text):
     return n if -2**63 <= n < 2**63 else float(text)
 
 
+# Characters shown escaped although they are valid: invisible format and separator characters.
+INVISIBLE = set(range(0x80, 0xA1)) | {0xAD, 0xFEFF} | set(range(0x200B, 0x2010)) \
+    | set(range(0x2028, 0x202F)) | set(range(0x2060, 0x2065))
+NAMED = {"\n": "\\n", "\r": "\\r", "\t": "\\t"}
+
+
+def printable(text):
+    """The text as one terminal-safe line: control and invisible characters as escapes."""
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch in NAMED:
+            out.append(NAMED[ch])
+        elif code < 0x20 or code == 0x7F or (code in INVISIBLE and code <= 0xFF):
+            out.append("\\x%02x" % code)
+        elif code in INVISIBLE:
+            out.append("\\u%04x" % code)
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
 def seconds(x):
     text = "%.6f" % x
     while len(text) > 1 and text[-1] == "0" and text[-2] != ".":
@@ -22,10 +44,10 @@ def seconds(x):
 def line(node, depth):
     record = node if isinstance(node, dict) else {}
     fullid, ident = record.get("fullid"), record.get("id")
-    name = str(fullid) if fullid is not None else "-" if ident is None else str(ident)
-    kind = "-" if record.get("type") is None else str(record["type"])
+    name = printable(str(fullid)) if fullid is not None else "-" if ident is None else printable(str(ident))
+    kind = "-" if record.get("type") is None else printable(str(record["type"]))
     result = record.get("result")
-    shown = str(result["value"]) if isinstance(result, dict) and "value" in result else "-"
+    shown = printable(str(result["value"])) if isinstance(result, dict) and "value" in result else "-"
     runtime = record.get("runtime")
     number = isinstance(runtime, (int, float)) and not isinstance(runtime, bool)
     return "%s%s  %s  %s  %s" % ("  " * depth, name, kind, shown, seconds(runtime) if number else "-")

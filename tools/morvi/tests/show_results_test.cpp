@@ -55,9 +55,10 @@ void expect_same_lines(const fs::path& file, const fs::path& scratch,
   }
 }
 
-// Results documents with odd values at every place the lines are made of, members in any
-// order, names given twice, children that are not objects, siblings sharing ids, and filler
-// the reader has to pass over (a "tasks" list inside "extra" is not a child list).
+// Results documents with odd values at every place the lines are made of (control and
+// invisible characters too, which must come out escaped), members in any order, names given
+// twice, children that are not objects, siblings sharing ids, and filler the reader has to
+// pass over (a "tasks" list inside "extra" is not a child list).
 class OddDocuments {
  public:
   explicit OddDocuments(unsigned seed) : rng_(seed) {}
@@ -92,7 +93,9 @@ class OddDocuments {
                 "\"it's\"", "\"\\ud83d\\ude00\"", "\"\xC3\xA9t\xC3\xA9\"", "\"\"", "7", "-0",
                 "1.5", "1e300", "-0.0", "NaN", "Infinity", "true", "null",
                 "[1, \"a\", null, 2.5]", "{\"n\": 1}", "{\"id\": \"step\", \"index\": 0}",
-                "18446744073709551615", "-9223372036854775809", "12345678901234567890123"});
+                "18446744073709551615", "-9223372036854775809", "12345678901234567890123",
+                "\"red\\u001b[31m\\u0007\"", "\"two\\nlines\\r\"", "\"nul\\u0000\\u007f\"",
+                "\"zero\\u200bwidth\\u00a0\\ufeff\"", "[\"\\n\"]"});
   }
 
   std::string node(int depth) {
@@ -101,13 +104,15 @@ class OddDocuments {
     if (pick(4) == 0) members.push_back("\"fullid\": " + any({"\"a.b\"", "null", "5", "\"x\\\"y\""}));
     if (pick(8) != 0) {
       members.push_back("\"type\": " +
-                        any({"\"Task\"", "\"Step\"", "\"Testcase\"", "3", "null", "\"\xCE\xA9\""}));
+                        any({"\"Task\"", "\"Step\"", "\"Testcase\"", "3", "null", "\"\xCE\xA9\"",
+                             "\"Step\\n  forged  Task  passed  1s\"", "\"\\u001b]0;title\\u0007\""}));
     }
     if (pick(5) != 0) {
       members.push_back("\"result\": " + any({"{\"value\": \"passed\"}", "{\"value\": \"failed\"}",
                                               "{\"value\": \"failed\", \"value\": \"errored\"}",
                                               "\"passed\"", "{\"other\": 1}", "{\"value\": null}",
-                                              "{\"value\": 2.5}", "null"}));
+                                              "{\"value\": 2.5}", "null",
+                                              "{\"value\": \"pass\\u0008\\u0008ed\\n\"}"}));
     }
     if (pick(5) != 0) {
       members.push_back("\"runtime\": " + any({"1.5", "0", "12", "1e-7", "123.4567894", "NaN",
