@@ -1,6 +1,8 @@
 // The node-by-node reader against nlohmann's own parser: the nodes a reader is shown, and the
 // fields known at each point, equal a walk over the document json::parse makes of the text.
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 
 #include "morvi/errors.hpp"
 #include "morvi/json_stream/results_reader.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 
 namespace {
 
@@ -22,7 +25,7 @@ struct FileCloser {
 // Logs what it is shown: "open D", "fields D {...}", "close D {...}".
 class Recorder final : public morvi::json_stream::ResultsReader {
  public:
-  Recorder() : ResultsReader("doc.json") {}
+  explicit Recorder(std::string origin = "doc.json") : ResultsReader(std::move(origin)) {}
   std::vector<std::string> log;
 
   void read_text(std::string text) {
@@ -103,6 +106,13 @@ TEST(ResultsReader, RefusesWhatIsNoResultsDocumentNamingTheOrigin) {
       {R"({"version": "3.4", "report": {"id": "job", "tasks": [[]]}})",
        "node 'job' (node 1 of the document): a child list holds a list where a node was expected"},
       {R"({"version": "3.4", "deep": )" + deep + "}", "nest deeper than the limit of 1000"},
+      // The parser stops at a NUL byte as at the end of the input: neither a document cut at
+      // one nor one followed by one and more text reads as a document cut short or whole.
+      {std::string(4, '\0'), "doc.json: not a JSON document at byte 1: a NUL byte outside a string"},
+      {std::string("{\"version\": \"3.4\",\0 \"report\": {}}", 33),
+       "not a JSON document at byte 19: a NUL byte outside a string"},
+      {std::string("{\"version\": \"3.4\", \"report\": {}}\n\0{}", 36),
+       "not a JSON document at byte 34: a NUL byte outside a string"},
   };
   for (const Case& c : cases) {
     Recorder reader;
@@ -114,6 +124,23 @@ TEST(ResultsReader, RefusesWhatIsNoResultsDocumentNamingTheOrigin) {
       EXPECT_EQ(message.rfind("doc.json: ", 0), 0u) << message;
       EXPECT_NE(message.find(c.expected), std::string::npos) << message;
     }
+  }
+}
+
+// A folder opens as a file and fails at its first read: that is an error of reading, not a
+// document that ends before it begins.
+TEST(ResultsReader, ReportsAFileThatCannotBeReadAsSuch) {
+  const morvi::testing::ScratchDir dir;
+  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(dir.path().c_str(), "rb"));
+  ASSERT_TRUE(in);
+  Recorder reader(dir.path().string());
+  try {
+    reader.read(in.get());
+    ADD_FAILURE() << "read a folder";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), EISDIR);
+    EXPECT_EQ(std::string(e.what()).rfind("cannot read " + dir.path().string() + ": ", 0), 0u)
+        << e.what();
   }
 }
 

@@ -30,7 +30,8 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
   static constexpr std::size_t MAX_NESTING = 1000;
 
   // Reads the whole document, then checks that it held one report of format "3.4". Every
-  // refusal is a ParseError naming the origin.
+  // refusal is a ParseError naming the origin; a file that cannot be read is a
+  // std::system_error naming it.
   void read(std::FILE* in);
 
   bool start_object(std::size_t) final;
@@ -83,8 +84,10 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
   bool begin_value(json container);
   void open_node();
   void announce_fields();
+  void refuse_unread_input(std::FILE* in, const std::string& where) const;
 
   std::string origin_;
+  std::FILE* in_ = nullptr;  // while read() runs
   std::vector<Node> nodes_;
   FieldBuilder field_;
   json scratch_;  // root-level values other than the report and the version
