@@ -1,12 +1,8 @@
 #include "morvi/service/merge/merge.hpp"
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -15,11 +11,11 @@
 #include "morvi/errors.hpp"
 #include "morvi/reporter/schema/fast_check.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
+#include "morvi/utils/atomic_file.hpp"
 
 namespace morvi::service::merge {
 namespace {
 
-namespace fs = std::filesystem;
 namespace schema = reporter::schema;
 using reporter::trialkit::NodeKind;
 using reporter::trialkit::node_of;
@@ -270,29 +266,6 @@ class Merger {
   std::int64_t total_tasks_ = 0;
 };
 
-// Writes `text` to `path` whole or not at all: a temporary file beside it, then a rename.
-void write_whole(const fs::path& path, const std::string& text) {
-  const fs::path temporary = path.string() + ".part-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw std::system_error(std::make_error_code(std::errc::io_error),
-                              "cannot write '" + temporary.string() + "'");
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw std::system_error(error, "cannot replace '" + path.string() + "'");
-  }
-}
-
 }  // namespace
 
 std::shared_ptr<TrialKit> merge_results(const std::vector<std::string>& inputs,
@@ -304,8 +277,7 @@ std::shared_ptr<TrialKit> merge_results(const std::vector<std::string>& inputs,
 
 void merge_files(const std::vector<std::string>& inputs, const std::string& output,
                  const MergeOptions& options) {
-  const std::string text = merge_results(inputs, options)->dump_json();
-  write_whole(output, text);
+  utils::write_file_atomically(output, merge_results(inputs, options)->dump_json());
 }
 
 }  // namespace morvi::service::merge

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -133,6 +135,24 @@ INSTANTIATE_TEST_SUITE_P(
                  "format version '3.3' differs from "},
         BadInput{"SameTaskTwice", "", "task 'task0' (/report/tasks/0) is also in "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The merged file is put in place as every other document is: an output that is a link
+// replaces the file the link points to and keeps its permissions, and the link stays.
+TEST_F(Merge, ReplacesTheFileALinkPointsToKeepingItsMode) {
+  namespace fs = std::filesystem;
+  const std::string a = file("a.json", {{task(0)}, false, 0, kHour, 1});
+  const auto target = scratch.path() / "kept.json";
+  const auto link = scratch.path() / "latest.json";
+  write(target, "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(target.filename(), link);
+  merge_files({a}, link.string());
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(read(target), merge_results({a})->dump_json());
+  struct stat info {};
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
 
 TEST_F(Merge, AFileThatCannotBeReadIsAnOperatingSystemError) {
   const std::string a = file("a.json", {{task(0)}, false, 0, kHour, 1});
