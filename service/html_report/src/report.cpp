@@ -28,7 +28,11 @@ ReportCounts write_html_report(const std::string& input, const std::string& outp
   in.reset();
 
   morvi::utils::AtomicFile out(output);
-  write_page(out.stream(), data, std::filesystem::path(input).filename().string());
+  try {
+    write_page(out.stream(), data, std::filesystem::path(input).filename().string());
+  } catch (const std::system_error& e) {
+    throw std::system_error(e.code(), "cannot write " + output);
+  }
   ReportCounts counts;
   counts.nodes = data.nodes.size();
   counts.failures = data.failures.size();

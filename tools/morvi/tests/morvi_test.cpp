@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -295,6 +296,57 @@ TEST_F(MorviTool, ReportHtmlStatuses) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("bad.json: not a JSON document at byte"), std::string::npos) << bad.err;
   EXPECT_FALSE(fs::exists(page + "2"));
+}
+
+// A disk that takes nothing (here a file size limit of 0, whose signal the shell ignores) fails
+// every writer with exit 3, naming the file it was writing and leaving nothing behind. Its
+// error line goes through a pipe, which the limit does not touch.
+TEST_F(MorviTool, WritersNameTheFileTheDiskRefuses) {
+  const std::string path = write("results.json", job_document());
+  fs::create_directory(dir_ / "out");
+  const std::string out = (dir_ / "out").string();
+  const std::vector<std::vector<std::string>> commands = {
+      {"report", "html", path, "-o", out + "/report.html"},
+      {"export", "junit", path, "-o", out + "/junit.xml"},
+      {"export", "junit", path, "-o", out + "/junit.xml", "--split", "1"},
+      {"merge", path, "-o", out + "/merged.json"},
+  };
+  for (const auto& words : commands) {
+    std::string command = "trap '' XFSZ; ulimit -f 0; " + shell_quoted(MORVI_EXE);
+    for (const std::string& word : words) command += " " + shell_quoted(word);
+    command += " 2>&1 >/dev/null | cat; exit ${PIPESTATUS[0]}";
+    std::FILE* pipe = ::popen(("bash -c " + shell_quoted(command)).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string err;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) err.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3) << words[0] << " " << words[1];
+    EXPECT_EQ(err.rfind("morvi: error: cannot write " + out + "/", 0), 0u) << err;
+    EXPECT_NE(err.find(": File too large\n"), std::string::npos) << err;
+    EXPECT_TRUE(fs::is_empty(out)) << err;
+  }
+}
+
+// The readers of the export and the page tell a folder, which cannot be read (exit 3), and a
+// NUL byte, which no JSON holds outside a string (exit 1), from a document cut short.
+TEST_F(MorviTool, ExportAndPageNameAFolderAndANulByte) {
+  const std::string nul = write("nul.json", job_document() + std::string("\n\0{}", 4));
+  const std::string folder = (dir_ / "folder").string();
+  fs::create_directory(folder);
+  const std::string nul_at = std::to_string(job_document().size() + 2);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"report", "html"}, std::vector<std::string>{"export", "junit"}}) {
+    const std::string written = (dir_ / "written").string();
+    const Outcome unreadable = morvi({command[0], command[1], folder, "-o", written});
+    EXPECT_EQ(unreadable.status, 3);
+    EXPECT_EQ(unreadable.err, "morvi: error: cannot read " + folder + ": Is a directory\n");
+    const Outcome zero = morvi({command[0], command[1], nul, "-o", written});
+    EXPECT_EQ(zero.status, 1);
+    EXPECT_EQ(zero.err, "morvi: error: " + nul + ": not a JSON document at byte " + nul_at +
+                            ": a NUL byte outside a string is not JSON\n");
+    EXPECT_FALSE(fs::exists(written));
+  }
 }
 
 // morvi export junit --split: the files written are named; a count that is not a positive
