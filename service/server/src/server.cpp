@@ -303,9 +303,15 @@ Server::State::State(ServerOptions opts)
     : options(std::move(opts)), log(&std::cerr) {
   socket_file = std::make_unique<SocketFile>(options.socket_path, acceptor);
   struct stat info {};
-  if (::stat(options.journal_path.c_str(), &info) == 0 && info.st_size > 0)
-    throw ServerError("the journal '" + options.journal_path +
-                      "' already holds events; give a new file (morvi replay rebuilds its job)");
+  if (::stat(options.journal_path.c_str(), &info) == 0) {
+    // A FIFO would hold the open below until some reader came; a folder cannot be written.
+    // A character device (/dev/null) is taken.
+    if (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode))
+      throw ServerError("the journal '" + options.journal_path + "' is not a file; give a new file");
+    if (info.st_size > 0)
+      throw ServerError("the journal '" + options.journal_path +
+                        "' already holds events; give a new file (morvi replay rebuilds its job)");
+  }
   journal = std::make_unique<journal::JournalWriter>(options.journal_path, options.fsync);
 }
 

@@ -182,6 +182,22 @@ TEST(ServeProcess, RefusesWhatItMustNotTouch) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(sockets / "s")));
   }
   {
+    // A journal that is a folder or a FIFO is refused as one: opening a FIFO to write would
+    // wait for a reader that never comes, before the server listens.
+    const fs::path folder = scratch / "folder.journal";
+    fs::create_directory(folder);
+    const fs::path fifo = scratch / "fifo.journal";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& journal : {folder, fifo}) {
+      Child server(serve(sockets / "s", journal));
+      EXPECT_EQ(server.exit_status(), 1) << journal;
+      EXPECT_NE(server.errors().find("the journal '" + journal.string() + "' is not a file"),
+                std::string::npos)
+          << server.errors();
+      EXPECT_FALSE(fs::exists(fs::symlink_status(sockets / "s")));
+    }
+  }
+  {
     Child server({"serve", "--journal", (scratch / "j2").string()});
     EXPECT_EQ(server.exit_status(), 2);
     EXPECT_NE(server.errors().find("--socket"), std::string::npos);
