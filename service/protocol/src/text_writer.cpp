@@ -1,8 +1,10 @@
 #include "text_writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -18,6 +20,119 @@ namespace {
 // Room made ahead of the cursor at least: most lines fit in one step.
 constexpr std::size_t kStep = 256;
 
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHighs = 0x8080808080808080;
+
+// True when each of the eight bytes of `w` is a plain one (kPlainByte). A byte of 0x80 or more
+// shows by its own high bit; with none of those, the lowest byte below 0x20, quote or
+// backslash borrows in the subtraction that looks for it, which sets its high bit.
+bool plain_word(std::uint64_t w) {
+  const std::uint64_t flags = w | (w - kOnes * 0x20) | ((w ^ (kOnes * '"')) - kOnes) |
+                              ((w ^ (kOnes * '\\')) - kOnes);
+  return (flags & kHighs) == 0;
+}
+
+// "00" to "99".
+constexpr std::array<char, 200> kPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int n = 0; n < 100; ++n) {
+    pairs[static_cast<std::size_t>(2 * n)] = static_cast<char>('0' + n / 10);
+    pairs[static_cast<std::size_t>(2 * n + 1)] = static_cast<char>('0' + n % 10);
+  }
+  return pairs;
+}();
+
+void put_pair(char* at, std::uint64_t n) { std::memcpy(at, &kPairs[2 * n], 2); }
+
+// The digits of `n`, below 10,000, without leading zeros; returns their end.
+char* put_small(char* at, std::uint64_t n) {
+  if (n < 10) {
+    *at = static_cast<char>('0' + n);
+    return at + 1;
+  }
+  if (n < 100) {
+    put_pair(at, n);
+    return at + 2;
+  }
+  if (n < 1000) {
+    *at = static_cast<char>('0' + n / 100);
+    put_pair(at + 1, n % 100);
+    return at + 3;
+  }
+  put_pair(at, n / 100);
+  put_pair(at + 2, n % 100);
+  return at + 4;
+}
+
+// The decimal digits of `n` at `at`, which has room for 20; returns their end. The numbers on
+// a line are short ones (handles, a date-time's fields), written four digits at a time.
+char* put_digits(char* at, std::uint64_t n) {
+  if (n < 10000) return put_small(at, n);
+  if (n < 100000000) {
+    at = put_small(at, n / 10000);
+    put_pair(at, n % 10000 / 100);
+    put_pair(at + 2, n % 100);
+    return at + 4;
+  }
+  return std::to_chars(at, at + 20, n).ptr;
+}
+
+char* put_integer(char* at, std::int64_t n) {
+  if (n >= 0) return put_digits(at, static_cast<std::uint64_t>(n));
+  *at = '-';
+  return put_digits(at + 1, std::uint64_t{0} - static_cast<std::uint64_t>(n));
+}
+
+std::uint64_t load8(const unsigned char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+std::uint32_t load4(const unsigned char* p) {
+  std::uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+
+// Copies the `n` bytes at `p` to `at` when each is plain, a word at a time (the last word
+// overlapping the one before it); false when one is not, with what was copied left to be
+// written over.
+bool copy_plain(char* at, const unsigned char* p, std::size_t n) {
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      const std::uint64_t w = load8(p + i);
+      if (!plain_word(w)) return false;
+      std::memcpy(at + i, &w, 8);
+    }
+    if (i == n) return true;
+    const std::uint64_t w = load8(p + n - 8);
+    if (!plain_word(w)) return false;
+    std::memcpy(at + n - 8, &w, 8);
+    return true;
+  }
+  if (n >= 4) {
+    const std::uint32_t low = load4(p);
+    const std::uint32_t high = load4(p + n - 4);
+    if (!plain_word(low | std::uint64_t{high} << 32)) return false;
+    std::memcpy(at, &low, 4);
+    std::memcpy(at + n - 4, &high, 4);
+    return true;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!kPlainByte[p[i]]) return false;
+    at[i] = static_cast<char>(p[i]);
+  }
+  return true;
+}
+
+template <std::size_t N>
+char* put_raw(char* at, const char (&s)[N]) {
+  std::memcpy(at, s, N - 1);
+  return at + N - 1;
+}
+
 void check_depth(int depth) {
   if (depth > kMaxDepth)
     throw SerializationError("a value nested deeper than " + std::to_string(kMaxDepth) +
@@ -26,45 +141,67 @@ void check_depth(int depth) {
 
 }  // namespace
 
-TextWriter::TextWriter(std::string& out) : out_(out) {
-  const std::size_t used = out_.size();
-  out_.resize(used + kStep);
-  at_ = out_.data() + used;
+TextWriter::TextWriter(std::string& out) : out_(out), start_(out.size()) {
+  out_.resize(start_ + kStep);
+  at_ = out_.data() + start_;
   end_ = out_.data() + out_.size();
 }
 
 TextWriter::~TextWriter() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
 
+// The room doubles with what this writer wrote, not with the whole string: the string may hold
+// many lines before this one.
 void TextWriter::grow(std::size_t n) {
   const auto used = static_cast<std::size_t>(at_ - out_.data());
-  out_.resize(used + std::max(n, std::max(kStep, used)));
+  out_.resize(used + std::max({n, kStep, used - start_}));
   at_ = out_.data() + used;
   end_ = out_.data() + out_.size();
 }
 
 void TextWriter::text(std::string_view s) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(s.data());
+  // The room is kept at what the rest takes as it is, and the closing quote.
+  need(s.size() + 2);
+  *at_++ = '"';
+  // Most texts are plain throughout.
+  if (copy_plain(at_, begin, s.size())) {
+    at_ += s.size();
+    *at_++ = '"';
+    return;
+  }
+  escaped(s);
+}
+
+void TextWriter::escaped(std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
-  put('"');
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    // Runs of plain characters go out whole.
-    std::size_t j = i;
-    while (j < s.size() && kPlainByte[p[j]]) ++j;
-    raw(s.substr(i, j - i));
-    i = j;
-    if (i == s.size()) break;
-    const unsigned char c = p[i];
+  const auto* const begin = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* const end = begin + s.size();
+  const auto* p = begin;
+  for (;;) {
+    // Plain characters go out eight at a time, then one at a time up to the first that is not.
+    while (end - p >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (!plain_word(w)) break;
+      std::memcpy(at_, &w, 8);
+      at_ += 8;
+      p += 8;
+    }
+    while (p < end && kPlainByte[*p]) *at_++ = static_cast<char>(*p++);
+    if (p == end) break;
+    const unsigned char c = *p;
     if (c >= 0x80) {
-      const std::size_t n = utf8_length(p + i, s.size() - i);
+      const std::size_t n = utf8_length(p, static_cast<std::size_t>(end - p));
       if (n == 0)
-        throw SerializationError("a text with invalid UTF-8 at byte " + std::to_string(i) +
-                                 " cannot be encoded");
-      raw(s.substr(i, n));
-      i += n;
+        throw SerializationError("a text with invalid UTF-8 at byte " +
+                                 std::to_string(p - begin) + " cannot be encoded");
+      std::memcpy(at_, p, n);
+      at_ += n;
+      p += n;
       continue;
     }
-    need(6);
+    // An escape takes up to six bytes for one.
+    need(static_cast<std::size_t>(end - p) + 6);
     *at_++ = '\\';
     switch (c) {
       case '"': *at_++ = '"'; break;
@@ -81,33 +218,19 @@ void TextWriter::text(std::string_view s) {
         *at_++ = kHex[c >> 4];
         *at_++ = kHex[c & 0xF];
     }
-    ++i;
+    ++p;
   }
-  put('"');
+  *at_++ = '"';
 }
 
 void TextWriter::integer(std::int64_t n) {
-  if (n < 0) {
-    need(20);
-    at_ = std::to_chars(at_, end_, n).ptr;
-    return;
-  }
-  whole(static_cast<std::uint64_t>(n));
+  need(21);
+  at_ = put_integer(at_, n);
 }
 
 void TextWriter::whole(std::uint64_t n) {
   need(20);
-  // Most numbers on a line are the fields of a date-time and handles: short ones.
-  if (n < 10) {
-    *at_++ = static_cast<char>('0' + n);
-    return;
-  }
-  if (n < 100) {
-    *at_++ = static_cast<char>('0' + n / 10);
-    *at_++ = static_cast<char>('0' + n % 10);
-    return;
-  }
-  at_ = std::to_chars(at_, end_, n).ptr;
+  at_ = put_digits(at_, n);
 }
 
 // The shortest text that reads back as the same double, in the JSON library's own form
@@ -138,19 +261,26 @@ void TextWriter::member(std::string_view key) {
 
 void TextWriter::map(const Map& map, int depth) {
   check_depth(depth);
-  if (!map.contains("$")) {
-    put('{');
-    bool first = true;
-    for (const auto& [key, item] : map) {
-      if (!first) put(',');
-      first = false;
-      text(key);
-      put(':');
-      value(item, depth + 1);
+  // As a JSON object, unless a key turns out to be "$": then again from the start, tagged.
+  const auto start = static_cast<std::size_t>(at_ - out_.data());
+  put('{');
+  bool first = true;
+  for (const auto& [key, item] : map) {
+    if (key.size() == 1 && key[0] == '$') {
+      at_ = out_.data() + start;
+      tagged_map(map, depth);
+      return;
     }
-    put('}');
-    return;
+    if (!first) put(',');
+    first = false;
+    text(key);
+    put(':');
+    value(item, depth + 1);
   }
+  put('}');
+}
+
+void TextWriter::tagged_map(const Map& map, int depth) {
   tag("map");
   member("v");
   put('[');
@@ -179,6 +309,53 @@ void TextWriter::list(const List& list, int depth) {
   put(']');
 }
 
+// `year,month,day,` of the last day a date-time was written for on this thread: the clock
+// readings of a runner mostly fall on one day, and the calendar is what costs.
+struct LastDate {
+  std::int64_t day = std::numeric_limits<std::int64_t>::min();
+  std::array<char, 40> text{};
+  std::size_t size = 0;
+};
+
+void TextWriter::datetime(const DateTime& d) {
+  constexpr std::int64_t kUsPerSecond = 1'000'000;
+  constexpr std::int64_t kUsPerDay = 86'400 * kUsPerSecond;
+  static thread_local LastDate last;
+  // Ticks count microseconds from the first day of the value's own wall clock.
+  const std::int64_t ticks = d.ticks();
+  std::int64_t day = ticks / kUsPerDay;
+  if (ticks % kUsPerDay < 0) --day;
+  if (day != last.day) {
+    char* at = last.text.data();
+    for (const int part : {d.year(), d.month(), d.day()}) {
+      at = put_integer(at, part);
+      *at++ = ',';
+    }
+    last.day = day;
+    last.size = static_cast<std::size_t>(at - last.text.data());
+  }
+  const std::int64_t time = ticks - day * kUsPerDay;
+  const std::int64_t seconds = time / kUsPerSecond;
+  // The tag (21 bytes), the date (36 at most), three fields of two digits with their commas,
+  // the microseconds (20 at most), the offset (22) and the ends.
+  need(128);
+  char* at = put_raw(at_, R"({"$":"datetime","v":[)");
+  std::memcpy(at, last.text.data(), last.size);
+  at += last.size;
+  for (const std::int64_t part : {seconds / 3600, seconds / 60 % 60, seconds % 60}) {
+    at = put_small(at, static_cast<std::uint64_t>(part));
+    *at++ = ',';
+  }
+  at = put_digits(at, static_cast<std::uint64_t>(time % kUsPerSecond));
+  *at++ = ']';
+  if (d.aware()) {
+    at = put_raw(at, R"(,"offset":)");
+    at = put_integer(at, *d.utc_offset_minutes());
+  }
+  *at++ = '}';
+  at_ = at;
+}
+
 void TextWriter::value(const Value& value, int depth) {
   switch (value.kind()) {
     case Kind::None: raw("null"); return;
@@ -203,26 +380,7 @@ void TextWriter::value(const Value& value, int depth) {
       map(value.as_map(), depth + 1);
       put('}');
       return;
-    case Kind::DateTime: {
-      const DateTime& d = value.as_datetime();
-      tag("datetime");
-      member("v");
-      const int parts[] = {d.year(),   d.month(),  d.day(),        d.hour(),
-                           d.minute(), d.second(), d.microsecond()};
-      char separator = '[';
-      for (const int part : parts) {
-        put(separator);
-        separator = ',';
-        integer(part);
-      }
-      put(']');
-      if (d.aware()) {
-        member("offset");
-        integer(*d.utc_offset_minutes());
-      }
-      put('}');
-      return;
-    }
+    case Kind::DateTime: datetime(value.as_datetime()); return;
     case Kind::Result: {
       const results::TestResult& r = value.as_result();
       tag("result");

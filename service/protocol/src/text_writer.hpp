@@ -53,12 +53,18 @@ class TextWriter {
     if (static_cast<std::size_t>(end_ - at_) < n) grow(n);
   }
   void grow(std::size_t n);
+  // The rest of text(): the text and its closing quote, with the room for them as it is made,
+  // escaped where it must be.
+  void escaped(std::string_view s);
   void real(double x);
+  void datetime(const DateTime& d);
+  void tagged_map(const Map& map, int depth);
   void tag(std::string_view name);
   void member(std::string_view key);
   void list(const List& list, int depth);
 
   std::string& out_;
+  std::size_t start_;  // where this writer's text begins in out_
   char* at_;
   char* end_;
 };

@@ -214,6 +214,16 @@ TEST(EventCodec, DraftsWriteTheLinesOfTheirEvents) {
   std::string text = "kept";
   EXPECT_THROW(append_event(text, draft), SerializationError);
   EXPECT_EQ(text, "kept");
+
+  // A line longer than the room a writer makes at first, after many lines: the line is whole
+  // and what was there stays.
+  const std::string before(300000, 'l');
+  const Value detail(std::string(70000, 'd'));
+  EventDraft long_one{EventKind::add_detail, 3};
+  long_one.add("detail", detail);
+  text = before;
+  append_event(text, long_one);
+  EXPECT_EQ(text, before + encode_event(long_one.event()));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,15 @@ TEST(ValueCodec, MapsKeepTheirOrderOnTheWireAndBack) {
   EXPECT_EQ(keys(map.at("inside").as_list().at(0).as_map()), order);
   EXPECT_EQ(keys(map.at("result").as_result().data()), order);
   EXPECT_EQ(keys(map.at("attrs").as_map()), order);
+
+  // A "$" found after other keys, however long what came before it, starts the map again in its
+  // tagged form.
+  const std::string long_text(5000, 'x');
+  const Map late{{"a", Value(long_text)}, {"b", Value(Map{{"c", Value(1)}, {"$", Value(2)}})},
+                 {"$", Value()}};
+  EXPECT_EQ(encode_value(Value(late)).dump(),
+            R"({"$":"map","v":[["a",")" + long_text +
+                R"("],["b",{"$":"map","v":[["c",1],["$",2]]}],["$",null]]})");
 }
 
 TEST(ValueCodec, FloatsKeepTheirBitsAndKind) {
@@ -189,6 +199,68 @@ TEST(ValueCodec, TextsEscapeWhatJsonRequiresAndRefuseInvalidUtf8) {
     EXPECT_THROW(written(Value(Map{{"k", Value(bad)}})), SerializationError);
     EXPECT_THROW(written(Value(Map{{bad, Value(1)}})), SerializationError);
   }
+}
+
+// Texts are copied a word at a time while they need no escape: one character to escape or
+// check, at every place of texts of every length around the word's, is written as the JSON
+// library writes it, and a byte of invalid UTF-8 is named by its place.
+TEST(ValueCodec, TextsOfEveryLengthWithOneCharacterToEscapeAtEachPlace) {
+  const std::string odd[] = {"\"", "\\", "\n", "\x01", "\x1f", "\x7f", " ", "~",
+                             "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"};
+  for (std::size_t length = 0; length <= 26; ++length) {
+    const std::string plain(length, 'k');
+    ASSERT_EQ(written(Value(plain)), json(plain).dump());
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const std::string& c : odd) {
+        std::string text = plain;
+        text.insert(at, c);
+        ASSERT_EQ(written(Value(text)), json(text).dump()) << length << " " << at;
+      }
+      std::string bad = plain;
+      bad.insert(at, "\xff");
+      try {
+        written(Value(bad));
+        ADD_FAILURE() << "took invalid UTF-8 at " << at;
+      } catch (const SerializationError& e) {
+        EXPECT_NE(std::string(e.what()).find("at byte " + std::to_string(at) + " "),
+                  std::string::npos)
+            << e.what();
+      }
+    }
+  }
+}
+
+// Integers and a date-time's fields are written in groups of digits: each side of every power
+// of ten, both signs.
+TEST(ValueCodec, NumbersAndDateTimesAtTheirDigitEdges) {
+  List numbers{Value(std::numeric_limits<std::int64_t>::min()),
+               Value(std::numeric_limits<std::int64_t>::max())};
+  for (std::int64_t power = 1; power <= std::numeric_limits<std::int64_t>::max() / 10;
+       power *= 10) {
+    for (const std::int64_t n : {power - 1, power, power + 1, 10 * power - 1})
+      for (const std::int64_t sign : {1, -1}) numbers.emplace_back(sign * n);
+  }
+  const Value list(numbers);
+  EXPECT_EQ(written(list), encode_value(list).dump());
+  for (const Value& n : numbers) EXPECT_EQ(written(n), std::to_string(n.as_int()));
+
+  const auto text_of = [](const DateTime& d) {
+    std::string out = R"({"$":"datetime","v":[)";
+    for (const int part : {d.year(), d.month(), d.day(), d.hour(), d.minute(), d.second(),
+                           d.microsecond()})
+      out += std::to_string(part) + ",";
+    out.back() = ']';
+    if (d.aware()) out += R"(,"offset":)" + std::to_string(*d.utc_offset_minutes());
+    return out + "}";
+  };
+  std::vector<DateTime> times{DateTime(1, 1, 1), DateTime(9999, 12, 31, 23, 59, 59, 999999, 1439),
+                              DateTime(2024, 2, 29, 0, 0, 0, 0, -1439)};
+  for (const int us : {9, 10, 99, 100, 999, 1000, 9999, 10000, 99999, 100000, 999999})
+    times.emplace_back(2024, 12, 31, 9, 10, 59, us, us % 2 ? -60 : 0);
+  // Days that change from one to the next, and back, and one naive between aware ones.
+  for (const int day : {1, 2, 1, 31})
+    times.emplace_back(999, 1, day, 23, 59, 59, 0, day == 2 ? std::nullopt : std::optional(5));
+  for (const DateTime& d : times) EXPECT_EQ(written(Value(d)), text_of(d));
 }
 
 }  // namespace
