@@ -91,12 +91,15 @@ void SocketEventSink::enqueue(Write&& write) {
   room_.wait(lock, [&] { return held_ < options_.max_unacknowledged; });
   // Straight into the queue: the sink's thread takes it whole every few milliseconds, so the
   // lock is seldom contended, and the queue keeps its room from batch to batch.
+  const std::size_t before = queue_.size();
   write(queue_);
   queue_.push_back('\n');
   ++queued_lines_;
   ++held_;
-  // A full batch, or the most the runner may hold, goes out at once.
-  if (queue_.size() >= kBatchBytes || held_ >= options_.max_unacknowledged)
+  // A batch that became full, or the most the runner may hold, goes out at once: the sink's
+  // thread is told once, not again for every line queued before it takes them.
+  if ((before < kBatchBytes && queue_.size() >= kBatchBytes) ||
+      held_ == options_.max_unacknowledged)
     work_.notify_one();
 }
 
@@ -114,13 +117,15 @@ void SocketEventSink::run() {
     work_.wait_for(lock, kWake, [&] {
       return stopping_ || queue_.size() >= kBatchBytes || flush_asked_ > flush_done_;
     });
-    // The runner goes on in an emptied batch that has the room it needs already.
+    // The runner goes on in an emptied batch, or in a new one with the room of the one taken.
     Batch batch{std::move(queue_), queued_lines_};
     queued_lines_ = 0;
     queue_.clear();
     if (!spare_.empty()) {
       queue_.swap(spare_.back());
       spare_.pop_back();
+    } else {
+      queue_.reserve(batch.lines.capacity());
     }
     const std::uint64_t flush_target = flush_asked_;
     const bool stop = stopping_;
