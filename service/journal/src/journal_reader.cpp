@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/service/journal/journal.hpp"
+#include "morvi/service/protocol/operation.hpp"
 #include "morvi/service/protocol/protocol.hpp"
 
 namespace morvi::service::journal {
@@ -171,9 +172,9 @@ Replay replay(const std::vector<std::string>& paths) {
     // The job's number of the next line's event; those the journals before held are skipped.
     std::uint64_t number = first;
     for (std::size_t line_number = 2; lines.next(line); ++line_number, ++number) {
-      protocol::Event event;
+      protocol::Operation event;
       try {
-        event = protocol::decode_event(line.text);
+        event = protocol::decode_operation(line.text);
       } catch (const ProtocolError& e) {
         if (!line.last)
           throw ProtocolError(path + ":" + std::to_string(line_number) + ": " + e.what(),

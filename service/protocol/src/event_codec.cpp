@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "morvi/service/protocol/event.hpp"
+#include "morvi/service/protocol/operation.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
 #include "text_reader.hpp"
 #include "text_writer.hpp"
@@ -197,13 +198,8 @@ Event decode_event(std::string_view line) {
   if (line.size() > kMaxFrameSize)
     refuse("", "a frame of " + std::to_string(line.size()) + " bytes is over the limit of " +
                    std::to_string(kMaxFrameSize) + " bytes");
-  if (std::optional<Event> event = read_event_text(line)) {
-    check_args(*event, event_name(event->kind));
-    return std::move(*event);
-  }
-  // The line is not in the encoder's own shape: read through a JSON tree, which takes what
-  // JSON allows and says where and why it refuses the rest.
-  // Nesting is counted before parsing, so a deep frame is refused by its depth.
+  // Read through a JSON tree, which takes what JSON allows and says where and why it refuses
+  // the rest. Nesting is counted before parsing, so a deep frame is refused by its depth.
   int depth = 0;
   bool in_text = false;
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -253,6 +249,34 @@ Event decode_event(std::string_view line) {
   }
   check_args(event, name);
   return event;
+}
+
+Operation operation_of(Event&& event) {
+  check_args(event, event_name(event.kind));
+  Operation out;
+  out.kind = event.kind;
+  out.node = event.node;
+  out.child = event.child;
+  for (auto& [key, value] : event.args) {
+    if (key == "id") out.id = std::move(value);
+    else if (key == "seq_num") out.seq_num = std::move(value);
+    else if (key == "type") out.type = std::move(value);
+    else if (key == "options" || key == "data") out.map = std::move(value.as_map());
+    else if (key == "time") out.time = value.as_datetime();
+    else if (key == "file_sizes") out.file_sizes = std::move(value.as_map());
+    else if (key == "list_extend") out.list_extend = value.as_bool();
+    else out.value = std::move(value);  // detail or result
+  }
+  return out;
+}
+
+Operation decode_operation(std::string_view line) {
+  if (line.size() <= kMaxFrameSize) {
+    Operation out;
+    if (read_operation_text(line, out)) return out;
+  }
+  // Not in the encoder's own shape, or to be refused: the JSON path reads it or says why not.
+  return operation_of(decode_event(line));
 }
 
 }  // namespace morvi::service::protocol

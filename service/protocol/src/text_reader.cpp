@@ -1,7 +1,9 @@
 #include "text_reader.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -28,15 +30,39 @@ std::vector<Members>& members_by_level() {
   return levels;
 }
 
+// The end of the run of plain bytes (kPlainByte) that starts at `i`, found eight bytes at a
+// time while eight are left.
+std::size_t plain_run(const unsigned char* p, std::size_t i, std::size_t size) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  while (i + 8 <= size) {
+    std::uint64_t x;
+    std::memcpy(&x, p + i, 8);
+    // The high bit of each byte below 0x20, each quote, each backslash and each byte past
+    // ASCII. A borrow only runs towards later bytes, so the first bit set is exact.
+    const std::uint64_t quote = x ^ (kOnes * '"');
+    const std::uint64_t backslash = x ^ (kOnes * '\\');
+    const std::uint64_t stop = (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) |
+                                ((backslash - kOnes) & ~backslash) | x) &
+                               kHighs;
+    if (stop != 0) {
+      const int bit = std::endian::native == std::endian::little ? std::countr_zero(stop)
+                                                                 : std::countl_zero(stop);
+      return i + static_cast<std::size_t>(bit >> 3);
+    }
+    i += 8;
+  }
+  while (i < size && kPlainByte[p[i]]) ++i;
+  return i;
+}
+
 class Reader {
  public:
   explicit Reader(std::string_view text) : s_(text), levels_(members_by_level()) {}
 
-  std::optional<Event> event() {
+  void operation(Operation& out) {
     open('{');
-    std::optional<EventKind> kind;
-    std::optional<Handle> node, child;
-    std::optional<Map> args;
+    bool kind = false, node = false, child = false, args = false;
     bool first = true;
     while (!take('}')) {
       if (!first) expect(',');
@@ -44,28 +70,33 @@ class Reader {
       const std::string_view key = plain_key();
       expect(':');
       if (key == "event" && !kind) {
-        std::string name = text();
-        kind = event_kind(name);
-        if (!kind) throw GiveUp{};
+        const std::optional<EventKind> named = event_kind(plain_key());
+        if (!named) throw GiveUp{};
+        out.kind = *named;
+        kind = true;
       } else if (key == "node" && !node) {
-        node = handle();
+        out.node = handle();
+        node = true;
       } else if (key == "child" && !child) {
-        child = handle();
-      } else if (key == "args" && !args) {
-        args = map(0);
+        out.child = handle();
+        child = true;
+      } else if (key == "args" && !args && kind) {
+        // The arguments are read into their places, which the kind names.
+        arguments(out);
+        args = true;
       } else {
         throw GiveUp{};
       }
     }
     skip_space();
-    if (pos_ != s_.size() || !kind || !node || !args || child.has_value() != creates_node(*kind))
+    if (pos_ != s_.size() || !kind || !node || !args || child != creates_node(out.kind))
       throw GiveUp{};
-    return Event{*kind, *node, child.value_or(0), std::move(*args)};
   }
 
  private:
   void skip_space() {
-    while (pos_ < s_.size() &&
+    // The encoder writes no white space: one comparison passes over most tokens.
+    while (pos_ < s_.size() && static_cast<unsigned char>(s_[pos_]) <= ' ' &&
            (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
       ++pos_;
   }
@@ -102,7 +133,7 @@ class Reader {
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     const std::size_t size = s_.size();
     for (;;) {
-      while (pos_ < size && kPlainByte[p[pos_]]) ++pos_;
+      pos_ = plain_run(p, pos_, size);
       if (pos_ == size || p[pos_] < 0x80) return;
       const std::size_t n = utf8_length(p + pos_, size - pos_);
       if (n == 0) throw GiveUp{};
@@ -116,7 +147,19 @@ class Reader {
     const std::size_t start = pos_;
     skip_plain();
     if (pos_ == s_.size() || s_[pos_] != '"') throw GiveUp{};
-    return s_.substr(start, pos_++ - start);
+    return {s_.data() + start, pos_++ - start};
+  }
+
+  // A text value; one with no escapes is made straight from its bytes in the line.
+  Value text_value() {
+    const std::size_t at = pos_;
+    expect('"');
+    const std::size_t start = pos_;
+    skip_plain();
+    if (pos_ < s_.size() && s_[pos_] == '"')
+      return Value(std::string_view(s_.data() + start, pos_++ - start));
+    pos_ = at;
+    return Value(text());
   }
 
   std::string text() {
@@ -181,17 +224,21 @@ class Reader {
   // give up (the JSON path reads the last).
   std::int64_t integer() {
     skip_space();
-    const bool negative = pos_ < s_.size() && s_[pos_] == '-';
-    if (negative) ++pos_;
-    const std::size_t start = pos_;
+    // On locals, which stay in registers through the loop.
+    const char* const text = s_.data();
+    const std::size_t size = s_.size();
+    std::size_t i = pos_;
+    const bool negative = i < size && text[i] == '-';
+    if (negative) ++i;
+    const std::size_t start = i;
     std::int64_t n = 0;
-    while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9')
-      n = n * 10 + (s_[pos_++] - '0');
-    const std::size_t digits = pos_ - start;
-    if (digits == 0 || digits > 18 || (digits > 1 && s_[start] == '0') || (negative && n == 0))
+    while (i < size && static_cast<unsigned char>(text[i] - '0') < 10)
+      n = n * 10 + (text[i++] - '0');
+    const std::size_t digits = i - start;
+    if (digits == 0 || digits > 18 || (digits > 1 && text[start] == '0') || (negative && n == 0))
       throw GiveUp{};
-    if (pos_ < s_.size() && (s_[pos_] == '.' || s_[pos_] == 'e' || s_[pos_] == 'E'))
-      throw GiveUp{};
+    if (i < size && (text[i] == '.' || text[i] == 'e' || text[i] == 'E')) throw GiveUp{};
+    pos_ = i;
     return negative ? -n : n;
   }
 
@@ -217,7 +264,7 @@ class Reader {
     switch (peek()) {
       case '{': return object(depth);
       case '[': return Value(list(depth));
-      case '"': return Value(text());
+      case '"': return text_value();
       case 't': literal("true"); return Value(true);
       case 'f': literal("false"); return Value(false);
       case 'n': literal("null"); return Value();
@@ -331,38 +378,42 @@ class Reader {
       return Value(map_from(first, depth));
     }
     expect(':');
-    const std::string tag = text();
-    Value out = tagged(tag, depth);
+    Value out = tagged(plain_key(), depth);
     expect('}');
     return out;
   }
 
-  Value tagged(const std::string& tag, int depth) {
-    // The commonest tag in event lines first.
-    if (tag == "datetime") {
-      member("v");
-      open('[');
-      int parts[7];
-      for (int i = 0; i < 7; ++i) {
-        if (i > 0) expect(',');
-        const std::int64_t n = integer();
-        if (n < -1000000 || n > 1000000) throw GiveUp{};
-        parts[i] = static_cast<int>(n);
-      }
-      expect(']');
-      std::optional<int> offset;
-      if (optional_member("offset")) {
-        const std::int64_t n = integer();
-        if (n < -1439 || n > 1439) throw GiveUp{};
-        offset = static_cast<int>(n);
-      }
-      try {
-        return Value(DateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5],
-                              parts[6], offset));
-      } catch (const ArgumentError&) {
-        throw GiveUp{};
-      }
+  // `,"v":[y,m,d,H,M,S,us][,"offset":N]`, after the tag.
+  DateTime datetime() {
+    member("v");
+    open('[');
+    int parts[7];
+    for (int i = 0; i < 7; ++i) {
+      if (i > 0) expect(',');
+      const std::int64_t n = integer();
+      if (n < -1000000 || n > 1000000) throw GiveUp{};
+      parts[i] = static_cast<int>(n);
     }
+    expect(']');
+    std::optional<int> offset;
+    if (optional_member("offset")) {
+      const std::int64_t n = integer();
+      if (n < -1439 || n > 1439) throw GiveUp{};
+      offset = static_cast<int>(n);
+    }
+    try {
+      return DateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6],
+                      offset);
+    } catch (const ArgumentError&) {
+      throw GiveUp{};
+    }
+  }
+
+  // A tagged value's members after its tag, which has no escapes (a tag with escapes is read
+  // by the JSON path).
+  Value tagged(std::string_view tag, int depth) {
+    // The commonest tag in event lines first.
+    if (tag == "datetime") return Value(datetime());
     if (tag == "float") {
       member("v");
       const std::string v = text();
@@ -441,6 +492,133 @@ class Reader {
     throw GiveUp{};
   }
 
+  // The arguments of each kind, one bit each.
+  static constexpr unsigned kId = 1u << 0;
+  static constexpr unsigned kSeqNum = 1u << 1;
+  static constexpr unsigned kType = 1u << 2;
+  static constexpr unsigned kOptions = 1u << 3;
+  static constexpr unsigned kTime = 1u << 4;
+  static constexpr unsigned kFileSizes = 1u << 5;
+  static constexpr unsigned kData = 1u << 6;
+  static constexpr unsigned kListExtend = 1u << 7;
+  static constexpr unsigned kDetail = 1u << 8;
+  static constexpr unsigned kResult = 1u << 9;
+  struct Takes {
+    unsigned allowed;
+    unsigned required;
+  };
+
+  static Takes takes(EventKind kind) {
+    switch (kind) {
+      case EventKind::create_trialkit:
+      case EventKind::add_task:
+      case EventKind::add_plugin:
+      case EventKind::add_section: return {kId | kSeqNum | kType, kId | kSeqNum};
+      case EventKind::start:
+      case EventKind::stop: return {kOptions | kTime | kFileSizes, kOptions};
+      case EventKind::update: return {kData, kData};
+      case EventKind::update_extra: return {kData | kListExtend, kData | kListExtend};
+      case EventKind::add_detail: return {kDetail, kDetail};
+      case EventKind::set_result: return {kResult, kResult};
+      case EventKind::roll_up: break;
+    }
+    return {0, 0};
+  }
+
+  static unsigned arg_of(std::string_view key) {
+    switch (key.size()) {
+      case 2: return key == "id" ? kId : 0;
+      case 4: return key == "type" ? kType : key == "time" ? kTime : key == "data" ? kData : 0;
+      case 6: return key == "detail" ? kDetail : key == "result" ? kResult : 0;
+      case 7: return key == "seq_num" ? kSeqNum : key == "options" ? kOptions : 0;
+      case 10: return key == "file_sizes" ? kFileSizes : 0;
+      case 11: return key == "list_extend" ? kListExtend : 0;
+      default: return 0;
+    }
+  }
+
+  // The args map, at the depth the JSON path reads it at: each argument the kind takes, once,
+  // and those it needs.
+  void arguments(Operation& out) {
+    enter(0);
+    open('{');
+    const Takes kind = takes(out.kind);
+    unsigned seen = 0;
+    if (!take('}')) {
+      do {
+        const unsigned arg = arg_of(plain_key());
+        if ((arg & kind.allowed) == 0 || (arg & seen) != 0) throw GiveUp{};
+        seen |= arg;
+        expect(':');
+        argument(out, arg);
+      } while (take(','));
+      expect('}');
+    }
+    if ((seen & kind.required) != kind.required) throw GiveUp{};
+  }
+
+  void argument(Operation& out, unsigned arg) {
+    switch (arg) {
+      case kId: out.id = value(1); return;
+      case kSeqNum: out.seq_num = value(1); return;
+      case kType: out.type = value(1); return;
+      case kOptions:
+      case kData: out.map = map_value(1); return;
+      case kTime: out.time = datetime_value(); return;
+      case kFileSizes: {
+        Map sizes = map_value(1);
+        for (const auto& [path, size] : sizes)
+          if (!size.is_int() && !size.is_none()) throw GiveUp{};
+        out.file_sizes = std::move(sizes);
+        return;
+      }
+      case kListExtend:
+        if (peek() == 't') {
+          literal("true");
+          out.list_extend = true;
+        } else {
+          literal("false");
+          out.list_extend = false;
+        }
+        return;
+      case kDetail:
+      case kResult: out.value = value(1); return;
+      default: throw GiveUp{};
+    }
+  }
+
+  // A value that must be a map, made as the map itself rather than as a Value holding one.
+  Map map_value(int depth) {
+    if (peek() != '{') throw GiveUp{};
+    open('{');
+    if (take('}')) {
+      enter(depth);
+      return Map();
+    }
+    const std::string_view first = plain_key();
+    if (first != "$") {
+      enter(depth);
+      return map_from(first, depth);
+    }
+    expect(':');
+    Value tagged_map = tagged(plain_key(), depth);
+    expect('}');
+    if (!tagged_map.is_map()) throw GiveUp{};
+    return std::move(tagged_map.as_map());
+  }
+
+  // A value that must be a date-time, read as one.
+  DateTime datetime_value() {
+    if (peek() != '{') throw GiveUp{};
+    open('{');
+    if (plain_key() != "$") throw GiveUp{};
+    expect(':');
+    if (plain_key() != "datetime") throw GiveUp{};
+    const DateTime out = datetime();
+    expect('}');
+    return out;
+  }
+
   std::string_view s_;
   std::size_t pos_ = 0;
   int raw_depth_ = 0;
@@ -449,11 +627,12 @@ class Reader {
 
 }  // namespace
 
-std::optional<Event> read_event_text(std::string_view line) {
+bool read_operation_text(std::string_view line, Operation& out) {
   try {
-    return Reader(line).event();
+    Reader(line).operation(out);
+    return true;
   } catch (const GiveUp&) {
-    return std::nullopt;
+    return false;
   }
 }
 

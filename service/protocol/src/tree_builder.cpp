@@ -14,7 +14,7 @@ using reporter::trialkit::NodeKind;
 using reporter::trialkit::ReportObjectBase;
 using reporter::trialkit::TrialKit;
 
-[[noreturn]] void refuse(const Event& event, const std::string& reason) {
+[[noreturn]] void refuse(const Operation& event, const std::string& reason) {
   throw ProtocolError("event '" + std::string(event_name(event.kind)) + "' on node " +
                       std::to_string(event.node) + " refused: " + reason);
 }
@@ -32,7 +32,7 @@ const char* kind_label(NodeKind kind) {
 
 // The fields a runner's data may not set, or may set only with values the node accepts: the
 // node API would refuse them part way through an update.
-void check_data(const Event& event, const ReportObjectBase& node, const Map& data) {
+void check_data(const Operation& event, const ReportObjectBase& node, const Map& data) {
   for (const auto& [name, value] : data) {
     // Compared as a view: the length first, most keys are none of these.
     const std::string_view key = name;
@@ -53,12 +53,6 @@ void check_data(const Event& event, const ReportObjectBase& node, const Map& dat
 bool sets_start(const Map& data, bool current) {
   const Value* start = data.find("starttime");
   return start == nullptr ? current : !start->is_none();
-}
-
-// The argument `key`, moved out of the event; none when it is absent.
-Value take(Event& event, std::string_view key) {
-  Value* value = event.args.find(key);
-  return value == nullptr ? Value() : std::move(*value);
 }
 
 }  // namespace
@@ -95,13 +89,13 @@ bool TreeBuilder::stopped(Handle handle) const {
   return e != nullptr && e->stopped;
 }
 
-const TreeBuilder::Entry& TreeBuilder::find(const Event& event) const {
+const TreeBuilder::Entry& TreeBuilder::find(const Operation& event) const {
   const Entry* e = entry(event.node);
   if (e == nullptr) refuse(event, "no node has this handle");
   return *e;
 }
 
-void TreeBuilder::check(const Event& event) const {
+void TreeBuilder::check(const Operation& event) const {
   if (event.kind == EventKind::create_trialkit) {
     if (trialkit_) refuse(event, "the trialkit exists already");
     if (event.node != kTrialKitHandle) refuse(event, "the trialkit's handle is 0");
@@ -114,7 +108,7 @@ void TreeBuilder::check(const Event& event) const {
     check_lifecycle(event, entry);
 }
 
-void TreeBuilder::check_add(const Event& event, const Entry& parent) const {
+void TreeBuilder::check_add(const Operation& event, const Entry& parent) const {
   // Every handle given so far is at most the last one, so a handle above it is a new one.
   if (event.child <= last_handle_)
     refuse(event, "handle " + std::to_string(event.child) +
@@ -133,21 +127,21 @@ void TreeBuilder::check_add(const Event& event, const Entry& parent) const {
                       std::string(event_name(event.kind)).substr(4));
 }
 
-void TreeBuilder::check_lifecycle(const Event& event, const Entry& entry) const {
+void TreeBuilder::check_lifecycle(const Operation& event, const Entry& entry) const {
   const ReportObjectBase& node = *entry.node;
   switch (event.kind) {
     case EventKind::start:
     case EventKind::stop: {
       const bool start = event.kind == EventKind::start;
-      const Map& options = event.args.at("options").as_map();
+      const Map& options = event.map;
       check_data(event, node, options);
-      const Value* time = event.args.find("time");
-      if ((start || entry.started) && time == nullptr)
+      const std::optional<DateTime>& time = event.time;
+      if ((start || entry.started) && !time)
         refuse(event, "the node reads its clock, but the event carries no time");
       // The run time is the stop time less the start time: one naive and one aware cannot be
       // subtracted.
-      if (!start && time != nullptr && node.starttime().is_datetime() &&
-          node.starttime().as_datetime().aware() != time->as_datetime().aware())
+      if (!start && time && node.starttime().is_datetime() &&
+          node.starttime().as_datetime().aware() != time->aware())
         refuse(event, "the stop time and the start time must both carry a UTC offset or neither");
       if (!start && node.node_kind() == NodeKind::TrialKit) {
         const Value* planned = options.find("num_tasks");
@@ -156,12 +150,12 @@ void TreeBuilder::check_lifecycle(const Event& event, const Entry& entry) const 
       }
       return;
     }
-    case EventKind::update: check_data(event, node, event.args.at("data").as_map()); return;
+    case EventKind::update: check_data(event, node, event.map); return;
     case EventKind::set_result: {
       if (node.node_kind() != NodeKind::Task)
         refuse(event, std::string("a ") + kind_label(node.node_kind()) +
                           " has no result of its own to set");
-      const Value& result = event.args.at("result");
+      const Value& result = event.value;
       if (!result.is_none() && !result.is_result())
         refuse(event, std::string("a result must be a result value or none, got ") +
                           result.kind_name());
@@ -175,12 +169,12 @@ void TreeBuilder::check_lifecycle(const Event& event, const Entry& entry) const 
   refuse(event, "not a node operation");
 }
 
-void TreeBuilder::apply(Event&& event) {
+void TreeBuilder::apply(Operation&& event) {
   check(event);
   apply_checked(std::move(event));
 }
 
-void TreeBuilder::apply_checked(Event&& event) {
+void TreeBuilder::apply_checked(Operation&& event) {
   try {
     perform(event);
   } catch (const ProtocolError&) {
@@ -191,9 +185,10 @@ void TreeBuilder::apply_checked(Event&& event) {
   ++applied_;
 }
 
-void TreeBuilder::perform(Event& event) {
+void TreeBuilder::perform(Operation& event) {
   if (event.kind == EventKind::create_trialkit) {
-    trialkit_ = TrialKit::create(take(event, "id"), take(event, "seq_num"), take(event, "type"));
+    trialkit_ =
+        TrialKit::create(std::move(event.id), std::move(event.seq_num), std::move(event.type));
     nodes_.push_back(Entry{kTrialKitHandle, trialkit_.get()});
     return;
   }
@@ -204,10 +199,10 @@ void TreeBuilder::perform(Event& event) {
     lifecycle(event, target);
 }
 
-void TreeBuilder::add(Event& event, Entry& parent) {
-  Value id = take(event, "id");
-  Value seq_num = take(event, "seq_num");
-  Value type = take(event, "type");
+void TreeBuilder::add(Operation& event, Entry& parent) {
+  Value& id = event.id;
+  Value& seq_num = event.seq_num;
+  Value& type = event.type;
   // `parent` lies in nodes_, which the new entry may move: only its node is used.
   ReportObjectBase& p = *parent.node;
   ReportObjectBase* child = nullptr;
@@ -240,19 +235,16 @@ void TreeBuilder::add(Event& event, Entry& parent) {
   last_handle_ = event.child;
 }
 
-void TreeBuilder::lifecycle(Event& event, Entry& entry) {
+void TreeBuilder::lifecycle(Operation& event, Entry& entry) {
   ReportObjectBase& node = *entry.node;
   switch (event.kind) {
     case EventKind::start:
     case EventKind::stop: {
       const bool start = event.kind == EventKind::start;
-      Map options = std::move(event.args.at("options").as_map());
-      const Value* time = event.args.find("time");
-      const Value* sizes = event.args.find("file_sizes");
+      Map options = std::move(event.map);
       const Map no_sizes;
-      const Map& known = sizes ? sizes->as_map() : no_sizes;
-      std::optional<DateTime> at;
-      if (time != nullptr) at = time->as_datetime();
+      const Map& known = event.file_sizes ? *event.file_sizes : no_sizes;
+      const std::optional<DateTime> at = event.time;
       utils::ScopedClock clock([&] {
         if (!at) throw ProtocolError("the node read its clock, but the event carries no time");
         return *at;
@@ -273,18 +265,18 @@ void TreeBuilder::lifecycle(Event& event, Entry& entry) {
       return;
     }
     case EventKind::update: {
-      Map& data = event.args.at("data").as_map();
+      Map& data = event.map;
       const bool started = sets_start(data, entry.started);
       node.update(std::move(data));
       entry.started = started;
       return;
     }
     case EventKind::update_extra:
-      node.update_extra(event.args.at("data").as_map(), event.args.at("list_extend").as_bool());
+      node.update_extra(event.map, event.list_extend);
       return;
-    case EventKind::add_detail: node.add_detail(take(event, "detail")); return;
+    case EventKind::add_detail: node.add_detail(std::move(event.value)); return;
     case EventKind::set_result:
-      static_cast<reporter::trialkit::Task&>(node).set_result(take(event, "result"));
+      static_cast<reporter::trialkit::Task&>(node).set_result(std::move(event.value));
       return;
     case EventKind::roll_up: node.roll_up(); return;
     default: return;

@@ -1,11 +1,13 @@
 // Event lines read straight from their text against the same lines read through a JSON tree,
-// for generated values and for the same lines as other writers may lay them out.
+// for generated values and for the same lines as other writers may lay them out; lines refused
+// with their reasons.
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "morvi/service/protocol/event.hpp"
+#include "morvi/service/protocol/operation.hpp"
 #include "morvi/service/protocol/recording.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
 #include "morvi/testing/scratch_dir.hpp"
@@ -57,6 +59,10 @@ TEST(EventCodec, LinesReadTheSameStraightAndThroughATree) {
       ASSERT_EQ(back.kind, EventKind::update) << layout;
       ASSERT_EQ(back.node, seed);
       ASSERT_EQ(text_of(back.args), expected) << "seed " << seed << ": " << layout;
+      const Operation operation = decode_operation(layout);
+      ASSERT_EQ(operation.node, seed);
+      ASSERT_EQ("{\"data\":" + text_of(operation.map) + "}", expected)
+          << "seed " << seed << ": " << layout;
     }
     ASSERT_EQ(encode_event(decode_event(line)), line);
   }

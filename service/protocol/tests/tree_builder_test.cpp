@@ -85,6 +85,9 @@ TEST(TreeBuilder, RefusedEventsLeaveTheTreeAsItWas) {
        "no result of its own"},
       {Event{EventKind::stop, 0, 0, Map{{"options", Value(Map{{"num_tasks", Value("x")}})}}},
        "'num_tasks'"},
+      // An event made by hand is held to the arguments a line must carry.
+      {Event{EventKind::start, 1, 0, Map{{"time", Value(now)}}}, "missing argument 'options'"},
+      {Event{EventKind::update, 1, 0, Map{{"data", Value(3)}}}, "'data' must be a map"},
   };
   for (const auto& [event, reason] : refused) {
     try {

@@ -18,9 +18,9 @@ Value count(std::size_t n) { return Value(static_cast<long long>(n)); }
 
 }  // namespace
 
-void Progress::before(const protocol::TreeBuilder& builder, const protocol::Event& event) {
-  was_started_ = builder.started(event.node);
-  was_stopped_ = builder.stopped(event.node);
+void Progress::before(const protocol::TreeBuilder& builder, protocol::Handle node) {
+  was_started_ = builder.started(node);
+  was_stopped_ = builder.stopped(node);
 }
 
 void Progress::after(const protocol::TreeBuilder& builder, EventKind kind,

@@ -12,8 +12,8 @@ namespace morvi::service::server {
 
 class Progress {
  public:
-  // Before an event is applied: notes whether its node had started and stopped.
-  void before(const protocol::TreeBuilder& builder, const protocol::Event& event);
+  // Before an event is applied to `node`: notes whether the node had started and stopped.
+  void before(const protocol::TreeBuilder& builder, protocol::Handle node);
   // After it was applied: its kind and node.
   void after(const protocol::TreeBuilder& builder, protocol::EventKind kind, protocol::Handle node);
   void refused() { ++refused_; }

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "heap_pages.hpp"
+#include "morvi/service/protocol/operation.hpp"
 #include "morvi/service/server/line_reader.hpp"
 #include "progress.hpp"
 #include "requests.hpp"
@@ -205,9 +206,9 @@ void Session::event(std::string_view line, bool oversize) {
            "a line over the limit of " + std::to_string(protocol::kMaxFrameSize) + " bytes");
     return;
   }
-  protocol::Event event;
+  protocol::Operation event;
   try {
-    event = protocol::decode_event(line);
+    event = protocol::decode_operation(line);
   } catch (const protocol::ProtocolError& e) {
     // A line with a "request" member is a request, never an event.
     const json message = json::parse(line, nullptr, false);
@@ -229,7 +230,7 @@ void Session::event(std::string_view line, bool oversize) {
     return refuse(number, &name, e.what());
   }
   state_.journaled();
-  state_.progress.before(state_.builder, event);
+  state_.progress.before(state_.builder, event.node);
   const protocol::EventKind kind = event.kind;
   const protocol::Handle node = event.node;
   try {

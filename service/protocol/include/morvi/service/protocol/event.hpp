@@ -93,7 +93,9 @@ void append_event(std::string& out, const Event& event);
 void append_event(std::string& out, const EventDraft& draft);
 
 // ProtocolError naming the event (when it got that far) and the reason for a line over
-// kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape.
+// kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape. The
+// line is read through a JSON tree, in any layout JSON allows, its arguments in their order;
+// what applies events reads them with decode_operation (operation.hpp), which is faster.
 Event decode_event(std::string_view line);
 
 }  // namespace morvi::service::protocol

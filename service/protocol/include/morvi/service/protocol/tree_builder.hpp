@@ -8,11 +8,13 @@
 // own, so the documents written from the tree equal the runner's byte for byte.
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/service/protocol/event.hpp"
+#include "morvi/service/protocol/operation.hpp"
 
 #pragma GCC visibility push(default)
 namespace morvi::service::protocol {
@@ -21,14 +23,16 @@ class TreeBuilder {
  public:
   // ProtocolError naming the event and the reason for an event the tree refuses; the tree is
   // not touched. A server checks an event, journals it, then applies it.
-  void check(const Event& event) const;
+  void check(const Operation& operation) const;
   // Checks the event, then applies it. ProtocolError as check, and for a node operation that
-  // fails on a value no check foresaw. The event's values move into the tree.
-  void apply(Event&& event);
+  // fails on a value no check foresaw. The operation's values move into the tree.
+  void apply(Operation&& operation);
+  // The same for an event, its arguments checked first as operation_of checks them.
+  void apply(Event&& event) { apply(operation_of(std::move(event))); }
   void apply(const Event& event) { apply(Event(event)); }
   // Applies an event that check() passed, the tree unchanged since: a server checks, journals,
   // then applies without checking twice. ProtocolError as apply for a failing node operation.
-  void apply_checked(Event&& event);
+  void apply_checked(Operation&& operation);
 
   // The root; null before create_trialkit.
   std::shared_ptr<reporter::trialkit::TrialKit> trialkit() const { return trialkit_; }
@@ -57,12 +61,12 @@ class TreeBuilder {
   // The entry of `handle`, or null.
   const Entry* entry(Handle handle) const;
   Entry* entry(Handle handle);
-  const Entry& find(const Event& event) const;
-  void check_add(const Event& event, const Entry& parent) const;
-  void check_lifecycle(const Event& event, const Entry& entry) const;
-  void perform(Event& event);
-  void add(Event& event, Entry& parent);
-  void lifecycle(Event& event, Entry& entry);
+  const Entry& find(const Operation& operation) const;
+  void check_add(const Operation& operation, const Entry& parent) const;
+  void check_lifecycle(const Operation& operation, const Entry& entry) const;
+  void perform(Operation& operation);
+  void add(Operation& operation, Entry& parent);
+  void lifecycle(Operation& operation, Entry& entry);
 
   std::shared_ptr<reporter::trialkit::TrialKit> trialkit_;
   // In creation order, which is also the order of the handles, as each is above the ones
