@@ -12,7 +12,7 @@ std::string iso_time(const DateTime& time) {
 std::string xml_text(const Value& value) {
   switch (value.kind()) {
     case Kind::None: return {};
-    case Kind::Text: return value.as_text();
+    case Kind::Text: return std::string(value.as_text());
     case Kind::DateTime: return iso_time(value.as_datetime());
     default: return value.to_text();
   }

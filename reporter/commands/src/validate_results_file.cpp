@@ -104,7 +104,7 @@ cli::Status ValidateResultsFile::run(const cli::Arguments& args) {
   report["files"] = nlohmann::ordered_json::array();
   report["problems"] = nlohmann::ordered_json::array();
   for (const Value& file : files) {
-    const std::string& path = file.as_text();
+    const std::string path(file.as_text());
     const Outcome outcome = check_file(path, max_bytes);
     // Unreadable outranks invalid, which outranks accepted.
     status = std::max(status, outcome.status());

@@ -15,8 +15,8 @@ ReportHtml::ReportHtml(const cli::CommandSetup& setup) : Subcommand(setup) {
 }
 
 cli::Status ReportHtml::run(const cli::Arguments& args) {
-  const std::string& input = args["file"].as_text();
-  const std::string& output = args["output"].as_text();
+  const std::string input(args["file"].as_text());
+  const std::string output(args["output"].as_text());
   try {
     const ReportCounts counts = write_html_report(input, output);
     out() << output << ": " << counts.nodes << " nodes, " << counts.failures << " failures, "

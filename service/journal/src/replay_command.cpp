@@ -36,7 +36,7 @@ ReplayJournal::ReplayJournal(const cli::CommandSetup& setup) : Subcommand(setup)
 
 cli::Status ReplayJournal::run(const cli::Arguments& args) {
   std::vector<std::string> paths;
-  for (const Value& journal : args["journal"].as_list()) paths.push_back(journal.as_text());
+  for (const Value& journal : args["journal"].as_list()) paths.emplace_back(journal.as_text());
   const std::string& path = paths.back();
   const fs::path dir = args["output"].as_text();
   Replay replayed;

@@ -29,8 +29,8 @@ cli::Status ExportJunit::run(const cli::Arguments& args) {
     options.max_output_bytes = static_cast<std::size_t>(args["max_output_bytes"].as_int());
   }
   if (!args["split"].is_none()) options.split = static_cast<std::size_t>(args["split"].as_int());
-  const std::string& input = args["file"].as_text();
-  const std::string& output = args["output"].as_text();
+  const std::string input(args["file"].as_text());
+  const std::string output(args["output"].as_text());
   try {
     const ExportCounts counts = export_junit(input, output, options);
     const std::string written = counts.files.size() == 1

@@ -23,8 +23,8 @@ MergeResults::MergeResults(const cli::CommandSetup& setup) : Subcommand(setup) {
 
 cli::Status MergeResults::run(const cli::Arguments& args) {
   std::vector<std::string> inputs;
-  for (const Value& file : args["file"].as_list()) inputs.push_back(file.as_text());
-  const std::string& output = args["output"].as_text();
+  for (const Value& file : args["file"].as_list()) inputs.emplace_back(file.as_text());
+  const std::string output(args["output"].as_text());
   MergeOptions options;
   options.rerun = args["rerun"].as_bool();
   try {

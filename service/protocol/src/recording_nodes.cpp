@@ -17,7 +17,7 @@ void add_node_args(EventDraft& draft, const Value& id, const Value& seq_num, con
 
 void add_size(Map& sizes, const Value* path) {
   if (path == nullptr || !path->is_text() || path->as_text().empty()) return;
-  const std::optional<std::int64_t> size = utils::file_size(path->as_text());
+  const std::optional<std::int64_t> size = utils::file_size(std::string(path->as_text()));
   sizes.set(path->as_text(), size ? Value(*size) : Value());
 }
 

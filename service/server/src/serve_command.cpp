@@ -26,7 +26,7 @@ cli::Status Serve::run(const cli::Arguments& args) {
   options.socket_path = args["socket"].as_text();
   options.journal_path = args["journal"].as_text();
   const Value& fsync = args["fsync"];
-  const std::string policy = fsync.is_none() ? "batch" : fsync.as_text();
+  const std::string policy(fsync.is_none() ? "batch" : fsync.as_text());
   options.fsync = policy == "never"    ? journal::FsyncPolicy::never
                   : policy == "always" ? journal::FsyncPolicy::always
                                        : journal::FsyncPolicy::batch;

@@ -78,13 +78,13 @@ cli::Status ShowResultsFile::run(const cli::Arguments& args) {
   const Value& depth_limit = args["depth"];
   std::shared_ptr<reporter::client::ReporterClient> client;
   if (socket.is_none())
-    client = std::make_shared<reporter::client::ResultsFileClient>(file.as_text());
+    client = std::make_shared<reporter::client::ResultsFileClient>(std::string(file.as_text()));
   else
-    client = std::make_shared<service::clients::SocketReporterClient>(socket.as_text());
+    client = std::make_shared<service::clients::SocketReporterClient>(std::string(socket.as_text()));
   const Explorer top(client);
   if (!top) {
-    if (socket.is_none()) throw LookupError(file.as_text() + " holds no report");
-    print_error("the reporter server at '" + socket.as_text() + "' holds no job yet");
+    if (socket.is_none()) throw LookupError(std::string(file.as_text()) + " holds no report");
+    print_error("the reporter server at '" + std::string(socket.as_text()) + "' holds no job yet");
     return cli::ERROR;
   }
 

@@ -55,7 +55,7 @@ WatchJob::WatchJob(const cli::CommandSetup& setup) : Subcommand(setup) {
 }
 
 cli::Status WatchJob::run(const cli::Arguments& args) {
-  const std::string& socket = args["socket"].as_text();
+  const std::string socket(args["socket"].as_text());
   const double interval = args["interval"].is_none() ? 1.0 : args["interval"].as_number();
   if (!(interval > 0 && interval <= 3600)) {
     print_error("argument --interval SECONDS: must be more than 0 and at most 3600, not " +

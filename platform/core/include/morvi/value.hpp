@@ -148,8 +148,8 @@ class Value {
   std::int64_t as_int() const;
   // An int or a float as a double.
   double as_number() const;
-  const std::string& as_text() const;
-  std::string& as_text();
+  // A view of the text, valid while the Value holds it unchanged.
+  std::string_view as_text() const;
   // A list or a tuple.
   const List& as_list() const;
   List& as_list();

@@ -339,11 +339,7 @@ double Value::as_number() const {
   wrong_kind("number");
 }
 
-const std::string& Value::as_text() const {
-  if (kind_ != Kind::Text) wrong_kind("text");
-  return *s_;
-}
-std::string& Value::as_text() {
+std::string_view Value::as_text() const {
   if (kind_ != Kind::Text) wrong_kind("text");
   return *s_;
 }

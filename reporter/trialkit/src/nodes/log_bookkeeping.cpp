@@ -15,15 +15,15 @@ using F = FieldId;
 
 // The last path component, as the operating system's base name gives it ("" after a slash).
 Value base_name(const Value& path) {
-  const std::string& text = path.as_text();
+  const std::string_view text = path.as_text();
   const auto slash = text.rfind('/');
-  return Value(slash == std::string::npos ? text : text.substr(slash + 1));
+  return Value(slash == std::string_view::npos ? text : text.substr(slash + 1));
 }
 
 // The file's size in bytes; nothing when it cannot be told (a missing or unreadable file),
 // which the callers record as 0 or -1 instead of failing.
 std::optional<std::int64_t> file_size(const Value& path) {
-  return utils::file_size(path.as_text());
+  return utils::file_size(std::string(path.as_text()));
 }
 
 // Records where the node's share of `path` begins.

@@ -91,7 +91,7 @@ void ReportObjectBase::release_children(List& out) noexcept {
   children.clear();
 }
 
-std::string ReportObjectBase::type_name() const { return class_name(kind_).as_text(); }
+std::string ReportObjectBase::type_name() const { return std::string(class_name(kind_).as_text()); }
 
 std::string ReportObjectBase::repr() const {
   return "<" + type_name() + " " + fullid().to_text() + ">";

@@ -114,9 +114,9 @@ bool ReportObjectBase::fold_into(ReportObjectBase& parent) {
   const Value* health = extra().find("health");
   if (health != nullptr) {
     for (const Value& item : health->as_list()) {
-      const std::string& text = item.as_map().at("result").as_text();
+      const std::string_view text = item.as_map().at("result").as_text();
       combine(*this, F::health_result, TestResult::from_str(text));
-      const std::string key = lower(text);
+      const std::string key = lower(std::string(text));
       slot(F::health_summary).as_tally().add(key, 1);
       combine(parent, F::health_result, find(F::health_result)->as_result());
       parent.slot(F::health_summary).as_tally().add(key, 1);
