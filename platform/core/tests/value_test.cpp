@@ -215,6 +215,55 @@ TEST(ValueTest, DateTimesKeepTheirOffsetThroughCopiesMovesAndContainers) {
   EXPECT_EQ(v.as_datetime().utc_offset_minutes(), -1439);
 }
 
+// Texts up to kShortText bytes live inside the Value, longer ones in a block of their own: the
+// lengths around that line, with every byte value a text may hold (NUL included), must read
+// back the same whichever way the text was made and however it travelled.
+TEST(ValueTest, TextsKeepTheirBytesOnBothSidesOfTheShortLength) {
+  std::vector<std::string> texts;
+  for (std::size_t n = 0; n <= Value::kShortText + 3; ++n) {
+    std::string t;
+    for (std::size_t i = 0; i < n; ++i) t += static_cast<char>((n * 37 + i * 91) % 256);
+    texts.push_back(t);
+  }
+  texts.push_back(std::string(300, 'x'));
+  List grown;  // reallocates as it grows: its texts move as bytes
+  for (const std::string& t : texts) {
+    const std::string_view view(t);
+    const Value from_view(view);
+    const Value from_string{std::string(t)};
+    EXPECT_EQ(from_view.as_text(), view);
+    EXPECT_EQ(from_string.as_text(), view);
+    EXPECT_EQ(from_view, from_string);
+    EXPECT_EQ(from_view.truthy(), !t.empty());
+    EXPECT_EQ(from_view.to_text(), t);
+    Value moved{Value(from_view)};
+    Value assigned(DateTime(2024, 1, 2, 3, 4, 5, 6, 60));
+    assigned = moved;
+    EXPECT_EQ(assigned.as_text(), view);
+    const Value gone = std::move(moved);
+    EXPECT_TRUE(moved.is_none());
+    EXPECT_EQ(gone.as_text(), view);
+    grown.push_back(gone);
+  }
+  const Value all{List(grown)};
+  Map m;
+  for (std::size_t i = 0; i < texts.size(); ++i) m.set(std::to_string(i), all.as_list()[i]);
+  const Value map_copy{Map(m)};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(grown[i].as_text(), texts[i]) << i;
+    EXPECT_EQ(map_copy.as_map().at(std::to_string(i)).as_text(), texts[i]) << i;
+  }
+  EXPECT_NE(Value(texts[3]), Value(texts[4]));
+  EXPECT_EQ(Value("checked").to_repr(), "'checked'");
+  // A date-time written over a short text reads its own offset, not the text's bytes.
+  Value v("fourteen bytes");
+  v = Value(DateTime(2024, 1, 2, 3, 4, 5, 6, -90));
+  EXPECT_EQ(v.as_datetime().utc_offset_minutes(), -90);
+  v = Value(std::string(40, 'y'));
+  v = Value("short");
+  EXPECT_EQ(v.as_text(), "short");
+}
+
 TEST(ValueTest, TypedAccessNamesBothKinds) {
   try {
     (void)Value(1).as_text();

@@ -1,11 +1,13 @@
 #pragma once
 // morvi::Value: the one dynamic value type of the framework. Fields, options, extra data,
 // records and documents all hold Values. A Value is 16 bytes: a kind tag and either an inline
-// scalar (a date-time too: its ticks, with its UTC offset beside the tag) or an owning pointer;
-// copying deep-copies containers, while report nodes and foreign objects are shared (copying a
-// list of children copies pointers, never nodes).
+// scalar (a date-time too: its ticks, with its UTC offset beside the tag), a text of at most
+// kShortText bytes held in the bytes after the tag, or an owning pointer; copying deep-copies
+// containers, while report nodes and foreign objects are shared (copying a list of children
+// copies pointers, never nodes).
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -67,6 +69,9 @@ const char* kind_name(Kind kind) noexcept;
 
 class Value {
  public:
+  // Most ids, types and words are this short: they take no block of their own.
+  static constexpr std::size_t kShortText = 14;
+
   Value() noexcept : kind_(Kind::None), i_(0) {}
   Value(std::nullptr_t) noexcept : Value() {}
   Value(bool b) noexcept : kind_(Kind::Bool), b_(b) {}
@@ -98,20 +103,18 @@ class Value {
   static Value opaque(std::shared_ptr<Object> object);
 
   Value(const Value& other);
-  Value(Value&& other) noexcept : kind_(other.kind_), offset_(other.offset_), i_(other.i_) {
-    other.kind_ = Kind::None;
-    other.i_ = 0;
+  // A Value holds nothing that points into itself: its bytes move it.
+  Value(Value&& other) noexcept {
+    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+    other.forget();
   }
   Value& operator=(const Value& other);
   // Inline: node fields and lists move Values on every change.
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       if (owns_heap()) release();
-      kind_ = other.kind_;
-      offset_ = other.offset_;
-      i_ = other.i_;
-      other.kind_ = Kind::None;
-      other.i_ = 0;
+      std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+      other.forget();
     }
     return *this;
   }
@@ -148,7 +151,7 @@ class Value {
   std::int64_t as_int() const;
   // An int or a float as a double.
   double as_number() const;
-  // A view of the text, valid while the Value holds it unchanged.
+  // A view of the text, valid while the Value holds it unchanged and in place.
   std::string_view as_text() const;
   // A list or a tuple.
   const List& as_list() const;
@@ -178,8 +181,21 @@ class Value {
   friend bool operator==(const Value& a, const Value& b);
 
  private:
-  // Whether the payload points to something of the Value's own: not for the inline kinds.
-  bool owns_heap() const noexcept { return kind_ > Kind::Float && kind_ != Kind::DateTime; }
+  // Whether the payload points to something of the Value's own: not for the inline kinds nor
+  // a short text.
+  bool owns_heap() const noexcept {
+    return kind_ > Kind::Float && kind_ != Kind::DateTime && short_ == 0;
+  }
+  // Back to none without releasing anything: what a move leaves behind.
+  void forget() noexcept {
+    kind_ = Kind::None;
+    short_ = 0;
+    i_ = 0;
+  }
+  void set_text(std::string_view s);
+  // A short text's bytes: from the one after short_ to the end of the Value.
+  const char* short_chars() const noexcept { return reinterpret_cast<const char*>(this) + 2; }
+  char* short_chars() noexcept { return reinterpret_cast<char*>(this) + 2; }
   void release() noexcept;
   void copy_from(const Value& other);
   [[noreturn]] void wrong_kind(const char* expected) const;
@@ -198,7 +214,11 @@ class Value {
   static constexpr std::int16_t kNaive = INT16_MIN;
 
   Kind kind_;
+  // A short text's length plus one; 0 for every other value, a long text included.
+  std::uint8_t short_ = 0;
   std::int16_t offset_ = kNaive;
+  // Room for a short text's bytes, with offset_ and the payload.
+  std::uint32_t spare_ = 0;
   union {
     bool b_;
     std::int64_t i_;
@@ -215,6 +235,15 @@ class Value {
 
 // Declared again outside the class: a friend declaration alone does not export the function.
 bool operator==(const Value& a, const Value& b);
+
+static_assert(sizeof(Value) == 16 && Value::kShortText == sizeof(Value) - 2,
+              "a short text fills the Value after its tag and length");
+
+// Inline: the writers read every text through it.
+inline std::string_view Value::as_text() const {
+  if (kind_ != Kind::Text) wrong_kind("text");
+  return short_ != 0 ? std::string_view(short_chars(), short_ - 1u) : std::string_view(*s_);
+}
 
 struct ErrorValue {
   std::string kind;

@@ -324,7 +324,7 @@ void append_repr_of(std::string& out, const Value& root, bool bare_args) {
 
 void Value::append_repr(std::string& out) const {
   switch (kind_) {
-    case Kind::Text: append_text_repr(out, *s_); return;
+    case Kind::Text: append_text_repr(out, as_text()); return;
     case Kind::List:
     case Kind::Tuple:
     case Kind::Map:
@@ -350,7 +350,7 @@ void Value::append_text(std::string& out) const {
       return;
     }
     case Kind::Float: append_float_repr(out, v->f_); return;
-    case Kind::Text: out += *v->s_; return;
+    case Kind::Text: out += v->as_text(); return;
     case Kind::DateTime: v->as_datetime().append_text(out); return;
     case Kind::Result: out += v->r_->value(); return;
     case Kind::Node:

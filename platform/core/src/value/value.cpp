@@ -1,6 +1,7 @@
 #include "morvi/value.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <tuple>
@@ -55,9 +56,26 @@ void Value::unsigned_out_of_range(unsigned long long i) {
   throw ArgumentError("the integer " + std::to_string(i) + " is past the largest int (2**63 - 1)");
 }
 
-Value::Value(const char* s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(s)) {}
-Value::Value(std::string_view s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(s)) {}
-Value::Value(std::string s) : kind_(Kind::Text), s_(utils::pool_new<std::string>(std::move(s))) {}
+void Value::set_text(std::string_view s) {
+  if (s.size() <= kShortText) {
+    short_ = static_cast<std::uint8_t>(s.size() + 1);
+    if (!s.empty()) std::memcpy(short_chars(), s.data(), s.size());
+  } else {
+    s_ = utils::pool_new<std::string>(s);
+  }
+  kind_ = Kind::Text;
+}
+
+Value::Value(const char* s) : Value(std::string_view(s)) {}
+Value::Value(std::string_view s) : kind_(Kind::None), i_(0) { set_text(s); }
+Value::Value(std::string s) : kind_(Kind::None), i_(0) {
+  if (s.size() <= kShortText) {
+    set_text(s);
+    return;
+  }
+  s_ = utils::pool_new<std::string>(std::move(s));
+  kind_ = Kind::Text;
+}
 Value::Value(List l) : kind_(Kind::List), l_(utils::pool_new<List>(std::move(l))) {}
 Value::Value(Map m) : kind_(Kind::Map), m_(utils::pool_new<Map>(std::move(m))) {}
 Value::Value(DateTime d)
@@ -149,7 +167,13 @@ void copy_or_queue(const Value& from, List& into, CopyWork& pending) {
 void Value::copy_from(const Value& other) {
   if (!holds_values(other.kind_)) {
     switch (other.kind_) {
-      case Kind::Text: s_ = utils::pool_new<std::string>(*other.s_); break;
+      case Kind::Text:
+        if (other.short_ != 0) {
+          std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+          return;
+        }
+        s_ = utils::pool_new<std::string>(*other.s_);
+        break;
       case Kind::Tally: c_ = utils::pool_new<results::ResultCounter>(*other.c_); break;
       case Kind::Node:
       case Kind::Opaque: o_ = utils::pool_new<std::shared_ptr<Object>>(*other.o_); break;
@@ -287,7 +311,9 @@ void Value::release() noexcept {
     case Kind::Int:
     case Kind::Float:
     case Kind::DateTime: break;
-    case Kind::Text: utils::pool_delete(s_); break;
+    case Kind::Text:
+      if (short_ == 0) utils::pool_delete(s_);
+      break;
     case Kind::List:
     case Kind::Tuple: utils::pool_delete(l_); break;
     case Kind::Map:
@@ -298,8 +324,7 @@ void Value::release() noexcept {
     case Kind::Opaque: utils::pool_delete(o_); break;
     case Kind::Error: utils::pool_delete(e_); break;
   }
-  kind_ = Kind::None;
-  i_ = 0;
+  forget();
 }
 
 bool Value::truthy() const noexcept {
@@ -308,7 +333,7 @@ bool Value::truthy() const noexcept {
     case Kind::Bool: return b_;
     case Kind::Int: return i_ != 0;
     case Kind::Float: return f_ != 0.0;
-    case Kind::Text: return !s_->empty();
+    case Kind::Text: return short_ != 0 ? short_ > 1 : !s_->empty();
     case Kind::List:
     case Kind::Tuple: return !l_->empty();
     case Kind::Map:
@@ -339,10 +364,6 @@ double Value::as_number() const {
   wrong_kind("number");
 }
 
-std::string_view Value::as_text() const {
-  if (kind_ != Kind::Text) wrong_kind("text");
-  return *s_;
-}
 const List& Value::as_list() const {
   if (!is_sequence()) wrong_kind("list");
   return *l_;
