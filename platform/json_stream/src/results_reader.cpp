@@ -1,8 +1,8 @@
 #include "morvi/json_stream/results_reader.hpp"
 
-#include <cerrno>
 #include <system_error>
 
+#include "file_input.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/json_stream/sax_error.hpp"
 
@@ -20,12 +20,13 @@ std::string field_text(const nlohmann::json& fields, const char* name) {
 }
 
 void ResultsReader::read(std::FILE* in) {
-  in_ = in;
-  json::sax_parse(in, this);
-  if (std::ferror(in) || !std::feof(in)) {
-    const long at = std::ftell(in);
-    refuse_unread_input(in, at < 0 ? std::string() : " at byte " + std::to_string(at));
-  }
+  FileInput input(in);
+  input_ = &input;
+  numbers_ = 0;
+  json::sax_parse(input.stream(), this);
+  if (std::ferror(input.stream()) || !std::feof(input.stream()))
+    refuse_unread_input(" at byte " + std::to_string(std::ftell(input.stream())));
+  input_ = nullptr;
   if (!seen_report_) fail("no \"report\" node");
   // The version as it stands in the document (a number 3.4 is not the text "3.4").
   if (version_ != "\"3.4\"") {
@@ -106,23 +107,24 @@ bool ResultsReader::key(string_t& k) {
 bool ResultsReader::parse_error(std::size_t position, const std::string&,
                                 const nlohmann::detail::exception& e) {
   if (std::string_view(e.what()).find("unexpected end of input") != std::string_view::npos)
-    refuse_unread_input(in_, " at byte " + std::to_string(position));
+    refuse_unread_input(" at byte " + std::to_string(position));
   throw ParseError(not_json_message(origin_, position, e));
 }
 
 // The parser ends its input where reading fails (a folder, a failing disk) and at a NUL byte,
 // both as if the file ended there: either is named as what it is, not as a document cut short.
-// `where` is " at byte N", or nothing when a stream cannot tell.
-void ResultsReader::refuse_unread_input(std::FILE* in, const std::string& where) const {
-  if (std::ferror(in)) {
-    const int error = errno;
-    throw std::system_error(error != 0 ? error : EIO, std::generic_category(),
-                            "cannot read " + origin_);
-  }
-  if (!std::feof(in)) {
+void ResultsReader::refuse_unread_input(const std::string& where) const {
+  if (input_->error() != 0)
+    throw std::system_error(input_->error(), std::generic_category(), "cannot read " + origin_);
+  if (!std::feof(input_->stream())) {
     throw ParseError(origin_ + ": not a JSON document" + where +
                      ": a NUL byte outside a string is not JSON");
   }
+}
+
+bool ResultsReader::number(json value) {
+  if (const auto real = input_->patched(numbers_++)) value = *real;
+  return scalar(std::move(value));
 }
 
 void ResultsReader::fail(const std::string& what) const {

@@ -1,6 +1,8 @@
 // The node-by-node reader against nlohmann's own parser: the nodes a reader is shown, and the
 // fields known at each point, equal a walk over the document json::parse makes of the text.
 #include <cerrno>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -36,7 +38,13 @@ class Recorder final : public morvi::json_stream::ResultsReader {
  private:
   void node_opened() override { log.push_back("open " + std::to_string(depth())); }
   void fields_known() override { log.push_back("fields " + std::to_string(depth()) + " " + fields().dump()); }
-  void node_closed() override { log.push_back("close " + std::to_string(depth()) + " " + fields().dump()); }
+  void node_closed() override {
+    log.push_back("close " + std::to_string(depth()) + " " + fields().dump());
+    closed = fields();
+  }
+
+ public:
+  json closed;  // the fields of the node closed last
 };
 
 bool is_child_list(const std::string& key, const ordered& value) {
@@ -86,6 +94,32 @@ TEST(ResultsReader, ShowsEachNodeWithTheFieldsReadSoFar) {
     std::vector<std::string> expected;
     expect_walk(ordered::parse(text)["report"], 0, expected);
     EXPECT_EQ(reader.log, expected) << text;
+  }
+}
+
+// The results writer writes non-finite reals as NaN, Infinity and -Infinity, which the parser
+// does not know: they are read as those reals wherever they stand outside strings, also where
+// a piece of the file read at a time ends inside one, and text that only looks like one stays
+// text.
+TEST(ResultsReader, ReadsTheNonFiniteRealsTheWriterWrites) {
+  // Paddings that put the end of the first 64 KiB piece inside or just after each literal.
+  for (const std::size_t padding : {0, 65471, 65472, 65481, 65483, 65484, 65489}) {
+    const std::string text = R"({"version": "3.4", "report": {"pad": ")" + std::string(padding, 'p') +
+                             R"(", "a": -Infinity, "b": [NaN,Infinity, 1, -2], "c": "NaN",)"
+                             R"( "d": "x\" -Infinity", "e": 2.5}})";
+    Recorder reader;
+    reader.read_text(text);
+    const json& fields = reader.closed;
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(fields["a"], -inf) << padding;
+    ASSERT_EQ(fields["b"].size(), 4u);
+    EXPECT_TRUE(std::isnan(fields["b"][0].get<double>())) << padding;
+    EXPECT_EQ(fields["b"][1], inf);
+    EXPECT_EQ(fields["b"][2], 1);
+    EXPECT_EQ(fields["b"][3], -2);
+    EXPECT_EQ(fields["c"], "NaN");
+    EXPECT_EQ(fields["d"], "x\" -Infinity");
+    EXPECT_EQ(fields["e"], 2.5);
   }
 }
 

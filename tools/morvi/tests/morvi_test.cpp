@@ -2,10 +2,12 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -325,6 +327,33 @@ TEST_F(MorviTool, WritersNameTheFileTheDiskRefuses) {
     EXPECT_EQ(err.rfind("morvi: error: cannot write " + out + "/", 0), 0u) << err;
     EXPECT_NE(err.find(": File too large\n"), std::string::npos) << err;
     EXPECT_TRUE(fs::is_empty(out)) << err;
+  }
+}
+
+// A job whose data holds non-finite reals, which its document writes as NaN, Infinity and
+// -Infinity, is accepted by every command that reads results files.
+TEST_F(MorviTool, EveryReaderTakesTheNonFiniteRealsOfAJob) {
+  using namespace morvi;
+  auto job = reporter::trialkit::TrialKit::create("nightly", 1);
+  job->start();
+  auto task = job->add_task("t1", 2);
+  task->start();
+  const double inf = std::numeric_limits<double>::infinity();
+  task->update(Map{{"extra", Value(Map{{"ratio", Value(std::nan(""))}, {"ceiling", Value(inf)},
+                                       {"floor", Value(-inf)}, {"label", Value("NaN")}})}});
+  task->stop();
+  job->stop(Map{{"num_tasks", 1}});
+  const std::string path = write("results.json", job->dump_json());
+  ASSERT_NE(slurp(path).find("\"ratio\": NaN, \"ceiling\": Infinity, \"floor\": -Infinity"),
+            std::string::npos);
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"validate", "results", path},
+        std::vector<std::string>{"show", "results", path},
+        std::vector<std::string>{"export", "junit", path, "-o", (dir_ / "junit.xml").string()},
+        std::vector<std::string>{"report", "html", path, "-o", (dir_ / "report.html").string()},
+        std::vector<std::string>{"merge", path, "-o", (dir_ / "merged.json").string()}}) {
+    const Outcome r = morvi(words);
+    EXPECT_EQ(r.status, 0) << words[0] << " " << words[1] << ": " << r.err;
   }
 }
 

@@ -21,6 +21,8 @@ std::string text_of(const nlohmann::json& value);
 // The field `name` of `fields` as text; nothing when it is missing.
 std::string field_text(const nlohmann::json& fields, const char* name);
 
+class FileInput;
+
 class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
  public:
   using json = nlohmann::json;
@@ -29,8 +31,9 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
   // stack limit.
   static constexpr std::size_t MAX_NESTING = 1000;
 
-  // Reads the whole document, then checks that it held one report of format "3.4". Every
-  // refusal is a ParseError naming the origin; a file that cannot be read is a
+  // Reads the whole document, then checks that it held one report of format "3.4". NaN,
+  // Infinity and -Infinity are read as the non-finite reals the results writer writes them
+  // for. Every refusal is a ParseError naming the origin; a file that cannot be read is a
   // std::system_error naming it.
   void read(std::FILE* in);
 
@@ -41,9 +44,9 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
   bool key(string_t& k) final;
   bool null() final { return scalar(nullptr); }
   bool boolean(bool v) final { return scalar(v); }
-  bool number_integer(number_integer_t v) final { return scalar(v); }
-  bool number_unsigned(number_unsigned_t v) final { return scalar(v); }
-  bool number_float(number_float_t v, const string_t&) final { return scalar(v); }
+  bool number_integer(number_integer_t v) final { return number(v); }
+  bool number_unsigned(number_unsigned_t v) final { return number(v); }
+  bool number_float(number_float_t v, const string_t&) final { return number(v); }
   bool string(string_t& v) final { return scalar(v); }
   bool binary(binary_t&) final { return true; }
   bool parse_error(std::size_t position, const std::string&,
@@ -84,10 +87,12 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
   bool begin_value(json container);
   void open_node();
   void announce_fields();
-  void refuse_unread_input(std::FILE* in, const std::string& where) const;
+  void refuse_unread_input(const std::string& where) const;
+  bool number(json value);
 
   std::string origin_;
-  std::FILE* in_ = nullptr;  // while read() runs
+  FileInput* input_ = nullptr;  // while read() runs
+  std::size_t numbers_ = 0;     // number values read
   std::vector<Node> nodes_;
   FieldBuilder field_;
   json scratch_;  // root-level values other than the report and the version
