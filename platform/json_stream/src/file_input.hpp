@@ -1,9 +1,8 @@
 #pragma once
 // A results file as nlohmann's parser reads it: read in large pieces and handed on through a
-// stdio stream of its own, with the non-finite literals
-// the results writer writes (NaN, Infinity, -Infinity), which the parser does not know,
-// handed on outside strings as a 0 padded with spaces to the same length, so positions in the
-// parser's messages stay true. Each patched literal is kept by the ordinal of the number it
+// stdio stream of its own, with the non-finite literals the results writer writes (NaN,
+// Infinity, -Infinity), which the parser does not know, handed on outside strings as a 0
+// padded with spaces to the same length, so positions in the parser's messages stay true. Each patched literal is kept by the ordinal of the number it
 // stands for, and the reader puts the real value back in place of that 0.
 #include <cstddef>
 #include <cstdio>
