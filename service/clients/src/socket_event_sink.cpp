@@ -78,11 +78,11 @@ bool SocketEventSink::connected() const {
 }
 
 void SocketEventSink::send(const protocol::Event& event) {
-  enqueue([&](std::string& queue) { protocol::append_event(queue, event); });
+  enqueue([&](protocol::LineBuffer& queue) { protocol::append_event(queue, event); });
 }
 
 void SocketEventSink::send_draft(const protocol::EventDraft& draft) {
-  enqueue([&](std::string& queue) { protocol::append_event(queue, draft); });
+  enqueue([&](protocol::LineBuffer& queue) { protocol::append_event(queue, draft); });
 }
 
 template <class Write>
@@ -122,7 +122,7 @@ void SocketEventSink::run() {
     queued_lines_ = 0;
     queue_.clear();
     if (!spare_.empty()) {
-      queue_.swap(spare_.back());
+      queue_ = std::move(spare_.back());
       spare_.pop_back();
     } else {
       queue_.reserve(batch.lines.capacity());
@@ -158,7 +158,7 @@ void SocketEventSink::run() {
     }
 
     lock.lock();
-    for (std::string& freed : freed_) {
+    for (protocol::LineBuffer& freed : freed_) {
       freed.clear();
       spare_.push_back(std::move(freed));
     }
@@ -173,7 +173,7 @@ void SocketEventSink::run() {
 void SocketEventSink::take(Batch batch) {
   if (batch.count == 0) return;
   if (fd_ < 0) {
-    to_fallback(batch.lines);
+    to_fallback(batch.lines.view());
     freed_.push_back(std::move(batch.lines));
     return;
   }
@@ -277,7 +277,7 @@ void SocketEventSink::fall_back(const std::string& why) {
   std::uint64_t number = first_pending_;
   auto refused = refused_.begin();
   for (Batch& batch : pending_) {
-    const std::string_view lines = batch.lines;
+    const std::string_view lines = batch.lines.view();
     for (std::size_t begin = 0; begin < lines.size(); ++number) {
       const std::size_t end = lines.find('\n', begin) + 1;
       while (refused != refused_.end() && *refused < number) ++refused;
@@ -347,7 +347,7 @@ bool SocketEventSink::write_pending() {
   // Answers are only received while writing, never processed, so pending_ stays in place.
   std::string why;
   for (; unwritten_ < pending_.size(); ++unwritten_) {
-    const std::string& lines = pending_[unwritten_].lines;
+    const std::string_view lines = pending_[unwritten_].lines.view();
     if (!write_bytes(lines.data(), lines.size(), why)) {
       fall_back(why);
       return false;

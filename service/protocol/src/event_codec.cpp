@@ -1,6 +1,7 @@
 #include <array>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "morvi/service/protocol/event.hpp"
@@ -141,43 +142,56 @@ void write_head(TextWriter& line, EventKind kind, Handle node, Handle child) {
 }
 
 // Runs `write` on a writer at the end of `out`, which is left as it was when `write` throws.
-template <class Write>
-void append_line(std::string& out, Write&& write) {
+template <class Out, class Write>
+void append_line(Out& out, Write&& write) {
   const std::size_t start = out.size();
   try {
     TextWriter line(out);
     write(line);
   } catch (...) {
-    out.resize(start);
+    if constexpr (std::is_same_v<Out, LineBuffer>) out.truncate(start);
+    else out.resize(start);
     throw;
   }
+}
+
+void write_event(TextWriter& line, const Event& event) {
+  write_head(line, event.kind, event.node, event.child);
+  line.map(event.args, 0);
+  line.put('}');
+}
+
+void write_event(TextWriter& line, const EventDraft& draft) {
+  write_head(line, draft.kind, draft.node, draft.child);
+  // As the args map: its values one level down.
+  line.put('{');
+  for (std::size_t i = 0; i < draft.size; ++i) {
+    const EventDraft::Arg& arg = draft.args[i];
+    if (i > 0) line.put(',');
+    line.text(arg.key);
+    line.put(':');
+    if (arg.map != nullptr) line.map(*arg.map, 1);
+    else line.value(*arg.value, 1);
+  }
+  line.raw("}}");
 }
 
 }  // namespace
 
 void append_event(std::string& out, const Event& event) {
-  append_line(out, [&](TextWriter& line) {
-    write_head(line, event.kind, event.node, event.child);
-    line.map(event.args, 0);
-    line.put('}');
-  });
+  append_line(out, [&](TextWriter& line) { write_event(line, event); });
 }
 
 void append_event(std::string& out, const EventDraft& draft) {
-  append_line(out, [&](TextWriter& line) {
-    write_head(line, draft.kind, draft.node, draft.child);
-    // As the args map: its values one level down.
-    line.put('{');
-    for (std::size_t i = 0; i < draft.size; ++i) {
-      const EventDraft::Arg& arg = draft.args[i];
-      if (i > 0) line.put(',');
-      line.text(arg.key);
-      line.put(':');
-      if (arg.map != nullptr) line.map(*arg.map, 1);
-      else line.value(*arg.value, 1);
-    }
-    line.raw("}}");
-  });
+  append_line(out, [&](TextWriter& line) { write_event(line, draft); });
+}
+
+void append_event(LineBuffer& out, const Event& event) {
+  append_line(out, [&](TextWriter& line) { write_event(line, event); });
+}
+
+void append_event(LineBuffer& out, const EventDraft& draft) {
+  append_line(out, [&](TextWriter& line) { write_event(line, draft); });
 }
 
 Event EventDraft::event() const {

@@ -147,13 +147,24 @@ TextWriter::TextWriter(std::string& out) : out_(out), start_(out.size()) {
   end_ = out_.data() + out_.size();
 }
 
-TextWriter::~TextWriter() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
+TextWriter::TextWriter(LineBuffer& out) : out_(out.bytes_), start_(out.size_), lines_(&out) {
+  at_ = out_.data() + start_;
+  end_ = out_.data() + out_.size();
+}
 
-// The room doubles with what this writer wrote, not with the whole string: the string may hold
-// many lines before this one.
+TextWriter::~TextWriter() {
+  const auto used = static_cast<std::size_t>(at_ - out_.data());
+  if (lines_ != nullptr) lines_->size_ = used;
+  else out_.resize(used);
+}
+
+// A line buffer's room doubles with the whole buffer, and stays. A string's doubles with what
+// this writer wrote, not with the whole string, which may hold many lines before this one: its
+// room is given back once the line is written.
 void TextWriter::grow(std::size_t n) {
   const auto used = static_cast<std::size_t>(at_ - out_.data());
-  out_.resize(used + std::max({n, kStep, used - start_}));
+  out_.resize(lines_ != nullptr ? std::max(used + std::max(n, kStep), 2 * out_.size())
+                                : used + std::max({n, kStep, used - start_}));
   at_ = out_.data() + used;
   end_ = out_.data() + out_.size();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "morvi/service/protocol/event.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi::service::protocol {
@@ -18,6 +19,8 @@ class TextWriter {
  public:
   // Appends to `out`; what was written is in `out` once the writer is gone.
   explicit TextWriter(std::string& out);
+  // Appends to the lines of `out`, in its room, which it grows when it must and keeps.
+  explicit TextWriter(LineBuffer& out);
   ~TextWriter();
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
@@ -65,6 +68,7 @@ class TextWriter {
 
   std::string& out_;
   std::size_t start_;  // where this writer's text begins in out_
+  LineBuffer* lines_ = nullptr;  // out_'s buffer, when it writes into one
   char* at_;
   char* end_;
 };

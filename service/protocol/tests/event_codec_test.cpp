@@ -189,9 +189,12 @@ class TwoWaySink : public EventSink {
   void send_draft(const EventDraft& draft) override {
     append_event(drafted, draft);
     drafted.push_back('\n');
+    append_event(buffered, draft);
+    buffered.push_back('\n');
     EventSink::send_draft(draft);
   }
   std::string drafted;
+  LineBuffer buffered;
   std::vector<std::string> from_events;
 };
 
@@ -211,6 +214,7 @@ TEST(EventCodec, DraftsWriteTheLinesOfTheirEvents) {
   std::string expected;
   for (const std::string& line : sink->from_events) expected += line + '\n';
   EXPECT_EQ(sink->drafted, expected);
+  EXPECT_EQ(sink->buffered.view(), expected);
   EXPECT_GT(sink->from_events.size(), 40u);
 
   // A value that cannot travel leaves the text as it was.
@@ -220,6 +224,9 @@ TEST(EventCodec, DraftsWriteTheLinesOfTheirEvents) {
   std::string text = "kept";
   EXPECT_THROW(append_event(text, draft), SerializationError);
   EXPECT_EQ(text, "kept");
+  const std::size_t buffered = sink->buffered.size();
+  EXPECT_THROW(append_event(sink->buffered, draft), SerializationError);
+  EXPECT_EQ(sink->buffered.view(), expected.substr(0, buffered));
 
   // A line longer than the room a writer makes at first, after many lines: the line is whole
   // and what was there stays.
@@ -230,6 +237,17 @@ TEST(EventCodec, DraftsWriteTheLinesOfTheirEvents) {
   text = before;
   append_event(text, long_one);
   EXPECT_EQ(text, before + encode_event(long_one.event()));
+  // The same into a buffer whose room is kept: emptied, it takes the lines again in place.
+  LineBuffer lines;
+  for (int round = 0; round < 2; ++round) {
+    lines.clear();
+    for (const std::string& line : sink->from_events) {
+      append_event(lines, decode_event(line));
+      lines.push_back('\n');
+    }
+    append_event(lines, long_one);
+    EXPECT_EQ(lines.view(), expected + encode_event(long_one.event()));
+  }
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ class SocketEventSink : public protocol::EventSink {
   // Whole lines the sink's thread took from the runner at once, kept as they were queued
   // until the server acknowledged them.
   struct Batch {
-    std::string lines;
+    protocol::LineBuffer lines;
     std::uint64_t count = 0;
   };
 
@@ -120,11 +120,11 @@ class SocketEventSink : public protocol::EventSink {
   mutable std::mutex mutex_;
   std::condition_variable work_;     // the sink's thread has something to do
   std::condition_variable room_;     // the runner may queue again, or a flush is done
-  std::string queue_;                // lines queued by the runner, not yet taken
+  protocol::LineBuffer queue_;       // lines queued by the runner, not yet taken
   std::uint64_t queued_lines_ = 0;
   // Emptied batches, which keep their room for the runner's next queue: at most as many as
   // were held at once.
-  std::vector<std::string> spare_;
+  std::vector<protocol::LineBuffer> spare_;
   std::size_t held_ = 0;             // events queued or unacknowledged
   std::uint64_t flush_asked_ = 0;
   std::uint64_t flush_done_ = 0;
@@ -142,7 +142,7 @@ class SocketEventSink : public protocol::EventSink {
   std::size_t unwritten_ = 0;
   std::uint64_t pending_lines_ = 0;
   std::uint64_t first_pending_ = 1;
-  std::vector<std::string> freed_;  // batches done with in this round, to become spares
+  std::vector<protocol::LineBuffer> freed_;  // batches done with in this round, to become spares
   std::vector<std::uint64_t> refused_;  // refused lines still in pending_, ascending
   std::uint64_t journaled_ = 0;         // events in the server's journal at the last answer
   std::uint64_t next_sync_id_ = 1;

@@ -83,6 +83,36 @@ struct EventDraft {
   Event event() const;
 };
 
+class TextWriter;
+
+// Lines written one after another into memory that keeps the room made ahead of the last one:
+// unlike a std::string's, making room for a line clears nothing, and nothing shrinks after it.
+class LineBuffer {
+ public:
+  std::string_view view() const noexcept { return {bytes_.data(), size_}; }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  // The room made, written or not.
+  std::size_t capacity() const noexcept { return bytes_.size(); }
+  void clear() noexcept { size_ = 0; }
+  // Drops what follows the first `size` bytes.
+  void truncate(std::size_t size) noexcept {
+    if (size < size_) size_ = size;
+  }
+  void reserve(std::size_t room) {
+    if (bytes_.size() < room) bytes_.resize(room);
+  }
+  void push_back(char c) {
+    if (size_ == bytes_.size()) bytes_.resize(bytes_.empty() ? 256 : 2 * bytes_.size());
+    bytes_[size_++] = c;
+  }
+
+ private:
+  friend class TextWriter;
+  std::string bytes_;  // its size is the room made
+  std::size_t size_ = 0;
+};
+
 // One JSON line, without the newline. SerializationError for a value that cannot travel.
 std::string encode_event(const Event& event);
 // The same line appended to `out`, which a sender reuses from event to event so the line is
@@ -91,6 +121,9 @@ void append_event(std::string& out, const Event& event);
 // The line of the draft's event, byte for byte that of encode_event(draft.event()), appended
 // to `out` the same way.
 void append_event(std::string& out, const EventDraft& draft);
+// The same lines, appended to a line buffer, which is left as it was on SerializationError.
+void append_event(LineBuffer& out, const Event& event);
+void append_event(LineBuffer& out, const EventDraft& draft);
 
 // ProtocolError naming the event (when it got that far) and the reason for a line over
 // kMaxFrameSize, invalid UTF-8, text that is not JSON, an unknown event or a bad shape. The
