@@ -96,7 +96,7 @@ Value random_value(const std::string& name, std::mt19937& rng) {
     for (int i = pick(3); i > 0; --i) m.set("k" + std::to_string(pick(5)), Value(pick(10)));
     return Value(std::move(m));
   }
-  switch (pick(16)) {
+  switch (pick(18)) {
     case 0:
     case 12:
     case 13: return Value();
@@ -112,6 +112,9 @@ Value random_value(const std::string& name, std::mt19937& rng) {
     case 8: return Value(Map{});
     case 9: return Value(List{Value(1), Value("two")});
     case 10: return Value(DateTime(2024, 5, 6, 7, 8, 9, pick(1'000'000), 0));
+    // Passed by its code, yet not the shared Passed: the reason or the data must stay.
+    case 16: return Value(results::TestResult(results::ResultCode::passed, "rerun"));
+    case 17: return Value(results::TestResult(results::ResultCode::passed, {}, Map{{"try", 2}}));
     default: return Value(2.5);
   }
 }

@@ -17,10 +17,11 @@ const Value kEmptyMap{Map{}};
 const Value kFreshTally{results::ResultCounter{}};
 
 // Whether `value` is the slot's constant: a result Passed or a true, compared without the
-// general equality.
+// general equality and its work list.
 bool is_constant(const Value& value, const Value& constant) {
   if (value.kind() != constant.kind()) return false;
   if (value.is_bool()) return value.as_bool() == constant.as_bool();
+  if (value.is_result()) return value.as_result() == constant.as_result();
   return value == constant;
 }
 
@@ -57,9 +58,10 @@ Value& FieldStore::insert(int slot, Value&& value) {
   Value* v = values();
   // v[size_] is a none, which the shift may overwrite without a release. A node's own values
   // are few and most fields land near the end (before seq_num and the hidden fields), so the
-  // shift is a short loop rather than a call.
-  for (int i = size_; i > at; --i)
-    std::memcpy(static_cast<void*>(v + i), v + i - 1, sizeof(Value));
+  // shift is one memmove of the values after it.
+  if (at < size_)
+    std::memmove(static_cast<void*>(v + at + 1), static_cast<const void*>(v + at),
+                 static_cast<std::size_t>(size_ - at) * sizeof(Value));
   ::new (static_cast<void*>(v + at)) Value(std::move(value));
   ++size_;
   const std::uint32_t b = bit(slot);

@@ -21,9 +21,9 @@ const Value kNone;
 // Refuses values that would break the typed reads: `details` and the child lists are lists,
 // `extra` is a map.
 void check_assignable(F field, const Value& value) {
-  const std::string_view name = field_name(field);
   if ((field == F::details || field == F::tasks || field == F::sections) && !value.is_list())
-    throw TypeError("'" + std::string(name) + "' must be a list, got " + value.kind_name());
+    throw TypeError("'" + std::string(field_name(field)) + "' must be a list, got " +
+                    value.kind_name());
   if (field == F::extra && !value.is_map())
     throw TypeError("'extra' must be a map, got " + std::string(value.kind_name()));
 }
