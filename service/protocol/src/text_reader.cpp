@@ -61,6 +61,13 @@ class Reader {
   explicit Reader(std::string_view text) : s_(text), levels_(members_by_level()) {}
 
   void operation(Operation& out) {
+    if (encoder_head(out)) {
+      arguments(out);
+      expect('}');
+      skip_space();
+      if (pos_ != s_.size()) throw GiveUp{};
+      return;
+    }
     open('{');
     bool kind = false, node = false, child = false, args = false;
     bool first = true;
@@ -94,6 +101,54 @@ class Reader {
   }
 
  private:
+  // `{"event":"<kind>","node":N[,"child":N],"args":` as the encoder writes it, read with no
+  // token by token parsing; false, with the reader back at the start, for any other layout.
+  bool encoder_head(Operation& out) {
+    if (!skip_exact(R"({"event":")")) return false;
+    const char* const name = s_.data() + pos_;
+    const auto* quote = static_cast<const char*>(std::memchr(name, '"', s_.size() - pos_));
+    if (quote == nullptr) throw GiveUp{};
+    const std::optional<EventKind> kind = event_kind({name, static_cast<std::size_t>(quote - name)});
+    if (!kind) return restart();
+    pos_ += static_cast<std::size_t>(quote - name) + 1;
+    ++raw_depth_;  // the line's own brace
+    out.kind = *kind;
+    if (!skip_exact(R"(,"node":)")) return restart();
+    out.node = handle();
+    if (creates_node(out.kind)) {
+      if (!skip_exact(R"(,"child":)")) return restart();
+      out.child = handle();
+    }
+    if (!skip_exact(R"(,"args":)")) return restart();
+    return true;
+  }
+
+  bool restart() {
+    pos_ = 0;
+    raw_depth_ = 0;
+    return false;
+  }
+
+  // Moves past `text` when the line goes on with exactly these bytes, which hold no bracket.
+  bool skip_exact(std::string_view text) {
+    if (s_.size() - pos_ < text.size() ||
+        std::memcmp(s_.data() + pos_, text.data(), text.size()) != 0)
+      return false;
+    pos_ += text.size();
+    return true;
+  }
+
+  // Moves past `,"key":` when the line goes on with exactly it, as the encoder writes it.
+  bool skip_member(std::string_view key) {
+    const std::size_t n = key.size();
+    const char* const p = s_.data() + pos_;
+    if (s_.size() - pos_ < n + 4 || p[0] != ',' || p[1] != '"' ||
+        std::memcmp(p + 2, key.data(), n) != 0 || p[n + 2] != '"' || p[n + 3] != ':')
+      return false;
+    pos_ += n + 4;
+    return true;
+  }
+
   void skip_space() {
     // The encoder writes no white space: one comparison passes over most tokens.
     while (pos_ < s_.size() && static_cast<unsigned char>(s_[pos_]) <= ' ' &&
@@ -328,6 +383,7 @@ class Reader {
 
   // `,"key":`
   void member(std::string_view key) {
+    if (skip_member(key)) return;
     expect(',');
     if (plain_key() != key) throw GiveUp{};
     expect(':');
@@ -335,6 +391,7 @@ class Reader {
 
   // `,"key":` when the next member is `key`.
   bool optional_member(std::string_view key) {
+    if (skip_member(key)) return true;
     const std::size_t at = pos_;
     const int raw = raw_depth_;
     if (!take(',')) return false;
@@ -609,11 +666,14 @@ class Reader {
 
   // A value that must be a date-time, read as one.
   DateTime datetime_value() {
-    if (peek() != '{') throw GiveUp{};
-    open('{');
-    if (plain_key() != "$") throw GiveUp{};
-    expect(':');
-    if (plain_key() != "datetime") throw GiveUp{};
+    if (skip_exact(R"({"$":"datetime")")) {
+      ++raw_depth_;  // its brace
+    } else {
+      open('{');
+      if (plain_key() != "$") throw GiveUp{};
+      expect(':');
+      if (plain_key() != "datetime") throw GiveUp{};
+    }
     const DateTime out = datetime();
     expect('}');
     return out;
