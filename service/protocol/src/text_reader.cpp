@@ -445,11 +445,13 @@ class Reader {
     member("v");
     open('[');
     int parts[7];
-    for (int i = 0; i < 7; ++i) {
-      if (i > 0) expect(',');
-      const std::int64_t n = integer();
-      if (n < -1000000 || n > 1000000) throw GiveUp{};
-      parts[i] = static_cast<int>(n);
+    if (!plain_parts(parts)) {
+      for (int i = 0; i < 7; ++i) {
+        if (i > 0) expect(',');
+        const std::int64_t n = integer();
+        if (n < -1000000 || n > 1000000) throw GiveUp{};
+        parts[i] = static_cast<int>(n);
+      }
     }
     expect(']');
     std::optional<int> offset;
@@ -464,6 +466,29 @@ class Reader {
     } catch (const ArgumentError&) {
       throw GiveUp{};
     }
+  }
+
+  // The seven parts of a date-time as the encoder writes them, numbers of up to six digits
+  // between commas; false, with nothing read, for any other text.
+  bool plain_parts(int (&parts)[7]) {
+    const char* const text = s_.data();
+    const std::size_t size = s_.size();
+    std::size_t i = pos_;
+    for (int part = 0; part < 7; ++part) {
+      if (part > 0) {
+        if (i == size || text[i] != ',') return false;
+        ++i;
+      }
+      const std::size_t start = i;
+      int n = 0;
+      while (i < size && i - start < 7 && static_cast<unsigned char>(text[i] - '0') < 10)
+        n = n * 10 + (text[i++] - '0');
+      if (i == start || i - start > 6 || (i - start > 1 && text[start] == '0')) return false;
+      parts[part] = n;
+    }
+    if (i == size || text[i] != ']') return false;
+    pos_ = i;
+    return true;
   }
 
   // A tagged value's members after its tag, which has no escapes (a tag with escapes is read

@@ -148,5 +148,22 @@ TEST(Operation, LinesInTheEncodersShapeAreStillRefusedWithTheirReason) {
   }
 }
 
+// The clock reading's parts are read as digits between commas where they are laid out so; any
+// other layout or value reads, or is refused, as through the tree.
+TEST(Operation, DateTimePartsAtTheirEdgesReadAsThroughATree) {
+  for (const std::string parts :
+       {"2024,1,2,3,4,5,999999", "1,1,1,0,0,0,0", "2024,12,31,23,59,59,0", "9999,1,1,0,0,0,1",
+        "2024, 1,2,3,4,5,6", "2024,1,2,3,4,5,6 ", "-1,1,1,0,0,0,0", "2024,1,2,3,4,5,1000000",
+        "2024,1,2,3,4,5,0999999", "2024,01,2,3,4,5,6", "2024,1,2,3,4,5", "2024,1,2,3,4,5,6,7",
+        "2024,2,30,0,0,0,0", "2024,1,2,3,4,5,6.0", "2024,1,2,3,4,5,", "20240,1,2,3,4,5,6",
+        "2024,1,2,3,4,5,4294967296"}) {
+    for (const std::string offset : {"", R"(,"offset":0)", R"(,"offset":-1439)", R"(,"offset":1440)"}) {
+      const std::string line = R"({"event":"start","node":1,"args":{"time":{"$":"datetime","v":[)" +
+                               parts + "]" + offset + R"(},"options":{}}})";
+      EXPECT_EQ(straight(line), through_tree(line)) << line;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvi::service::protocol
