@@ -22,7 +22,7 @@ struct FileCloser {
 
 ReportCounts write_html_report(const std::string& input, const std::string& output) {
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(input.c_str(), "rb"));
-  if (!in) throw std::system_error(errno, std::generic_category(), input);
+  if (!in) throw std::system_error(errno, std::generic_category(), "cannot open " + input);
   // Everything is read before the output is opened: bad input leaves no file behind.
   const ReportData data = collect(in.get(), input);
   in.reset();

@@ -415,7 +415,7 @@ struct FileCloser {
 ExportCounts export_junit(const std::string& input, const std::string& output,
                           const ExportOptions& options) {
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(input.c_str(), "rb"));
-  if (!in) throw std::system_error(errno, std::generic_category(), input);
+  if (!in) throw std::system_error(errno, std::generic_category(), "cannot open " + input);
   OutputFiles files(output, options.split > 0);
   JunitWriter writer(input, files, options);
   writer.read(in.get());

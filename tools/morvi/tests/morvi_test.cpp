@@ -358,7 +358,8 @@ TEST_F(MorviTool, EveryReaderTakesTheNonFiniteRealsOfAJob) {
 }
 
 // The readers of the export and the page tell a folder, which cannot be read (exit 3), and a
-// NUL byte, which no JSON holds outside a string (exit 1), from a document cut short.
+// NUL byte, which no JSON holds outside a string (exit 1), from a document cut short; a
+// missing file reads as it does for every other command.
 TEST_F(MorviTool, ExportAndPageNameAFolderAndANulByte) {
   const std::string nul = write("nul.json", job_document() + std::string("\n\0{}", 4));
   const std::string folder = (dir_ / "folder").string();
@@ -370,6 +371,10 @@ TEST_F(MorviTool, ExportAndPageNameAFolderAndANulByte) {
     const Outcome unreadable = morvi({command[0], command[1], folder, "-o", written});
     EXPECT_EQ(unreadable.status, 3);
     EXPECT_EQ(unreadable.err, "morvi: error: cannot read " + folder + ": Is a directory\n");
+    const std::string nowhere = (dir_ / "nowhere.json").string();
+    const Outcome missing = morvi({command[0], command[1], nowhere, "-o", written});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_EQ(missing.err, "morvi: error: cannot open " + nowhere + ": No such file or directory\n");
     const Outcome zero = morvi({command[0], command[1], nul, "-o", written});
     EXPECT_EQ(zero.status, 1);
     EXPECT_EQ(zero.err, "morvi: error: " + nul + ": not a JSON document at byte " + nul_at +
