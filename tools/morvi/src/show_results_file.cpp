@@ -49,9 +49,16 @@ void print_node(std::ostream& out, const Explorer& node, std::size_t depth) {
       << "  " << (runtime.is_number() ? seconds_text(runtime.as_number()) : std::string("-"));
 }
 
+// A record's child list when it is one. A "tasks" or "sections" holding anything else (null,
+// a map) is a plain field, as the export and the page read it.
+const ExplorerSections* child_list(const std::optional<ExplorerSections>& list) {
+  return list && (list->ids().is_list() || list->ids().is_tuple()) ? &*list : nullptr;
+}
+
 std::size_t child_count(const Explorer& node) {
-  return (node.tasks() ? node.tasks()->size() : 0) +
-         (node.sections() ? node.sections()->size() : 0);
+  const ExplorerSections* tasks = child_list(node.tasks());
+  const ExplorerSections* sections = child_list(node.sections());
+  return (tasks ? tasks->size() : 0) + (sections ? sections->size() : 0);
 }
 
 }  // namespace
@@ -104,8 +111,10 @@ cli::Status ShowResultsFile::run(const cli::Arguments& args) {
       out() << "  (" << count << (count == 1 ? " child" : " children") << " not shown)";
     } else {
       // Pushed in reverse, so tasks come before sections.
-      if (node.sections()) pending.push_back({*node.sections(), 0, depth + 1});
-      if (node.tasks()) pending.push_back({*node.tasks(), 0, depth + 1});
+      if (const ExplorerSections* sections = child_list(node.sections()))
+        pending.push_back({*sections, 0, depth + 1});
+      if (const ExplorerSections* tasks = child_list(node.tasks()))
+        pending.push_back({*tasks, 0, depth + 1});
     }
     out() << '\n';
   };

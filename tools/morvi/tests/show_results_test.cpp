@@ -57,7 +57,7 @@ void expect_same_lines(const fs::path& file, const fs::path& scratch,
 
 // Results documents with odd values at every place the lines are made of (control and
 // invisible characters too, which must come out escaped), members in any order, names given
-// twice, children that are not objects, siblings sharing ids, and filler the reader has to
+// twice, child lists that are no lists, children that are not objects, siblings sharing ids, and filler the reader has to
 // pass over (a "tasks" list inside "extra" is not a child list).
 class OddDocuments {
  public:
@@ -136,6 +136,11 @@ class OddDocuments {
       std::string text = "[" + space();
       for (std::size_t i = 0; i < kids.size(); ++i) text += (i ? "," + space() : "") + kids[i];
       members.push_back("\"" + std::string(list) + "\": " + text + space() + "]");
+      // A child list that is no list is a plain field.
+      if (pick(6) == 0) {
+        members.push_back("\"" + std::string(list) + "\": " +
+                          any({"null", "true", "7", "\"t1\"", "{\"id\": \"not a list\"}"}));
+      }
       if (pick(8) == 0) members.push_back("\"" + std::string(list) + "\": []");
     }
     return object(std::move(members));
