@@ -98,7 +98,7 @@ AtomicFile::AtomicFile(const std::string& path, LinkTarget links)
   while (fd < 0) {
     temporary_ = target_ + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial++);
     fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) raise_errno(errno, "cannot create", temporary_);
+    if (fd < 0 && errno != EEXIST) raise_errno(errno, "cannot create", target_);
   }
   if (replaces && ::fchmod(fd, existing.st_mode & 07777) != 0) {
     const int error = errno;
