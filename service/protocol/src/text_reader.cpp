@@ -286,15 +286,17 @@ class Reader {
     const bool negative = i < size && text[i] == '-';
     if (negative) ++i;
     const std::size_t start = i;
-    std::int64_t n = 0;
-    while (i < size && static_cast<unsigned char>(text[i] - '0') < 10)
-      n = n * 10 + (text[i++] - '0');
+    // Unsigned and at most 19 digits, so a longer number cannot overflow before it is refused.
+    std::uint64_t n = 0;
+    while (i < size && i - start < 19 && static_cast<unsigned char>(text[i] - '0') < 10)
+      n = n * 10 + static_cast<unsigned char>(text[i++] - '0');
     const std::size_t digits = i - start;
     if (digits == 0 || digits > 18 || (digits > 1 && text[start] == '0') || (negative && n == 0))
       throw GiveUp{};
     if (i < size && (text[i] == '.' || text[i] == 'e' || text[i] == 'E')) throw GiveUp{};
     pos_ = i;
-    return negative ? -n : n;
+    const auto value = static_cast<std::int64_t>(n);
+    return negative ? -value : value;
   }
 
   Handle handle() {
