@@ -7,6 +7,7 @@
 #include "morvi/service/protocol/event.hpp"
 #include "morvi/service/protocol/operation.hpp"
 #include "morvi/service/protocol/value_codec.hpp"
+#include "event_args.hpp"
 #include "text_reader.hpp"
 #include "text_writer.hpp"
 
@@ -18,41 +19,6 @@ using json = Json;
 constexpr std::array<std::string_view, 11> kNames = {
     "create_trialkit", "add_task",     "add_plugin", "add_section", "start",  "stop",
     "update",          "update_extra", "add_detail", "set_result",  "roll_up"};
-
-// The args each kind must carry, with the kinds they must have.
-enum class Need { any, map, boolean };
-struct Arg {
-  std::string_view key;
-  Need need;
-  bool required;
-};
-
-constexpr Arg kNodeArgs[] = {
-    {"id", Need::any, true}, {"seq_num", Need::any, true}, {"type", Need::any, false}};
-constexpr Arg kLifecycleArgs[] = {
-    {"options", Need::map, true}, {"time", Need::any, false}, {"file_sizes", Need::map, false}};
-constexpr Arg kUpdateArgs[] = {{"data", Need::map, true}};
-constexpr Arg kUpdateExtraArgs[] = {{"data", Need::map, true},
-                                    {"list_extend", Need::boolean, true}};
-constexpr Arg kDetailArgs[] = {{"detail", Need::any, true}};
-constexpr Arg kResultArgs[] = {{"result", Need::any, true}};
-
-std::span<const Arg> expected_args(EventKind kind) {
-  switch (kind) {
-    case EventKind::create_trialkit:
-    case EventKind::add_task:
-    case EventKind::add_plugin:
-    case EventKind::add_section: return kNodeArgs;
-    case EventKind::start:
-    case EventKind::stop: return kLifecycleArgs;
-    case EventKind::update: return kUpdateArgs;
-    case EventKind::update_extra: return kUpdateExtraArgs;
-    case EventKind::add_detail: return kDetailArgs;
-    case EventKind::set_result: return kResultArgs;
-    case EventKind::roll_up: return {};
-  }
-  return {};
-}
 
 [[noreturn]] void refuse(std::string_view event, const std::string& reason) {
   throw ProtocolError(event.empty() ? "event refused: " + reason

@@ -1,5 +1,6 @@
 #include "text_reader.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "morvi/results.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "codec_parts.hpp"
+#include "event_args.hpp"
 
 namespace morvi::service::protocol {
 namespace {
@@ -592,24 +594,7 @@ class Reader {
     unsigned required;
   };
 
-  static Takes takes(EventKind kind) {
-    switch (kind) {
-      case EventKind::create_trialkit:
-      case EventKind::add_task:
-      case EventKind::add_plugin:
-      case EventKind::add_section: return {kId | kSeqNum | kType, kId | kSeqNum};
-      case EventKind::start:
-      case EventKind::stop: return {kOptions | kTime | kFileSizes, kOptions};
-      case EventKind::update: return {kData, kData};
-      case EventKind::update_extra: return {kData | kListExtend, kData | kListExtend};
-      case EventKind::add_detail: return {kDetail, kDetail};
-      case EventKind::set_result: return {kResult, kResult};
-      case EventKind::roll_up: break;
-    }
-    return {0, 0};
-  }
-
-  static unsigned arg_of(std::string_view key) {
+  static constexpr unsigned arg_of(std::string_view key) {
     switch (key.size()) {
       case 2: return key == "id" ? kId : 0;
       case 4: return key == "type" ? kType : key == "time" ? kTime : key == "data" ? kData : 0;
@@ -621,12 +606,28 @@ class Reader {
     }
   }
 
+  // The kind's arguments as bits, from the table the JSON path checks by.
+  static constexpr Takes takes(EventKind kind) {
+    Takes out{0, 0};
+    for (const Arg& arg : expected_args(kind)) {
+      out.allowed |= arg_of(arg.key);
+      if (arg.required) out.required |= arg_of(arg.key);
+    }
+    return out;
+  }
+
   // The args map, at the depth the JSON path reads it at: each argument the kind takes, once,
   // and those it needs.
   void arguments(Operation& out) {
     enter(0);
     open('{');
-    const Takes kind = takes(out.kind);
+    // Made once, by the compiler.
+    static constexpr auto kTakes = [] {
+      std::array<Takes, static_cast<std::size_t>(EventKind::roll_up) + 1> all{};
+      for (std::size_t k = 0; k < all.size(); ++k) all[k] = takes(static_cast<EventKind>(k));
+      return all;
+    }();
+    const Takes kind = kTakes[static_cast<std::size_t>(out.kind)];
     unsigned seen = 0;
     if (!take('}')) {
       do {
