@@ -2,6 +2,7 @@
 // What the writer and the fast reader of the typed encoding share.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -29,6 +30,18 @@ inline constexpr std::array<bool, 256> kPlainByte = [] {
   for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
   return plain;
 }();
+
+// The high bit of each byte of the eight in `w` that is not a plain one: below 0x20, a quote, a
+// backslash or past ASCII; 0 when all eight are plain. A borrow only runs towards later bytes,
+// so the lowest bit set marks the first such byte exactly.
+inline std::uint64_t non_plain_bytes(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  const std::uint64_t quote = w ^ (kOnes * '"');
+  const std::uint64_t backslash = w ^ (kOnes * '\\');
+  return (((w - kOnes * 0x20) & ~w) | ((quote - kOnes) & ~quote) |
+          ((backslash - kOnes) & ~backslash) | w) &
+         (kOnes * 0x80);
+}
 
 // The length of the UTF-8 sequence that starts at `p`, or 0 when it is not a valid one
 // (overlong forms, surrogates and code points past U+10FFFF are not).

@@ -35,18 +35,10 @@ std::vector<Members>& members_by_level() {
 // The end of the run of plain bytes (kPlainByte) that starts at `i`, found eight bytes at a
 // time while eight are left.
 std::size_t plain_run(const unsigned char* p, std::size_t i, std::size_t size) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHighs = 0x8080808080808080u;
   while (i + 8 <= size) {
     std::uint64_t x;
     std::memcpy(&x, p + i, 8);
-    // The high bit of each byte below 0x20, each quote, each backslash and each byte past
-    // ASCII. A borrow only runs towards later bytes, so the first bit set is exact.
-    const std::uint64_t quote = x ^ (kOnes * '"');
-    const std::uint64_t backslash = x ^ (kOnes * '\\');
-    const std::uint64_t stop = (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) |
-                                ((backslash - kOnes) & ~backslash) | x) &
-                               kHighs;
+    const std::uint64_t stop = non_plain_bytes(x);
     if (stop != 0) {
       const int bit = std::endian::native == std::endian::little ? std::countr_zero(stop)
                                                                  : std::countl_zero(stop);

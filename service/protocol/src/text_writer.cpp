@@ -20,17 +20,8 @@ namespace {
 // Room made ahead of the cursor at least: most lines fit in one step.
 constexpr std::size_t kStep = 256;
 
-constexpr std::uint64_t kOnes = 0x0101010101010101;
-constexpr std::uint64_t kHighs = 0x8080808080808080;
-
-// True when each of the eight bytes of `w` is a plain one (kPlainByte). A byte of 0x80 or more
-// shows by its own high bit; with none of those, the lowest byte below 0x20, quote or
-// backslash borrows in the subtraction that looks for it, which sets its high bit.
-bool plain_word(std::uint64_t w) {
-  const std::uint64_t flags = w | (w - kOnes * 0x20) | ((w ^ (kOnes * '"')) - kOnes) |
-                              ((w ^ (kOnes * '\\')) - kOnes);
-  return (flags & kHighs) == 0;
-}
+// True when each of the eight bytes of `w` is a plain one (kPlainByte).
+bool plain_word(std::uint64_t w) { return non_plain_bytes(w) == 0; }
 
 // "00" to "99".
 constexpr std::array<char, 200> kPairs = [] {
