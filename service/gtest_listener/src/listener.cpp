@@ -17,6 +17,7 @@
 #include "morvi/service/journal/journal.hpp"
 #include "morvi/service/protocol/recording.hpp"
 #include "morvi/service/protocol/tree_builder.hpp"
+#include "morvi/utils/utf8.hpp"
 
 namespace morvi::service::gtest_listener {
 namespace {
@@ -84,8 +85,13 @@ std::optional<std::string> host_name() {
   return std::string(name);
 }
 
+// GoogleTest hands on the bytes a test gave it: a binary string printed into a message, a name
+// or a parameter printed raw. Events carry UTF-8 only, so every text taken from GoogleTest (or
+// the environment) comes in through here, each sequence that is not UTF-8 made U+FFFD.
+std::string utf8(std::string_view bytes) { return utils::utf8::sanitized(bytes); }
+
 std::string text_or(const char* text, std::string_view fallback) {
-  return text && *text ? std::string(text) : std::string(fallback);
+  return text && *text ? utf8(text) : std::string(fallback);
 }
 
 Value place_of(const char* file, int line) {
@@ -103,8 +109,8 @@ std::string place_text(const char* file, int line) {
 // What a suite or test is parameterised by, as GoogleTest prints it.
 Map parameters_of(const char* type_param, const char* value_param) {
   Map parameters;
-  if (type_param) parameters.set("type_param", Value(type_param));
-  if (value_param) parameters.set("value_param", Value(value_param));
+  if (type_param) parameters.set("type_param", Value(utf8(type_param)));
+  if (value_param) parameters.set("value_param", Value(utf8(value_param)));
   return parameters;
 }
 
@@ -142,7 +148,7 @@ struct ReportListener::Run {
     ++tasks;
     if (repeated) parameters.set("iteration", Value(iteration));
     Options options;
-    if (script) options.set("testscript", Value(script));
+    if (script) options.set("testscript", Value(utf8(script)));
     if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
     added->start(std::move(options));
     return added;
@@ -195,7 +201,8 @@ struct ReportListener::Run {
 
   void failure(const ::testing::TestPartResult& part) {
     RecordingSection& base = fault_holder();
-    const FailureText text = split_failure(part.summary());
+    const std::string summary = utf8(part.summary());
+    const FailureText text = split_failure(summary);
     RecordingSection& parent = enter_scopes(base, text.scopes);
     ++failures;
     auto step = parent.add_section(Value("failure_" + std::to_string(failures)), next_seq(),
@@ -205,14 +212,13 @@ struct ReportListener::Run {
                         {"fatal", Value(part.fatally_failed())}});
     step->add_detail(Value(text.message));
     step->stop(Options{{"result", Value(TestResult(ResultCode::failed, text.message))}});
-    base.add_detail(Value(place_text(part.file_name(), part.line_number()) + ": " +
-                          std::string(part.summary())));
+    base.add_detail(Value(place_text(part.file_name(), part.line_number()) + ": " + summary));
     if (!first_failure) first_failure = text.message;
   }
 
   void skip(const ::testing::TestPartResult& part) {
     RecordingSection& base = fault_holder();
-    const std::string message = part.message();
+    const std::string message = utf8(part.message());
     if (!message.empty()) base.add_detail(Value(message));
     if (!skip_reason) skip_reason = message;
   }
@@ -252,7 +258,7 @@ struct ReportListener::Run {
     for (int i = 0; i < suite.total_test_count(); ++i) {
       const ::testing::TestInfo& info = *suite.GetTestInfo(i);
       if (info.should_run() || !info.is_reportable()) continue;
-      auto section = owner.add_section(Value(info.name()), next_seq(), Value("Testcase"));
+      auto section = owner.add_section(Value(utf8(info.name())), next_seq(), Value("Testcase"));
       section->add_detail(Value("disabled"));
       section->stop(Options{{"result", Value(TestResult(ResultCode::skipped, "disabled"))},
                             {"xref", place_of(info.file(), info.line())}});
@@ -295,11 +301,11 @@ void ReportListener::OnTestProgramStart(const ::testing::UnitTest& unit_test) {
     run_->sink = std::make_shared<ReportSink>(std::move(journal), errors_);
   }
   guarded("starting the job", [&](Run& run) {
-    const std::string id = config_.job_id.empty() ? "gtest" : config_.job_id;
+    const std::string id = config_.job_id.empty() ? "gtest" : utf8(config_.job_id);
     run.job = RecordingTrialKit::create(run.sink, Value(id), run.next_seq());
     Options options{{"job_type", Value("gtest")}, {"suite_name", Value(id)}};
-    if (const auto host = host_name()) options.set("host", Value(*host));
-    if (const char* user = std::getenv("USER")) options.set("user", Value(user));
+    if (const auto host = host_name()) options.set("host", Value(utf8(*host)));
+    if (const char* user = std::getenv("USER")) options.set("user", Value(utf8(user)));
     Map gtest{{"random_seed", Value(unit_test.random_seed())}};
     options.set("gtest", Value(std::move(gtest)));
     run.job->start(std::move(options));
@@ -320,8 +326,8 @@ void ReportListener::OnTestSuiteStart(const ::testing::TestSuite& test_suite) {
     const char* script = test_suite.total_test_count() > 0
                              ? test_suite.GetTestInfo(0)->file()
                              : nullptr;
-    run.task = run.add_task(test_suite.name(), parameters_of(test_suite.type_param(), nullptr),
-                            script);
+    run.task = run.add_task(utf8(test_suite.name()),
+                            parameters_of(test_suite.type_param(), nullptr), script);
     run.suite_task = true;
     run.task_ran_test = false;
     run.iteration_ran_suite = true;
@@ -333,7 +339,8 @@ void ReportListener::OnTestStart(const ::testing::TestInfo& test_info) {
     run.close_phase();
     run.task_ran_test = true;
     if (!run.task) return;
-    run.holder = run.task->add_section(Value(test_info.name()), run.next_seq(), Value("Testcase"));
+    run.holder =
+        run.task->add_section(Value(utf8(test_info.name())), run.next_seq(), Value("Testcase"));
     Options options{{"xref", place_of(test_info.file(), test_info.line())}};
     Map parameters = parameters_of(test_info.type_param(), test_info.value_param());
     if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
@@ -366,7 +373,7 @@ void ReportListener::OnTestEnd(const ::testing::TestInfo& test_info) {
       Map properties;
       for (int i = 0; i < outcome.test_property_count(); ++i) {
         const ::testing::TestProperty& property = outcome.GetTestProperty(i);
-        properties.set(property.key(), Value(property.value()));
+        properties.set(utf8(property.key()), Value(utf8(property.value())));
       }
       options.set("properties", Value(std::move(properties)));
     }
@@ -390,7 +397,8 @@ void ReportListener::OnTestIterationEnd(const ::testing::UnitTest& unit_test, in
     for (int i = 0; i < unit_test.total_test_suite_count(); ++i) {
       const ::testing::TestSuite& suite = *unit_test.GetTestSuite(i);
       if (suite.should_run() || suite.reportable_disabled_test_count() == 0) continue;
-      auto task = run.add_task(suite.name(), parameters_of(suite.type_param(), nullptr), nullptr);
+      auto task =
+          run.add_task(utf8(suite.name()), parameters_of(suite.type_param(), nullptr), nullptr);
       run.add_disabled(*task, suite);
       task->stop();
     }
