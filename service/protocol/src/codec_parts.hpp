@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "morvi/utils/utf8.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi::service::protocol {
@@ -44,7 +46,12 @@ inline std::uint64_t non_plain_bytes(std::uint64_t w) {
 }
 
 // The length of the UTF-8 sequence that starts at `p`, or 0 when it is not a valid one
-// (overlong forms, surrogates and code points past U+10FFFF are not).
-std::size_t utf8_length(const unsigned char* p, std::size_t left);
+// (overlong forms, surrogates and code points past U+10FFFF are not), as the package's one
+// decoder reads it.
+inline std::size_t utf8_length(const unsigned char* p, std::size_t left) {
+  const utils::utf8::CodePoint c =
+      utils::utf8::decode(std::string_view(reinterpret_cast<const char*>(p), left), 0);
+  return c.valid ? c.size : 0;
+}
 
 }  // namespace morvi::service::protocol

@@ -15,30 +15,6 @@
 #include "text_writer.hpp"
 
 namespace morvi::service::protocol {
-
-std::size_t utf8_length(const unsigned char* p, std::size_t left) {
-  const unsigned char c = p[0];
-  std::size_t n;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (left < n || p[1] < low || p[1] > high) return 0;
-  for (std::size_t i = 2; i < n; ++i)
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  return n;
-}
-
 namespace {
 
 using json = Json;
