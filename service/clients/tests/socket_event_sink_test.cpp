@@ -15,6 +15,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -25,6 +26,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../../protocol/tests/recorded_job.hpp"
+#include "morvi/errors.hpp"
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/service/clients/socket_event_sink.hpp"
 #include "morvi/testing/scratch_dir.hpp"
@@ -334,6 +336,27 @@ TEST_F(SocketSinkTest, AHelloRefusedNamesTheServersReason) {
   EXPECT_NE(said[0].find("refused the runner: a runner is connected already"), std::string::npos)
       << said[0];
   EXPECT_EQ(replayed({fallback()}), expected_);
+}
+
+// A text the protocol cannot carry fails the call that holds it, in the runner, before anything
+// is queued: the job's other events all reach the server, or the fallback journal.
+TEST_F(SocketSinkTest, ATextThatIsNotUtf8FailsItsOwnCallAndNoOther) {
+  for (const bool served : {true, false}) {
+    fs::remove(server_journal());
+    fs::remove(fallback());
+    std::optional<FakeServer> server;
+    if (served) server.emplace(socket(), server_journal(), Behaviour{});
+    {
+      utils::ScopedClock clock(testing_jobs::ticking_clock());
+      auto job = connect_trialkit(options(), Value("job"), Value(1));
+      EXPECT_THROW(job->update(Map{{"note", Value("bad \xff")}}), SerializationError);
+      EXPECT_THROW(job->add_task(Value("t\xc3"), Value(2)), SerializationError);
+      testing_jobs::drive(*job, scratch_.path());
+    }
+    if (served) server->wait();
+    EXPECT_EQ(replayed({served ? server_journal() : fallback()}), expected_) << served;
+    fs::remove(socket());
+  }
 }
 
 TEST_F(SocketSinkTest, EventsTheServerRefusesAreToldAndNeverReplayed) {
