@@ -5,6 +5,7 @@
 #include "file_input.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/json_stream/sax_error.hpp"
+#include "morvi/utils/deep_stack.hpp"
 
 namespace morvi::json_stream {
 
@@ -23,7 +24,9 @@ void ResultsReader::read(std::FILE* in) {
   FileInput input(in);
   input_ = &input;
   numbers_ = 0;
-  json::sax_parse(input.stream(), this);
+  // The parser keeps its place on the heap, but the readers' own work on a field (dumping it
+  // as text, copying it) recurses with its nesting.
+  utils::on_deep_stack([&] { json::sax_parse(input.stream(), this); });
   if (std::ferror(input.stream()) || !std::feof(input.stream()))
     refuse_unread_input(" at byte " + std::to_string(std::ftell(input.stream())));
   input_ = nullptr;

@@ -128,7 +128,9 @@ TEST(ResultsReader, RefusesWhatIsNoResultsDocumentNamingTheOrigin) {
     std::string text;
     std::string expected;
   };
-  const std::string deep = std::string(1001, '[') + std::string(1001, ']');
+  // The top object is level 1: the arrays reach one level past the limit.
+  const std::size_t levels = morvi::json_stream::ResultsReader::MAX_NESTING;
+  const std::string deep = std::string(levels, '[') + std::string(levels, ']');
   const std::vector<Case> cases = {
       {R"({"version": "3.4", "report": {"tasks": [)", "doc.json: not a JSON document at byte"},
       {R"({"version": "3.4"})", "no \"report\" node"},
@@ -139,7 +141,7 @@ TEST(ResultsReader, RefusesWhatIsNoResultsDocumentNamingTheOrigin) {
        "node 'job.t' (node 2 of the document): a child list holds a value that is not a node"},
       {R"({"version": "3.4", "report": {"id": "job", "tasks": [[]]}})",
        "node 'job' (node 1 of the document): a child list holds a list where a node was expected"},
-      {R"({"version": "3.4", "deep": )" + deep + "}", "nest deeper than the limit of 1000"},
+      {R"({"version": "3.4", "deep": )" + deep + "}", "nest deeper than the limit of " + std::to_string(levels) + " levels"},
       // The parser stops at a NUL byte as at the end of the input: neither a document cut at
       // one nor one followed by one and more text reads as a document cut short or whole.
       {std::string(4, '\0'), "doc.json: not a JSON document at byte 1: a NUL byte outside a string"},

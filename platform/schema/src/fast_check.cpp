@@ -18,6 +18,7 @@
 #include "compiled_schema.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
+#include "morvi/utils/deep_stack.hpp"
 #include "morvi/utils/utf8.hpp"
 
 namespace morvi::reporter::schema {
@@ -329,7 +330,10 @@ class Scanner {
 
 bool quickly_valid(std::string_view text) {
   if (!simdjson::validate_utf8(text.data(), text.size())) return false;
-  return Scanner(quick::compiled_results_schema(), text).document();
+  // The scanner recurses once per level.
+  bool valid = false;
+  utils::on_deep_stack([&] { valid = Scanner(quick::compiled_results_schema(), text).document(); });
+  return valid;
 }
 
 std::optional<std::string> validate_results_text(std::string_view text, std::string_view origin) {

@@ -12,6 +12,7 @@
 
 #include "morvi/reporter/schema.hpp"
 #include "morvi/printable.hpp"
+#include "morvi/utils/deep_stack.hpp"
 
 namespace morvi::reporter::schema {
 
@@ -156,20 +157,14 @@ std::optional<json> with_whole_reals_as_integers(const json& document) {
   return copy;
 }
 
-}  // namespace
-
-Findings find_problems(const json& document, std::size_t max_problems) {
-  Findings findings;
-  if (const auto pointer = first_too_deep(document)) {
-    findings.problems.push_back({*pointer, "arrays and objects nest deeper than the limit of " +
-                                               std::to_string(MAX_DEPTH) + " levels"});
-    return findings;
-  }
+// The problems the schema validator finds. It recurses with the document's nesting, and so
+// does the copy with whole reals as integers.
+void check_against_schema(const json& document, std::size_t max_problems, Findings& findings) {
   const std::optional<json> converted = with_whole_reals_as_integers(document);
   const valijson::adapters::NlohmannJsonAdapter target(converted ? *converted : document);
   // A first pass that stops at the first failure is much cheaper than collecting every
   // problem; the full pass runs only for a document that fails.
-  if (valijson::Validator().validate(results_schema(), target, nullptr)) return findings;
+  if (valijson::Validator().validate(results_schema(), target, nullptr)) return;
 
   valijson::ValidationResults results;
   valijson::Validator().validate(results_schema(), target, &results);
@@ -187,6 +182,18 @@ Findings find_problems(const json& document, std::size_t max_problems) {
   if (findings.empty()) {
     findings.problems.push_back({"", "the document does not match the results schema"});
   }
+}
+
+}  // namespace
+
+Findings find_problems(const json& document, std::size_t max_problems) {
+  Findings findings;
+  if (const auto pointer = first_too_deep(document)) {
+    findings.problems.push_back({*pointer, "arrays and objects nest deeper than the limit of " +
+                                               std::to_string(MAX_DEPTH) + " levels"});
+    return findings;
+  }
+  utils::on_deep_stack([&] { check_against_schema(document, max_problems, findings); });
   return findings;
 }
 

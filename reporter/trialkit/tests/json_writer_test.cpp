@@ -11,6 +11,7 @@
 
 #include "morvi/datetime.hpp"
 #include "morvi/errors.hpp"
+#include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/results.hpp"
 #include "morvi/testing/small_stack.hpp"
@@ -162,6 +163,34 @@ TEST(JsonDepth, WritesListsNestedAHundredThousandDeepOnASmallStack) {
     const std::string json = JSONDumper::encode(deep.value());
     EXPECT_EQ(json, std::string(depth, '[') + "1" + std::string(depth, ']'));
   });
+}
+
+// A results document nests to max_nesting levels and no deeper, so that its readers take all
+// it writes: one level more is refused naming the node that holds it, and leaves no file.
+TEST(JsonDepth, ResultsDocumentsNestNoDeeperThanTheirReadersTake) {
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto section = job->add_task(Value("t"), Value(1))->add_section(Value("s"), Value(1));
+  // The top object is level 1, the job 2, its task list 3, the task 4, its section list 5,
+  // the section 6 and its extra map 7.
+  const std::size_t at_limit = JSONDumper::max_nesting - 7;
+  section->update(Map{{"extra", Value(Map{{"deep", NestedLists(static_cast<int>(at_limit)).value()}})}});
+  const std::string text = job->dump_json();
+  EXPECT_THAT(text, HasSubstr(std::string(at_limit, '[') + "1" + std::string(at_limit, ']')));
+
+  section->update(Map{{"extra", Value(Map{{"deep", NestedLists(static_cast<int>(at_limit + 1)).value()}})}});
+  const std::string refusal = "cannot write the document as JSON: arrays and objects nest deeper than " +
+                              std::to_string(JSONDumper::max_nesting) + " levels inside <Section t.s>";
+  try {
+    job->dump_json();
+    ADD_FAILURE() << "no refusal";
+  } catch (const SerializationError& e) {
+    EXPECT_EQ(std::string(e.what()), refusal);
+  }
+  namespace fs = std::filesystem;
+  const fs::path path = fs::path(::testing::TempDir()) / "too_deep_results.json";
+  fs::remove(path);
+  EXPECT_THROW(JSONDumper::write_results(*job, path.string()), SerializationError);
+  EXPECT_FALSE(fs::exists(path));
 }
 
 // A result's data is written inside the result's braces at any depth.

@@ -12,6 +12,7 @@
 #include "morvi/reporter/schema/fast_check.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
 #include "morvi/utils/atomic_file.hpp"
+#include "morvi/utils/deep_stack.hpp"
 
 namespace morvi::service::merge {
 namespace {
@@ -271,7 +272,10 @@ class Merger {
 std::shared_ptr<TrialKit> merge_results(const std::vector<std::string>& inputs,
                                         const MergeOptions& options) {
   Merger merger(options);
-  for (const std::string& input : inputs) merger.add(input);
+  // Copying and converting a document's values recurses with their nesting.
+  utils::on_deep_stack([&] {
+    for (const std::string& input : inputs) merger.add(input);
+  });
   return merger.finish();
 }
 

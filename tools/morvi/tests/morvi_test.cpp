@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/results_depth.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
@@ -155,9 +156,11 @@ TEST_F(MorviTool, RefusesAHundredThousandLevels) {
     const Outcome r = morvi({group, "results", path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "morvi: error: " + path +
-                         ": line 1, column 1029: arrays and objects nest deeper than the limit "
-                         "of 1000 levels\n");
+    // The first bracket stands at column 30 and opens level 2.
+    EXPECT_EQ(r.err, "morvi: error: " + path + ": line 1, column " +
+                         std::to_string(29 + morvi::MAX_RESULTS_NESTING) +
+                         ": arrays and objects nest deeper than the limit of " +
+                         std::to_string(morvi::MAX_RESULTS_NESTING) + " levels\n");
   }
 }
 

@@ -5,6 +5,7 @@ results reader reads them; a value prints as Python's str() prints it.
 """
 import json
 import sys
+import threading
 
 
 def whole(text):
@@ -77,4 +78,13 @@ def main():
     sys.stdout.write("".join(t + "\n" for t in out))
 
 
-main()
+# json recurses once per level: a deep document is read on a thread with room for that.
+sys.setrecursionlimit(1 << 20)
+threading.stack_size(1 << 30)
+failed = []
+threading.excepthook = lambda args: failed.append(args.exc_value)
+reader = threading.Thread(target=main)
+reader.start()
+reader.join()
+if failed:
+    raise failed[0]

@@ -9,12 +9,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "../nodes/id_chain.hpp"
 #include "../text/datetime_text.hpp"
+#include "results_json_text.hpp"
 #include "morvi/utils/utf8.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/utils/atomic_file.hpp"
@@ -44,8 +46,13 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class JsonWriter {
  public:
-  // With a `sink`, the text goes there in chunks, each cut between two values.
-  explicit JsonWriter(utils::AtomicFile* sink = nullptr) : sink_(sink) { open_.reserve(64); }
+  // With a `sink`, the text goes there in chunks, each cut between two values. Arrays and
+  // objects nested deeper than `max_levels` are refused.
+  explicit JsonWriter(utils::AtomicFile* sink = nullptr,
+                      std::size_t max_levels = std::numeric_limits<std::size_t>::max())
+      : sink_(sink), max_levels_(max_levels) {
+    open_.reserve(64);
+  }
   std::string document() { return out_.take(); }
   void flush() {
     sink_->write(out_.view());
@@ -61,13 +68,13 @@ class JsonWriter {
       if (fill(open_.back())) continue;
       Frame& f = open_.back();
       switch (f.kind) {
-        case Frame::Kind::List: out_.append(']'); break;
+        case Frame::Kind::List: close(']'); break;
         case Frame::Kind::Map:
-        case Frame::Kind::Close: out_.append('}'); break;
+        case Frame::Kind::Close: close('}'); break;
         case Frame::Kind::Node:
           // A node with nothing to write is refused as the hook refuses its empty replacement.
           if (f.first) refuse_empty(*f.node);
-          out_.append('}');
+          close('}');
           --nodes_open_;
           break;
       }
@@ -97,6 +104,25 @@ class JsonWriter {
     return f;
   }
 
+  // Every array and object is opened and closed here, which keeps count of the levels open.
+  void open_level(char bracket) {
+    if (++levels_ > max_levels_) refuse_deep();
+    out_.append(bracket);
+  }
+  void close(char bracket) {
+    --levels_;
+    out_.append(bracket);
+  }
+
+  // Names the innermost node open, where the nesting went too deep.
+  [[noreturn]] void refuse_deep() const {
+    std::string where;
+    for (auto f = open_.rbegin(); f != open_.rend() && where.empty(); ++f)
+      if (f->kind == Frame::Kind::Node) where = " inside " + f->node->repr();
+    throw SerializationError("cannot write the document as JSON: arrays and objects nest deeper than " +
+                             std::to_string(max_levels_) + " levels" + where);
+  }
+
   // What the hook says of a node whose replacement map comes out empty.
   [[noreturn]] static void refuse_empty(const ReportObjectBase& node) {
     throw SerializationError("cannot write a value of kind 'node' (" + node.type_name() +
@@ -119,7 +145,7 @@ class JsonWriter {
           flat_list(*items);
           return;
         }
-        out_.append('[');
+        open_level('[');
         open(Frame::Kind::List).list = items;
         return;
       }
@@ -134,7 +160,7 @@ class JsonWriter {
                                    " lies below " + std::to_string(JSONDumper::max_depth) +
                                    " report nodes, deeper than the limit");
         const ReportObjectBase* node = &node_of(v);
-        out_.append('{');
+        open_level('{');
         open(Frame::Kind::Node).node = node;
         return;
       }
@@ -242,12 +268,12 @@ class JsonWriter {
   }
 
   void idlist() {
-    out_.append('[');
+    open_level('[');
     for (const Value* id : chain_) {
       if (id != chain_.front()) out_.append(", "sv);
       value(*id);
     }
-    out_.append(']');
+    close(']');
   }
 
   void member(std::string_view key) {
@@ -350,7 +376,7 @@ class JsonWriter {
   void map(const Map& m) {
     bool flat = true;
     for (const auto& entry : m) flat = flat && is_flat(entry.second);
-    out_.append('{');
+    open_level('{');
     if (!flat) {
       open(Frame::Kind::Map).map = &m;
       return;
@@ -362,7 +388,7 @@ class JsonWriter {
       member(key);
       value(item);
     }
-    out_.append('}');
+    close('}');
   }
 
   // Values written whole by value(), without a frame of their own.
@@ -387,25 +413,26 @@ class JsonWriter {
 
   // A list of flat values, common for ids and details, written without a frame.
   void flat_list(const List& items) {
-    out_.append('[');
+    open_level('[');
     bool first = true;
     for (const Value& item : items) {
       if (!first) out_.append(", "sv);
       first = false;
       value(item);
     }
-    out_.append(']');
+    close(']');
   }
 
   void result(const results::TestResult& r) {
-    out_.append("{\"value\": "sv);
+    open_level('{');
+    out_.append("\"value\": "sv);
     text(r.value());
     if (!r.reason().empty()) {
       out_.append(", \"reason\": "sv);
       text(r.reason());
     }
     if (r.data().empty()) {
-      out_.append('}');
+      close('}');
       return;
     }
     out_.append(", \"data\": "sv);
@@ -414,7 +441,7 @@ class JsonWriter {
   }
 
   void tally(const results::ResultCounter& c) {
-    out_.append('{');
+    open_level('{');
     for (const auto& [key, count] : c.items()) {
       member(key);
       integer(count);
@@ -424,18 +451,28 @@ class JsonWriter {
     integer(c.total());
     out_.append(", \"success_rate\": "sv);
     real(c.success_rate());
-    out_.append('}');
+    close('}');
   }
 
   utils::AtomicFile* sink_;
   utils::DocumentBuffer out_;
   std::vector<Frame> open_;
+  const std::size_t max_levels_;
+  std::size_t levels_ = 0;      // arrays and objects open
   std::size_t nodes_open_ = 0;  // node frames on the stack
   std::string scratch_;  // a real number on its way into the document
   std::vector<const Value*> chain_;          // see chained_ids
   const ReportObjectBase* chain_of_ = nullptr;  // the node whose ids `chain_` holds
   std::string ids_;                             // a fullid on its way into the document
 };
+
+void write_file(const Value& value, const std::string& path, std::size_t max_levels) {
+  utils::AtomicFile file(path);
+  JsonWriter writer(&file, max_levels);
+  writer.write(value);
+  writer.flush();
+  file.commit();
+}
 
 }  // namespace
 
@@ -446,11 +483,17 @@ std::string JSONDumper::encode(const Value& value) {
 }
 
 void JSONDumper::encode_file(const Value& value, const std::string& path) {
-  utils::AtomicFile file(path);
-  JsonWriter writer(&file);
-  writer.write(value);
-  writer.flush();
-  file.commit();
+  write_file(value, path, std::numeric_limits<std::size_t>::max());
+}
+
+std::string encode_results(const Value& document) {
+  JsonWriter writer(nullptr, JSONDumper::max_nesting);
+  writer.write(document);
+  return writer.document();
+}
+
+void encode_results_file(const Value& document, const std::string& path) {
+  write_file(document, path, JSONDumper::max_nesting);
 }
 
 }  // namespace morvi::reporter::trialkit

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "../json/results_json_text.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/reporter/trialkit/yaml.hpp"
@@ -20,10 +21,10 @@ Value document_of(const ReportObjectBase& node) {
 
 }  // namespace
 
-std::string ReportObjectBase::dump_json() const { return JSONDumper::encode(document_of(*this)); }
+std::string ReportObjectBase::dump_json() const { return encode_results(document_of(*this)); }
 
 void JSONDumper::write_results(const ReportObjectBase& node, const std::string& path) {
-  JSONDumper::encode_file(document_of(node), path);
+  encode_results_file(document_of(node), path);
 }
 
 std::string ReportObjectBase::dump_yaml() const { return YAMLDumper::dump(document_of(*this)); }

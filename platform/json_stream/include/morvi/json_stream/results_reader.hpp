@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "morvi/json_stream/field_builder.hpp"
+#include "morvi/results_depth.hpp"
 
 #pragma GCC visibility push(default)
 namespace morvi::json_stream {
@@ -27,9 +28,8 @@ class ResultsReader : public nlohmann::json_sax<nlohmann::json> {
  public:
   using json = nlohmann::json;
 
-  // Deeper documents are refused: the readers' own walks over a field stay far from any
-  // stack limit.
-  static constexpr std::size_t MAX_NESTING = 1000;
+  // Deeper documents are refused: as deep as the results writer writes, no deeper.
+  static constexpr std::size_t MAX_NESTING = MAX_RESULTS_NESTING;
 
   // Reads the whole document, then checks that it held one report of format "3.4". NaN,
   // Infinity and -Infinity are read as the non-finite reals the results writer writes them

@@ -10,13 +10,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "morvi/results_depth.hpp"
+
 #pragma GCC visibility push(default)
 namespace morvi::reporter::schema {
 
 // Deepest nesting of arrays and objects a results document may have (the top object is level
-// 1). Validation and conversion walk documents recursively, so deeper ones are refused before
-// those steps see them. A report tree needs two levels per generation of nodes.
-inline constexpr std::size_t MAX_DEPTH = 1000;
+// 1): as deep as the results writer writes. Validation and conversion walk documents
+// recursively, on a stack sized for this depth, so deeper ones are refused before those steps
+// see them.
+inline constexpr std::size_t MAX_DEPTH = MAX_RESULTS_NESTING;
 
 // The results schema, a JSON Schema (draft 7) document, as text.
 std::string_view results_schema_text();

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 
+#include "morvi/results_depth.hpp"
 #include "morvi/value.hpp"
 
 #pragma GCC visibility push(default)
@@ -25,8 +26,14 @@ class JSONDumper {
   // list or a field of the one above) are refused with a SerializationError naming the node.
   // A results document grows with the square of its nesting (each node lists the ids above
   // it), so the limit keeps a runaway tree from filling memory; it lies well past the depth
-  // the XML reports allow (below 2000 levels). Plain values (lists, maps) nest to any depth.
-  static constexpr std::size_t max_depth = 4000;
+  // the XML reports allow (below 2000 levels).
+  static constexpr std::size_t max_depth = MAX_REPORT_DEPTH;
+  // A results document (dump_json, write_results) whose arrays and objects nest deeper than
+  // this is refused likewise, naming the innermost node open: the readers of results
+  // documents take this deep and no deeper. It leaves every report as deep as max_depth room
+  // for values in its fields. encode and encode_file nest plain values (lists, maps) to any
+  // depth.
+  static constexpr std::size_t max_nesting = MAX_RESULTS_NESTING;
 
   // The replacement the writer writes for a value it cannot write by itself, tested in this
   // order: a report node gives a map of its ARG_ORDER fields that are not VALUE_IGNORE values;

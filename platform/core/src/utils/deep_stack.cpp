@@ -1,0 +1,37 @@
+#include "morvi/utils/deep_stack.hpp"
+
+#include <pthread.h>
+
+#include <exception>
+#include <system_error>
+
+namespace morvi::utils {
+
+void on_deep_stack(const std::function<void()>& body) {
+  struct Call {
+    const std::function<void()>* body;
+    std::exception_ptr error;
+  } call{&body, nullptr};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, DEEP_STACK_BYTES);
+  pthread_t thread;
+  const int started = pthread_create(
+      &thread, &attr,
+      [](void* arg) -> void* {
+        auto* c = static_cast<Call*>(arg);
+        try {
+          (*c->body)();
+        } catch (...) {
+          c->error = std::current_exception();
+        }
+        return nullptr;
+      },
+      &call);
+  pthread_attr_destroy(&attr);
+  if (started != 0) throw std::system_error(started, std::generic_category(), "cannot start a thread for a deep document");
+  pthread_join(thread, nullptr);
+  if (call.error) std::rethrow_exception(call.error);
+}
+
+}  // namespace morvi::utils
