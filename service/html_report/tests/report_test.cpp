@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "morvi/errors.hpp"
+#include "morvi/results_depth.hpp"
 #include "morvi/service/html_report/report.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "sample_tree.hpp"
@@ -130,8 +131,10 @@ TEST_F(HtmlReport, BadInputIsRefusedNamingWhereAndLeavesTheOldPage) {
     }
     EXPECT_EQ(read(page), "old page");
   }
-  write(results, "{\"version\": \"3.4\", \"report\": {\"extra\": " + std::string(5000, '[') +
-                     std::string(5000, ']') + "}}");
+  // Nested past the limit the results writer keeps to.
+  const std::size_t levels = morvi::MAX_RESULTS_NESTING;
+  write(results, "{\"version\": \"3.4\", \"report\": {\"extra\": " + std::string(levels, '[') +
+                     std::string(levels, ']') + "}}");
   EXPECT_THROW(write_html_report(results.string(), page.string()), morvi::ParseError);
   EXPECT_THROW(write_html_report((scratch / "missing.json").string(), page.string()), std::system_error);
   EXPECT_EQ(read(page), "old page");
