@@ -17,6 +17,9 @@ function(morvi_component)
   # and everything else (the src/ headers, third-party templates) stays inside the library.
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${C_NAME} OUTPUT_NAME morvi_${C_NAME}
     CXX_VISIBILITY_PRESET hidden)
+  # Calls between the library's own source files go straight to the function, not through the
+  # PLT (the compile side of this is -fno-semantic-interposition).
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
