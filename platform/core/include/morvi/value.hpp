@@ -26,7 +26,9 @@ namespace morvi {
 
 class Value;
 class Map;
-using List = std::vector<Value>;
+// Lists are mostly short (a node's details, a section's children): their items come from the
+// block pool, as a map's entries do.
+using List = std::vector<Value, utils::PoolAllocator<Value>>;
 
 namespace results {
 class TestResult;

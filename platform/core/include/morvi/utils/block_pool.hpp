@@ -42,14 +42,18 @@ void pool_delete(T* object) noexcept {
 }
 
 // The pool for containers and std::allocate_shared.
+// The alignment is checked where blocks are taken, so that a container of a type still being
+// declared (Value's own list) can name the allocator.
 template <class T>
 struct PoolAllocator {
-  static_assert(alignof(T) <= kPoolAlign);
   using value_type = T;
   PoolAllocator() = default;
   template <class U>
   PoolAllocator(const PoolAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return static_cast<T*>(pool_allocate(n * sizeof(T))); }
+  T* allocate(std::size_t n) {
+    static_assert(alignof(T) <= kPoolAlign);
+    return static_cast<T*>(pool_allocate(n * sizeof(T)));
+  }
   void deallocate(T* p, std::size_t n) noexcept { pool_free(p, n * sizeof(T)); }
   friend bool operator==(const PoolAllocator&, const PoolAllocator&) noexcept { return true; }
 };

@@ -18,13 +18,13 @@ class Hosts {
  public:
   void append(Value host) { hosts_.push_back(std::move(host)); }
   std::size_t size() const noexcept { return hosts_.size(); }
-  const std::vector<Value>& entries() const noexcept { return hosts_; }
+  const List& entries() const noexcept { return hosts_; }
 
   // Appends one `host` element per host to `root`.
   void generate_dom(const xml::Element& root) const;
 
  private:
-  std::vector<Value> hosts_;
+  List hosts_;
 };
 
 // Link to the lab's device service: set once per job when the runner reported one.
