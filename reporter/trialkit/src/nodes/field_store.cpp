@@ -56,12 +56,11 @@ Value& FieldStore::insert(int slot, Value&& value) {
     capacity_ = grown;
   }
   Value* v = values();
-  // v[size_] is a none, which the shift may overwrite without a release. A node's own values
-  // are few and most fields land near the end (before seq_num and the hidden fields), so the
-  // shift is one memmove of the values after it.
-  if (at < size_)
-    std::memmove(static_cast<void*>(v + at + 1), static_cast<const void*>(v + at),
-                 static_cast<std::size_t>(size_ - at) * sizeof(Value));
+  // v[size_] is a none, and each move leaves a none behind, so nothing is overwritten that
+  // needs a release. A node's own values are few and most fields land near the end (before
+  // seq_num and the hidden fields), so the shift moves a value or two: a loop of moves, where
+  // a call to memmove (which a plain byte-copy loop compiles to) cost more than the copying.
+  for (int i = size_; i > at; --i) ::new (static_cast<void*>(v + i)) Value(std::move(v[i - 1]));
   ::new (static_cast<void*>(v + at)) Value(std::move(value));
   ++size_;
   const std::uint32_t b = bit(slot);

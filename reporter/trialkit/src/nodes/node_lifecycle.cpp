@@ -71,6 +71,13 @@ void ReportObjectBase::update(Map&& data) {
       ++leftovers;
   }
   if (leftovers == 0) return;
+  // A node's first `extra` keys, when the update holds nothing else: the map itself becomes
+  // `extra`, rather than a new one being filled from it key by key.
+  const int extra_slot = l.slot(F::extra);
+  if (leftovers == data.size() && extra_slot >= 0 && fields().shared(extra_slot)) {
+    fields().set(l, extra_slot, Value(std::move(data)));
+    return;
+  }
   // The keys no field takes go to `extra` once the fields are done (an `extra` key may just
   // have replaced it), merged as update_extra merges them. `data` is ours, so a key that
   // `extra` does not hold yet is moved in rather than copied.
