@@ -18,10 +18,13 @@ inline constexpr std::size_t DEEP_STACK_PER_LEVEL = std::size_t{8} << 10;
 #endif
 inline constexpr std::size_t DEEP_STACK_BYTES = MAX_RESULTS_NESTING * DEEP_STACK_PER_LEVEL;
 
-// Calls `body` on a thread of its own whose stack holds DEEP_STACK_BYTES, waits for it and
+// Calls `body` on a thread of its own whose stack holds `stack_bytes`, waits for it and
 // rethrows what it throws. Only the pages the call touches are ever backed by memory.
 // std::system_error when no such thread can be started.
-void on_deep_stack(const std::function<void()>& body);
+void on_stack_of(std::size_t stack_bytes, const std::function<void()>& body);
+
+// on_stack_of with DEEP_STACK_BYTES.
+inline void on_deep_stack(const std::function<void()>& body) { on_stack_of(DEEP_STACK_BYTES, body); }
 
 }  // namespace morvi::utils
 #pragma GCC visibility pop
