@@ -13,25 +13,20 @@
 #include <iterator>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/atomic_file.hpp"
 
 namespace morvi::utils {
 namespace {
 
-namespace fs = std::filesystem;
+using morvi::testing::file_text;
 
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+namespace fs = std::filesystem;
 
 std::set<std::string> names_in(const fs::path& dir) {
   std::set<std::string> names;
@@ -63,7 +58,7 @@ TEST(AtomicFile, NewFilesFollowTheUmaskAndReplacedOnesKeepTheirMode) {
   ::chmod(file.c_str(), 0640);
   write_file_atomically(file, "two");
   ::umask(umask_now);
-  EXPECT_EQ(read(file), "two");
+  EXPECT_EQ(file_text(file), "two");
   EXPECT_EQ(mode_of(file), 0640u);
   EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"report.xml"});
 }
@@ -77,13 +72,13 @@ TEST(AtomicFile, ALinkedTargetReplacesTheFileItPointsTo) {
   write_file_atomically(dir / "b.xml", "new");
   EXPECT_TRUE(fs::is_symlink(dir / "a.xml"));
   EXPECT_TRUE(fs::is_symlink(dir / "b.xml"));
-  EXPECT_EQ(read(dir / "real" / "a.xml"), "new");
+  EXPECT_EQ(file_text(dir / "real" / "a.xml"), "new");
   EXPECT_EQ(names_in(dir / "real"), std::set<std::string>{"a.xml"});
 
   // A link to a file not there yet creates that file.
   fs::create_symlink(dir / "real" / "c.xml", dir / "c.xml");
   write_file_atomically(dir / "c.xml", "made");
-  EXPECT_EQ(read(dir / "real" / "c.xml"), "made");
+  EXPECT_EQ(file_text(dir / "real" / "c.xml"), "made");
 
   // A loop of links is refused by name.
   fs::create_symlink("loop2", dir / "loop1");
@@ -102,8 +97,8 @@ TEST(AtomicFile, ReplacingTheLinkLeavesWhatItPointedToAlone) {
   fs::create_symlink(dir / "victim", dir / "rough");
   write_file_atomically(dir / "rough", "raw bytes", LinkTarget::replace);
   EXPECT_FALSE(fs::is_symlink(dir / "rough"));
-  EXPECT_EQ(read(dir / "rough"), "raw bytes");
-  EXPECT_EQ(read(dir / "victim"), "precious");
+  EXPECT_EQ(file_text(dir / "rough"), "raw bytes");
+  EXPECT_EQ(file_text(dir / "victim"), "precious");
 }
 
 TEST(AtomicFile, RemovesOnlyTheTemporariesOfItsTargetLeftByDeadWriters) {
@@ -162,13 +157,13 @@ TEST(AtomicFile, ClosedFilesAreCommittedLaterOrRemoved) {
     EXPECT_THROW(files.back()->write("more"), std::system_error);
   }
   EXPECT_EQ(open_descriptors(), before);
-  EXPECT_EQ(read(dir / "a"), "old");
+  EXPECT_EQ(file_text(dir / "a"), "old");
   files[0]->commit();
   files[1]->commit();
   EXPECT_THROW(files[1]->commit(), std::system_error);
   files.pop_back();
-  EXPECT_EQ(read(dir / "a"), "new a");
-  EXPECT_EQ(read(dir / "b"), "new b");
+  EXPECT_EQ(file_text(dir / "a"), "new a");
+  EXPECT_EQ(file_text(dir / "b"), "new b");
   EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a", "b"}));
 }
 
@@ -194,7 +189,7 @@ TEST(AtomicFile, AFullDiskKeepsTheOldContent) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write did not fail, 2: another error";
-  EXPECT_EQ(read(file), "old");
+  EXPECT_EQ(file_text(file), "old");
   EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"f"});
 }
 

@@ -68,7 +68,7 @@ TEST_F(GenerateXmlTest, WritesBothFilesValidAgainstTheirSchemas) {
   // Nothing but the two files is left in the folder: no temporary files.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 2);
 
-  const std::string details = test::read_file(dir / "ResultsDetails.xml");
+  const std::string details = morvi::testing::file_text(dir / "ResultsDetails.xml");
   EXPECT_EQ(details.rfind("<?xml version=\"1.0\"?>\n<trialKit formatVersion=\"1.0\">\n  <initInfo>\n", 0), 0u);
   // Escaped on the way in, written as character data on the way out.
   EXPECT_NE(details.find("<description>first\\x0bcase</description>"), std::string::npos);
@@ -80,7 +80,7 @@ TEST_F(GenerateXmlTest, WritesBothFilesValidAgainstTheirSchemas) {
 TEST_F(GenerateXmlTest, SummaryChildrenComeInTheirFixedOrder) {
   auto job = sample_job();
   MarkFolio(dir.str() + "/", *job).generate_xml(Value(), Value());
-  const std::string summary = test::read_file(dir / "ResultsSummary.xml");
+  const std::string summary = morvi::testing::file_text(dir / "ResultsSummary.xml");
   const std::string expected_head =
       "<?xml version=\"1.0\"?>\n"
       "<jobSummary archiveFilename=\"/arch/job1.zip\" oxaTreePath=\"/opt/morvi\">\n"
@@ -106,7 +106,7 @@ TEST_F(GenerateXmlTest, JobWithoutHostsOrArchiveGetsEmptyHostAndAttributes) {
   job->start();
   job->stop();
   MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
-  const std::string summary = test::read_file(dir / "ResultsSummary.xml");
+  const std::string summary = morvi::testing::file_text(dir / "ResultsSummary.xml");
   EXPECT_NE(summary.find("<jobSummary archiveFilename=\"\" oxaTreePath=\"\">"), std::string::npos);
   EXPECT_NE(summary.find("  <debugProfile>0</debugProfile>\n  <host/>\n</jobSummary>\n"),
             std::string::npos);
@@ -175,7 +175,7 @@ TEST_P(BadTextTest, DetailsParseAndShowTheCharacterInItsNotation) {
     MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
     EXPECT_FALSE(fs::exists(dir / "xml_rough_string"));
     EXPECT_NE(all_texts(dir / "ResultsDetails.xml").find(shown), std::string::npos)
-        << test::read_file(dir / "ResultsDetails.xml");
+        << morvi::testing::file_text(dir / "ResultsDetails.xml");
     EXPECT_NE(all_texts(dir / "ResultsSummary.xml"), "(unparseable)");
   }
 }
@@ -236,7 +236,7 @@ TEST_F(GenerateXmlTest, UnwritableDetailsPathKeepsTheRoughBytesAndRaises) {
   fs::create_directory(dir / "ResultsDetails.xml");
   MarkFolio folio(dir.str(), *job);
   EXPECT_THROW(folio.generate_xml(Value(), Value()), std::system_error);
-  EXPECT_EQ(test::read_file(dir / "xml_rough_string"),
+  EXPECT_EQ(morvi::testing::file_text(dir / "xml_rough_string"),
             zorbel::xml::to_bytes(folio.zorbel.generate_dom()).view());
   EXPECT_FALSE(fs::exists(dir / "ResultsSummary.xml"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 2);
@@ -290,7 +290,7 @@ TEST_F(GenerateXmlTest, StepNestingLimit) {
 
   MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
   EXPECT_TRUE(test::schema_errors(dir / "ResultsDetails.xml", "ResultsDetails.xsd").empty());
-  const std::string details = test::read_file(dir / "ResultsDetails.xml");
+  const std::string details = morvi::testing::file_text(dir / "ResultsDetails.xml");
   const std::string deepest_item = "\n" + std::string(2 * (zorbel::xml::kMaxDepth - 1), ' ') +
                                    "<item key=\"note\" type=\"text\">x</item>\n";
   EXPECT_NE(details.find(deepest_item), std::string::npos);

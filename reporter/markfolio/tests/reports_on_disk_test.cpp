@@ -62,8 +62,8 @@ TEST_F(ReportsOnDiskTest, AWriterKilledAnywhereLeavesTheOldOrTheNewReportWhole) 
   std::set<std::string> whole[2];
   for (const auto& job : {first, second}) {
     MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
-    whole[0].insert(test::read_file(dir / "ResultsDetails.xml"));
-    whole[1].insert(test::read_file(dir / "ResultsSummary.xml"));
+    whole[0].insert(morvi::testing::file_text(dir / "ResultsDetails.xml"));
+    whole[1].insert(morvi::testing::file_text(dir / "ResultsSummary.xml"));
   }
   ASSERT_EQ(whole[0].size(), 2u);
   fs::remove(dir / "ResultsDetails.xml");
@@ -100,7 +100,7 @@ TEST_F(ReportsOnDiskTest, AWriterKilledAnywhereLeavesTheOldOrTheNewReportWhole) 
     int index = 0;
     for (const char* name : {"ResultsDetails.xml", "ResultsSummary.xml"}) {
       if (fs::exists(dir / name)) {
-        EXPECT_EQ(whole[index].count(test::read_file(dir / name)), 1u) << name << ", round " << round;
+        EXPECT_EQ(whole[index].count(morvi::testing::file_text(dir / name)), 1u) << name << ", round " << round;
       }
       ++index;
     }
@@ -118,8 +118,8 @@ TEST_F(ReportsOnDiskTest, AWriterKilledAnywhereLeavesTheOldOrTheNewReportWhole) 
 TEST_F(ReportsOnDiskTest, AFullDiskReportsBothErrorsAndKeepsTheEarlierReports) {
   const auto job = job_of(50, "full");
   MarkFolio(dir.str(), *job).generate_xml(Value(), Value());
-  const std::string details = test::read_file(dir / "ResultsDetails.xml");
-  const std::string summary = test::read_file(dir / "ResultsSummary.xml");
+  const std::string details = morvi::testing::file_text(dir / "ResultsDetails.xml");
+  const std::string summary = morvi::testing::file_text(dir / "ResultsSummary.xml");
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
   const pid_t child = ::fork();
@@ -150,8 +150,8 @@ TEST_F(ReportsOnDiskTest, AFullDiskReportsBothErrorsAndKeepsTheEarlierReports) {
   const std::string too_large = std::make_error_code(std::errc::file_too_large).message();
   EXPECT_NE(message.find("ResultsDetails.xml: " + too_large), std::string::npos) << message;
   EXPECT_NE(message.find("xml_rough_string: " + too_large), std::string::npos) << message;
-  EXPECT_EQ(test::read_file(dir / "ResultsDetails.xml"), details);
-  EXPECT_EQ(test::read_file(dir / "ResultsSummary.xml"), summary);
+  EXPECT_EQ(morvi::testing::file_text(dir / "ResultsDetails.xml"), details);
+  EXPECT_EQ(morvi::testing::file_text(dir / "ResultsSummary.xml"), summary);
   EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"ResultsDetails.xml", "ResultsSummary.xml"}));
 }
 
@@ -167,9 +167,9 @@ TEST_F(ReportsOnDiskTest, TheFallbackReplacesALinkInsteadOfWritingThroughIt) {
   MarkFolio folio(dir.str(), *job);
   EXPECT_THROW(folio.generate_xml(Value(), Value()), std::system_error);
   EXPECT_FALSE(fs::is_symlink(dir / "xml_rough_string"));
-  EXPECT_EQ(test::read_file(dir / "xml_rough_string"),
+  EXPECT_EQ(morvi::testing::file_text(dir / "xml_rough_string"),
             zorbel::xml::to_bytes(folio.zorbel.generate_dom()).view());
-  EXPECT_EQ(test::read_file(elsewhere / "precious"), "keep me");
+  EXPECT_EQ(morvi::testing::file_text(elsewhere / "precious"), "keep me");
 }
 
 // Linked reports are followed: the files they point to get the new reports, with the
@@ -185,7 +185,7 @@ TEST_F(ReportsOnDiskTest, LinkedReportsReplaceTheFilesTheyPointToKeepingTheirMod
   MarkFolio(dir.str(), *job_of(1, "linked")).generate_xml(Value(), Value());
   for (const char* name : {"ResultsDetails.xml", "ResultsSummary.xml"}) {
     EXPECT_TRUE(fs::is_symlink(dir / name));
-    EXPECT_EQ(test::read_file(elsewhere / name).rfind("<?xml version=\"1.0\"?>\n", 0), 0u);
+    EXPECT_EQ(morvi::testing::file_text(elsewhere / name).rfind("<?xml version=\"1.0\"?>\n", 0), 0u);
     EXPECT_EQ(fs::status(elsewhere / name).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
   }

@@ -7,12 +7,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "morvi/datetime.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
@@ -31,13 +30,6 @@ class TickingClock {
 
 // A fresh folder under the build tree, removed at the end of the test.
 using TempDir = morvi::testing::ScratchDir;
-
-inline std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 inline std::filesystem::path schema_path(const std::string& name) {
   return morvi::testing::source_dir() / "docs" / "schemas" / name;

@@ -24,7 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using testing::read_file;
 using testing::run_program;
 using Json = nlohmann::json;
 
@@ -119,7 +118,7 @@ class ProbeRun : public ::testing::Test {
     return run(std::move(arguments), {"MORVI_GTEST_OUTPUT=dir:" + out.string(),
                                       "MORVI_GTEST_JOURNAL=" + journal.string()});
   }
-  Json results() const { return Json::parse(read_file(out / "results.json"))["report"]; }
+  Json results() const { return Json::parse(morvi::testing::file_text(out / "results.json"))["report"]; }
 
   morvi::testing::ScratchDir scratch;
   fs::path out = scratch / "report";
@@ -206,7 +205,7 @@ TEST_F(ProbeRun, TheJournalReplaysToTheSameResultsDocument) {
   ASSERT_TRUE(replayed.builder.trialkit());
   EXPECT_TRUE(replayed.warnings.empty());
   EXPECT_EQ(replayed.builder.running(), 0u);
-  EXPECT_EQ(replayed.builder.trialkit()->dump_json(), read_file(out / "results.json"));
+  EXPECT_EQ(replayed.builder.trialkit()->dump_json(), morvi::testing::file_text(out / "results.json"));
 }
 
 TEST_F(ProbeRun, TheProgramsExitStatusIsItsOwn) {

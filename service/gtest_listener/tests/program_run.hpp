@@ -9,12 +9,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include "morvi/testing/files.hpp"
 
 namespace morvi::service::gtest_listener::testing {
 
@@ -23,13 +22,6 @@ struct ProgramRun {
   std::string out;
   std::string err;
 };
-
-inline std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // `environment` entries "NAME=VALUE" are added to this process's environment (replacing a
 // variable of the same name).
@@ -83,8 +75,8 @@ inline ProgramRun run_program(const std::string& program, const std::vector<std:
     ::usleep(2000);
   }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
+  run.out = morvi::testing::file_text(out_path);
+  run.err = morvi::testing::file_text(err_path);
   return run;
 }
 

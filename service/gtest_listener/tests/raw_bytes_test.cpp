@@ -27,7 +27,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using testing::read_file;
 using testing::run_program;
 using Json = nlohmann::json;
 
@@ -86,7 +85,7 @@ class RawBytesRun : public ::testing::Test {
     const std::string command = "/usr/bin/python3 '" RAW_BYTES_ORACLE "' '" + out.string() +
                                 "' > '" + printed.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return Json::parse(read_file(printed));
+    return Json::parse(morvi::testing::file_text(printed));
   }
 
   morvi::testing::ScratchDir scratch;
@@ -162,7 +161,7 @@ TEST_F(RawBytesRun, TheJournalHoldsEveryEventAfterTheBadOnes) {
   ASSERT_TRUE(replayed.builder.trialkit());
   EXPECT_TRUE(replayed.warnings.empty());
   EXPECT_EQ(replayed.builder.running(), 0u);
-  EXPECT_EQ(replayed.builder.trialkit()->dump_json(), read_file(out / "results.json"));
+  EXPECT_EQ(replayed.builder.trialkit()->dump_json(), morvi::testing::file_text(out / "results.json"));
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using testing::read_file;
 using testing::run_program;
 using Json = nlohmann::json;
 
@@ -98,7 +97,7 @@ std::string junitparser_outcomes(const fs::path& junit, const fs::path& scratch)
   const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + junit.string() +
                               "' > '" + printed.string() + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  return read_file(printed);
+  return morvi::testing::file_text(printed);
 }
 
 std::string as_lines(const Outcomes& outcomes) {
@@ -127,7 +126,7 @@ class Samples : public ::testing::Test {
                        {"MORVI_GTEST_OUTPUT=dir:" + out.string()}, scratch.path());
   }
   void expect_same_run() {
-    const Json job = Json::parse(read_file(out / "results.json"))["report"];
+    const Json job = Json::parse(morvi::testing::file_text(out / "results.json"))["report"];
     const Outcomes expected = gtest_outcomes(gtest_xml);
     EXPECT_GE(expected.size(), 10u);  // the samples hold more than a dozen suites
     EXPECT_EQ(as_lines(report_outcomes(job)), as_lines(expected));
@@ -148,7 +147,7 @@ TEST_F(Samples, AsShippedEveryTestPassesAndTheReportAgreesWithGoogleTest) {
   EXPECT_EQ(ran.status, 0) << ran.out;
   EXPECT_EQ(ran.err, "");
   expect_same_run();
-  const Json job = Json::parse(read_file(out / "results.json"))["report"];
+  const Json job = Json::parse(morvi::testing::file_text(out / "results.json"))["report"];
   EXPECT_EQ(job["result"]["value"], "passed");
 }
 
@@ -157,7 +156,7 @@ TEST_F(Samples, WithTheFailingCaseTheReportAgreesWithGoogleTestAndNamesTheFailur
   EXPECT_EQ(ran.status, 1) << ran.out;
   EXPECT_EQ(ran.err, "");
   expect_same_run();
-  const Json job = Json::parse(read_file(out / "results.json"))["report"];
+  const Json job = Json::parse(morvi::testing::file_text(out / "results.json"))["report"];
   EXPECT_EQ(job["result"]["value"], "failed");
 
   const Json* table = nullptr;
@@ -182,7 +181,7 @@ TEST_F(Samples, WithTheFailingCaseTheReportAgreesWithGoogleTestAndNamesTheFailur
   EXPECT_EQ(scope["sections"][0]["result"]["value"], "failed");
   EXPECT_EQ((*table)["sections"][1]["result"]["reason"], "left out on purpose");
 
-  const std::string junit = read_file(out / "junit.xml");
+  const std::string junit = morvi::testing::file_text(out / "junit.xml");
   EXPECT_THAT(junit, HasSubstr("<failure message=\"Expected equality"));
 }
 

@@ -2,7 +2,6 @@
 // results document (decode_check.py); hostile text kept as data; bad input refused whole.
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,20 +9,16 @@
 #include "morvi/errors.hpp"
 #include "morvi/results_depth.hpp"
 #include "morvi/service/html_report/report.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "sample_tree.hpp"
 
 namespace {
 
+using morvi::testing::file_text;
+
 namespace fs = std::filesystem;
 using morvi::service::html_report::write_html_report;
-
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -46,7 +41,7 @@ class HtmlReport : public ::testing::Test {
     const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + results.string() +
                                 "' '" + page.string() + "' > '" + printed.string() + "' 2>&1";
     const int status = std::system(command.c_str());
-    return status == 0 ? "" : read(printed);
+    return status == 0 ? "" : file_text(printed);
   }
 };
 
@@ -56,7 +51,7 @@ TEST_F(HtmlReport, EveryNodeOfTheSampleJobReadsBackAsTheDocumentHoldsIt) {
   EXPECT_EQ(python_check(), "");
   EXPECT_GT(counts.nodes, 20u);
   EXPECT_EQ(counts.bytes, fs::file_size(page));
-  const std::string html = read(page);
+  const std::string html = file_text(page);
   EXPECT_EQ(occurrences(html, "http:") + occurrences(html, "https:"), 0u) << "the page loads nothing";
   for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
@@ -94,7 +89,7 @@ TEST_F(HtmlReport, HostileAndOddTextStaysData) {
             "{\"type\": \"Step\", \"id\": \"s\", \"idlist\": [7], \"result\": {\"value\": \"passed\"}}]}]}]}}");
   write_html_report(results.string(), page.string());
   EXPECT_EQ(python_check(), "");
-  const std::string html = read(page);
+  const std::string html = file_text(page);
   // The data block and the page's script end; nothing from the data ends or opens anything.
   EXPECT_EQ(occurrences(html, "</script"), 2u);
   EXPECT_EQ(occurrences(html, "<!--"), 0u);
@@ -129,7 +124,7 @@ TEST_F(HtmlReport, BadInputIsRefusedNamingWhereAndLeavesTheOldPage) {
       EXPECT_NE(std::string(e.what()).find(results.string() + ": "), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
-    EXPECT_EQ(read(page), "old page");
+    EXPECT_EQ(file_text(page), "old page");
   }
   // Nested past the limit the results writer keeps to.
   const std::size_t levels = morvi::MAX_RESULTS_NESTING;
@@ -137,7 +132,7 @@ TEST_F(HtmlReport, BadInputIsRefusedNamingWhereAndLeavesTheOldPage) {
                      std::string(levels, ']') + "}}");
   EXPECT_THROW(write_html_report(results.string(), page.string()), morvi::ParseError);
   EXPECT_THROW(write_html_report((scratch / "missing.json").string(), page.string()), std::system_error);
-  EXPECT_EQ(read(page), "old page");
+  EXPECT_EQ(file_text(page), "old page");
 }
 
 }  // namespace

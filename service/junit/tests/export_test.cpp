@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,21 +13,16 @@
 
 #include "morvi/errors.hpp"
 #include "morvi/service/junit/export.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "sample_tree.hpp"
 
 namespace {
 
+using morvi::testing::file_text;
 using morvi::service::junit::export_junit;
 using morvi::service::junit::ExportOptions;
 using json = nlohmann::ordered_json;
-
-std::string read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void write(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -70,7 +64,7 @@ TEST_F(JunitExport, ValidAgainstTheSchemaAndReadByJunitparserWithTheDocumentsCou
   EXPECT_EQ(schema_errors(junit), "");
 
   // Per task: the task's summary; per plugin one testcase. junitparser prints what it read.
-  const json document = json::parse(read(results));
+  const json document = json::parse(file_text(results));
   std::string expected;
   for (const json& child : document["report"]["tasks"]) {
     if (child["type"] == "Plugin") {
@@ -101,7 +95,7 @@ TEST_F(JunitExport, ValidAgainstTheSchemaAndReadByJunitparserWithTheDocumentsCou
   const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + junit.string() + "' > '" +
                               printed.string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(read(printed), expected);
+  EXPECT_EQ(file_text(printed), expected);
   EXPECT_EQ(counts.failures, 1u);
 }
 
@@ -162,7 +156,7 @@ TEST_F(JunitExport, UnsafeTextIsEscapedVisiblyAndLongOutputIsCutOnACharacter) {
   ExportOptions options;
   options.max_output_bytes = 200;
   export_junit(results.string(), junit.string(), options);
-  const std::string xml = read(junit);
+  const std::string xml = file_text(junit);
   EXPECT_EQ(schema_errors(junit), "");
   EXPECT_NE(xml.find("message=\"bell\\x07 and \\x7f\""), std::string::npos) << xml;
   EXPECT_NE(xml.find("line\\x01one"), std::string::npos) << xml;
@@ -181,7 +175,7 @@ std::string python_output(const std::filesystem::path& folder, const std::string
   const std::string command =
       "/usr/bin/python3 '" + file.string() + "' " + args + " > '" + printed.string() + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << script;
-  return read(printed);
+  return file_text(printed);
 }
 
 std::string attribute_of(xmlNodePtr node, const char* name) {
@@ -311,9 +305,9 @@ TEST_F(JunitExport, SplitNamingLeftoversAndFailures) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"junit-1", "junit-9", "other-5"}));
-  EXPECT_NE(read(dir / "junit-1").find("<testsuites"), std::string::npos);
+  EXPECT_NE(file_text(dir / "junit-1").find("<testsuites"), std::string::npos);
 
-  json document = json::parse(read(results));
+  json document = json::parse(file_text(results));
   json* last_case = nullptr;
   for (json& task : document["report"]["tasks"]) {
     if (task.contains("sections") && !task["sections"].empty()) last_case = &task["sections"].back();
@@ -348,7 +342,7 @@ TEST_F(JunitExport, InputThatIsNoResultsDocumentNamesTheFileAndWritesNothing) {
       EXPECT_EQ(message.rfind(results.string() + ": ", 0), 0u) << message;
       EXPECT_NE(message.find(c.expected), std::string::npos) << message;
     }
-    EXPECT_EQ(read(junit), "kept");
+    EXPECT_EQ(file_text(junit), "kept");
     EXPECT_FALSE(std::filesystem::exists(junit.string() + ".part"));
   }
 }

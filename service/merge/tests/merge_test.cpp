@@ -2,7 +2,6 @@
 #include <ostream>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,13 @@
 #include "morvi/errors.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/service/merge/merge.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "shard_jobs.hpp"
 
 namespace {
 
+using morvi::testing::file_text;
 using morvi::merge_tests::JobPlan;
 using morvi::merge_tests::run_job;
 using morvi::merge_tests::TaskPlan;
@@ -27,13 +28,6 @@ using morvi::service::merge::merge_results;
 using morvi::service::merge::MergeOptions;
 
 constexpr std::int64_t kHour = 3'600'000'000;
-
-std::string read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void write(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -68,7 +62,7 @@ TEST_F(Merge, ShardsMergedEqualTheJobRunWhole) {
 
   const auto out = scratch.path() / "merged.json";
   merge_files({a, b, c}, out.string());
-  const std::string written = read(out);
+  const std::string written = file_text(out);
   EXPECT_EQ(written, expected->dump_json());
   EXPECT_EQ(morvi::reporter::schema::validate(nlohmann::json::parse(written)), std::nullopt);
   // Only the output is left: the temporary file was renamed.
@@ -119,7 +113,7 @@ TEST_P(MergeRefuses, NamingTheFileAndWritingNothing) {
     const std::string what = e.what();
     EXPECT_EQ(what.rfind(b.string() + ": " + GetParam().message, 0), 0u) << what;
   }
-  EXPECT_EQ(read(out), "kept");
+  EXPECT_EQ(file_text(out), "kept");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()),
                           std::filesystem::directory_iterator()),
             3);
@@ -148,7 +142,7 @@ TEST_F(Merge, ReplacesTheFileALinkPointsToKeepingItsMode) {
   fs::create_symlink(target.filename(), link);
   merge_files({a}, link.string());
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(read(target), merge_results({a})->dump_json());
+  EXPECT_EQ(file_text(target), merge_results({a})->dump_json());
   struct stat info {};
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,25 +14,16 @@
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 
 namespace {
 
+using morvi::testing::file_text;
+using morvi::testing::shell_quoted;
+
 namespace fs = std::filesystem;
 using morvi::reporter::trialkit::JSONDumper;
-
-std::string quoted(const std::string& word) {
-  std::string q = "'";
-  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct Outcome {
   int status;
@@ -44,8 +34,8 @@ struct Outcome {
 // `command` run by the shell, its output kept apart.
 Outcome run(const std::string& command, const fs::path& dir) {
   const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
-  const int raw = std::system(("bash -c " + quoted(command + " >" + quoted(out) + " 2>" + quoted(err))).c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  const int raw = std::system(("bash -c " + shell_quoted(command + " >" + shell_quoted(out) + " 2>" + shell_quoted(err))).c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, file_text(out), file_text(err)};
 }
 
 // Python's own reading of a results file: the deepest nesting of its arrays and objects, and
@@ -119,14 +109,14 @@ class DeepJob : public ::testing::Test {
   }
 
   Outcome morvi(const std::vector<std::string>& words) const {
-    std::string command = quoted(MORVI_EXE);
-    for (const std::string& word : words) command += " " + quoted(word);
+    std::string command = shell_quoted(MORVI_EXE);
+    for (const std::string& word : words) command += " " + shell_quoted(word);
     return run(command, dir_.path());
   }
   std::string depth_oracle(const std::string& file) const {
     const fs::path script = dir_.path() / "depth_oracle.py";
     std::ofstream(script) << kDepthOracle;
-    const Outcome r = run("/usr/bin/python3 " + quoted(script.string()) + " " + quoted(file), dir_.path());
+    const Outcome r = run("/usr/bin/python3 " + shell_quoted(script.string()) + " " + shell_quoted(file), dir_.path());
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
@@ -152,14 +142,14 @@ TEST_F(DeepJob, EveryReaderTakesTheDeepestDocumentWritten) {
   const Outcome shown = morvi({"show", "results", path});
   EXPECT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(static_cast<std::size_t>(std::count(shown.out.begin(), shown.out.end(), '\n')), kNodes);
-  const Outcome oracle = run("/usr/bin/python3 " + quoted(SHOW_ORACLE) + " " + quoted(path), dir_.path());
+  const Outcome oracle = run("/usr/bin/python3 " + shell_quoted(SHOW_ORACLE) + " " + shell_quoted(path), dir_.path());
   EXPECT_EQ(oracle.status, 0) << oracle.err;
   EXPECT_TRUE(shown.out == oracle.out) << "morvi show and the oracle differ";
 
   const std::string junit = (dir_.path() / "junit.xml").string();
   const Outcome exported = morvi({"export", "junit", path, "-o", junit});
   EXPECT_EQ(exported.status, 0) << exported.err;
-  const Outcome parsed = run("/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; print(t.parse(sys.argv[1]).getroot().tag)' " + quoted(junit), dir_.path());
+  const Outcome parsed = run("/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; print(t.parse(sys.argv[1]).getroot().tag)' " + shell_quoted(junit), dir_.path());
   EXPECT_EQ(parsed.out, "testsuites\n") << parsed.err;
 
   const std::string page = (dir_.path() / "report.html").string();
@@ -176,7 +166,7 @@ TEST_F(DeepJob, EveryReaderTakesTheDeepestDocumentWritten) {
 
 // The same document with one level more is refused by every reader, naming the limit.
 TEST_F(DeepJob, EveryReaderRefusesOneLevelMore) {
-  std::string text = slurp(*document_);
+  std::string text = file_text(*document_);
   const std::size_t bottom = text.find("[\"bottom\"]");
   ASSERT_NE(bottom, std::string::npos);
   text.replace(bottom, 10, "[[\"bottom\"]]");

@@ -8,16 +8,19 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/results_depth.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace {
+
+using morvi::testing::file_text;
+using morvi::testing::shell_quoted;
 
 namespace fs = std::filesystem;
 
@@ -26,19 +29,6 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-
-std::string shell_quoted(const std::string& word) {
-  std::string q = "'";
-  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class MorviTool : public ::testing::Test {
  protected:
@@ -58,7 +48,7 @@ class MorviTool : public ::testing::Test {
     if (!shell_input.empty()) command = shell_input + " " + command;
     const std::string script = "bash -c " + shell_quoted(command);
     const int raw = std::system(script.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir_ / "stdout"), slurp(dir_ / "stderr")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, file_text(dir_ / "stdout"), file_text(dir_ / "stderr")};
   }
 
   morvi::testing::ScratchDir dir_;
@@ -347,7 +337,7 @@ TEST_F(MorviTool, EveryReaderTakesTheNonFiniteRealsOfAJob) {
   task->stop();
   job->stop(Map{{"num_tasks", 1}});
   const std::string path = write("results.json", job->dump_json());
-  ASSERT_NE(slurp(path).find("\"ratio\": NaN, \"ceiling\": Infinity, \"floor\": -Infinity"),
+  ASSERT_NE(file_text(path).find("\"ratio\": NaN, \"ceiling\": Infinity, \"floor\": -Infinity"),
             std::string::npos);
   for (const std::vector<std::string>& words :
        {std::vector<std::string>{"validate", "results", path},

@@ -8,34 +8,28 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "morvi/reporter/trialkit.hpp"
+#include "morvi/testing/files.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using morvi::testing::file_text;
+using morvi::testing::shell_quoted;
 
-std::string quoted(const std::string& word) {
-  std::string q = "'";
-  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+namespace fs = std::filesystem;
 
 // Standard output of a shell command; the test fails when it exits other than 0.
 std::string output_of(const std::string& command, const fs::path& out) {
-  const int raw = std::system((command + " >" + quoted(out.string())).c_str());
+  const int raw = std::system((command + " >" + shell_quoted(out.string())).c_str());
   EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << command;
-  std::ifstream in(out, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return file_text(out);
 }
 
 // Both readings of `file`, whole and cut at each depth given.
@@ -44,10 +38,10 @@ void expect_same_lines(const fs::path& file, const fs::path& scratch,
   for (const int depth : depths) {
     const std::string depth_words = depth < 0 ? "" : " --depth " + std::to_string(depth);
     const std::string ours = output_of(
-        quoted(MORVI_EXE) + " show results " + quoted(file.string()) + depth_words,
+        shell_quoted(MORVI_EXE) + " show results " + shell_quoted(file.string()) + depth_words,
         scratch / "ours");
     const std::string oracle =
-        output_of("/usr/bin/python3 " + quoted(SHOW_ORACLE) + " " + quoted(file.string()) +
+        output_of("/usr/bin/python3 " + shell_quoted(SHOW_ORACLE) + " " + shell_quoted(file.string()) +
                       (depth < 0 ? "" : " " + std::to_string(depth)),
                   scratch / "oracle");
     EXPECT_FALSE(ours.empty());
