@@ -1,31 +1,10 @@
 #include "json_text.hpp"
 
-#include <cstdint>
+#include "morvi/utils/utf8.hpp"
 
 namespace morvi::service::html_report {
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at `text[i]`, 0 when it is not one.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  std::uint32_t min = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2, min = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, min = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, min = 0x10000;
-  else return 0;
-  if (i + length > text.size()) return 0;
-  std::uint32_t code = lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 void append_escape(std::string& out, unsigned char c) {
   static constexpr char hex[] = "0123456789abcdef";
@@ -41,14 +20,11 @@ void append_json_string(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      const std::size_t length = utf8_length(text, i);
-      if (length == 0) {
-        out += "\\ufffd";
-        ++i;
-      } else {
-        out.append(text.substr(i, length));
-        i += length;
-      }
+      // An ill-formed sequence shows as one replacement mark, as a browser decodes it.
+      const utils::utf8::CodePoint point = utils::utf8::decode(text, i);
+      if (point.valid) out.append(text.substr(i, point.size));
+      else out += "\\ufffd";
+      i += point.size;
       continue;
     }
     switch (c) {
