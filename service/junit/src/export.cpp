@@ -3,6 +3,7 @@
 // XML however large the job is.
 #include "morvi/service/junit/export.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -55,9 +56,14 @@ double runtime_of(const json& fields) {
   return std::isfinite(value) && value >= 0 ? value : 0.0;
 }
 
+// Fixed-point with three decimals, as the time attribute takes no exponent. A schema
+// processor need accept no more than 18 digits in a decimal (libxml2 refuses past 24), so
+// a runtime beyond 999,999,999,999,999 seconds, which only a broken clock gives, is written
+// as the largest time below that a double holds.
 std::string seconds_text(double value) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.3f", value);
+  constexpr double kLongest = 999999999999999.875;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3f", std::min(value, kLongest));
   return buffer;
 }
 

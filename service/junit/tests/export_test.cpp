@@ -194,6 +194,36 @@ xmlNodePtr find_element(xmlNodePtr node, const std::string& name) {
   return nullptr;
 }
 
+// Runtimes far past any real job's (a broken clock) stay times a schema processor accepts:
+// at most 18 digits, the longest a double holds below 1e15 seconds.
+TEST_F(JunitExport, HugeRuntimesStayValidTimes) {
+  const std::vector<double> runtimes = {1e14, 1e22, 1e70, 1.7976931348623157e308};
+  json sections = json::array();
+  for (std::size_t i = 0; i < runtimes.size(); ++i) {
+    sections.push_back({{"type", "Testcase"}, {"id", "tc" + std::to_string(i)},
+                        {"idlist", {"t", "tc"}}, {"runtime", runtimes[i]},
+                        {"result", {{"value", "passed"}}}});
+  }
+  json task = {{"type", "Task"}, {"id", "t"}, {"fullid", "t"}, {"idlist", {"t"}}, {"name", "t"},
+               {"runtime", runtimes.back()}, {"sections", sections}};
+  json report = {{"type", "TrialKit"}, {"id", "job"}, {"tasks", json::array({task})}};
+  write(results, json{{"version", "3.4"}, {"report", report}}.dump());
+  export_junit(results.string(), junit.string());
+  EXPECT_EQ(schema_errors(junit), "");
+  const std::string printed = python_output(
+      scratch.path(),
+      "import sys, xml.etree.ElementTree as ET\n"
+      "for e in ET.parse(sys.argv[1]).getroot().iter():\n"
+      "    if 'time' in e.attrib: print(e.tag, e.attrib['time'])\n",
+      "'" + junit.string() + "'");
+  EXPECT_EQ(printed,
+            "testsuite 999999999999999.875\n"
+            "testcase 100000000000000.000\n"
+            "testcase 999999999999999.875\n"
+            "testcase 999999999999999.875\n"
+            "testcase 999999999999999.875\n");
+}
+
 TEST_F(JunitExport, MultiLineReasonsAndDetailsReachReadersAsWritten) {
   const std::string reason = "expected 3 routes\n  got 2\r\n\tmissing 10.0.0.0/8 ";
   const std::string detail = "trace:\r\n  at step 2\rend";
