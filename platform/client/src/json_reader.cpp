@@ -34,12 +34,13 @@ bool is_delimiter(char c) noexcept {
 }  // namespace
 
 JsonReader::JsonReader(std::string_view text, std::size_t offset, std::size_t depth,
-                       const PassedText* passed)
+                       const PassedText* passed, LongValues* long_values)
     : begin_(text.data()),
       p_(text.data() + offset),
       end_(text.data() + text.size()),
       depth_(depth),
       passed_(passed),
+      long_values_(long_values),
       reported_(offset) {}
 
 void JsonReader::skip_space() noexcept {
@@ -101,13 +102,23 @@ std::string_view JsonReader::key() {
 }
 
 void JsonReader::skip_value() {
-  // The closing brackets of the levels opened here; nothing but text is held.
-  std::vector<char> closers;
+  // The levels opened here, each with its closing bracket and where it began; nothing but
+  // text is held.
+  struct Open {
+    char close;
+    std::size_t begin;
+  };
+  std::vector<Open> open;
   do {
     const char c = peek();
-    if (c == '{' || c == '[') {
+    const std::size_t begin = offset();
+    const std::size_t known_end =
+        long_values_ && (c == '{' || c == '[') ? long_values_->end_of(begin) : 0;
+    if (known_end != 0) {
+      p_ = begin_ + known_end;  // checked whole on the first pass
+    } else if (c == '{' || c == '[') {
       if (enter(c)) {
-        closers.push_back(c == '{' ? '}' : ']');
+        open.push_back({c == '{' ? '}' : ']', begin});
         if (c == '{') key();
         continue;
       }
@@ -115,14 +126,15 @@ void JsonReader::skip_value() {
       scalar(false);
     }
     // A value is complete: close the levels that end here, up to the next element.
-    while (!closers.empty()) {
-      if (next(closers.back())) {
-        if (closers.back() == '}') key();
+    while (!open.empty()) {
+      if (next(open.back().close)) {
+        if (open.back().close == '}') key();
         break;
       }
-      closers.pop_back();
+      if (long_values_) long_values_->passed(open.back().begin, offset());
+      open.pop_back();
     }
-  } while (!closers.empty());
+  } while (!open.empty());
 }
 
 Value JsonReader::read_value() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "long_values.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi::reporter::client {
@@ -33,9 +34,10 @@ class PassedText {
 class JsonReader {
  public:
   // Reads `text` from `offset`, inside `depth` open arrays and objects. NotJson from every
-  // member for text that is not as described above.
+  // member for text that is not as described above. With `long_values`, skip_value tells it
+  // the long containers it passes while it learns, and jumps over those it knows once learnt.
   JsonReader(std::string_view text, std::size_t offset, std::size_t depth,
-             const PassedText* passed = nullptr);
+             const PassedText* passed = nullptr, LongValues* long_values = nullptr);
 
   std::size_t offset() const noexcept { return static_cast<std::size_t>(p_ - begin_); }
   // The next byte after white space, without taking it; NUL at the end.
@@ -77,6 +79,7 @@ class JsonReader {
   const char* end_;
   std::size_t depth_;
   const PassedText* passed_;
+  LongValues* long_values_;
   std::size_t reported_;
   std::string key_;
 };

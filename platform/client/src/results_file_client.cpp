@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "json_reader.hpp"
+#include "long_values.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/reporter/schema/results_json.hpp"
 #include "results_text.hpp"
@@ -62,11 +63,13 @@ std::unique_ptr<ResultsFileClient> ResultsFileClient::over_text(std::string text
 ResultsFileClient::~ResultsFileClient() = default;
 
 ResultsFileClient::ResultsFileClient(std::unique_ptr<ResultsText> text, std::string origin)
-    : text_(std::move(text)), origin_(std::move(origin)) {
+    : text_(std::move(text)),
+      long_values_(std::make_unique<LongValues>()),
+      origin_(std::move(origin)) {
   const std::string_view view = text_->view();
   // One pass over the whole document checks it and reads the report's record on the way.
   try {
-    JsonReader reader(view, 0, 0, text_->pages());
+    JsonReader reader(view, 0, 0, text_->pages(), long_values_.get());
     reader.skip_bom();
     if (reader.peek() != '{') {
       reader.skip_value();
@@ -77,13 +80,14 @@ ResultsFileClient::ResultsFileClient(std::unique_ptr<ResultsText> text, std::str
           continue;
         }
         reader.peek();
-        Node report{reader.offset(), {}};
+        Node report{reader.offset(), Value(), {}};
         report_record_ = read_node(reader, report.children);
         path_.assign(1, std::move(report));
         has_report_ = true;
       } while (reader.next('}'));
     }
     reader.expect_end();
+    long_values_->learnt();
   } catch (const NotJson& stop) {
     // The results reader words what is wrong; it takes the same documents, so it throws.
     schema::parse_results_json_ordered(view, origin_);
@@ -146,7 +150,7 @@ Value ResultsFileClient::read_node(std::size_t offset, std::size_t level, Childr
     text_->passed(released_, offset);
     released_ = offset;
   }
-  JsonReader reader(text_->view(), offset, depth_of(level), text_->pages());
+  JsonReader reader(text_->view(), offset, depth_of(level), text_->pages(), long_values_.get());
   try {
     return read_node(reader, children);
   } catch (const NotJson& stop) {
@@ -156,9 +160,10 @@ Value ResultsFileClient::read_node(std::size_t offset, std::size_t level, Childr
 }
 
 const ResultsFileClient::Children& ResultsFileClient::children_at(std::size_t offset,
-                                                                  std::size_t level) {
+                                                                  std::size_t level,
+                                                                  const Value& name) {
   if (level < path_.size() && path_[level].offset == offset) return path_[level].children;
-  Node node{offset, {}};
+  Node node{offset, name, {}};
   read_node(offset, level, node.children);
   path_.resize(level);
   path_.push_back(std::move(node));
@@ -172,12 +177,22 @@ Value ResultsFileClient::get_section(const List& id_list) {
   if (!has_report_) return Value(Map());
   std::size_t offset = path_.front().offset;
   for (std::size_t level = 0; level < id_list.size(); ++level) {
-    const Children& children = children_at(offset, level);
-    const auto position = children.names.find(id_list[level]);
+    const Value& id = id_list[level];
+    // A text id that took the last walk down from this node names the same child again: a
+    // walk down a deep chain repeats every step above it, and looking each one up again
+    // made that walk grow with the square of the depth.
+    if (level + 1 < path_.size() && path_[level].offset == offset && id.is_text() &&
+        path_[level + 1].name.is_text() && path_[level + 1].name.as_text() == id.as_text()) {
+      offset = path_[level + 1].offset;
+      continue;
+    }
+    const Children& children =
+        children_at(offset, level, level == 0 ? Value() : id_list[level - 1]);
+    const auto position = children.names.find(id);
     if (!position) return Value(Map());
     offset = children.offsets[*position];
   }
-  Node node{offset, {}};
+  Node node{offset, id_list.back(), {}};
   Value record = read_node(offset, id_list.size(), node.children);
   path_.resize(id_list.size());
   path_.push_back(std::move(node));

@@ -1,8 +1,10 @@
 #include "morvi/reporter/client/results_file_client.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #include <gtest/gtest.h>
@@ -110,6 +112,45 @@ TEST(ResultsFileClient, ReadsTheFileOnceAtConstruction) {
   EXPECT_THROW(ResultsFileClient(path.string()), std::system_error);
   std::ofstream(path) << "{\"report\": ";
   EXPECT_THROW(ResultsFileClient(path.string()), ParseError);
+}
+
+// A chain whose fields and child lists are long enough to be jumped over once the document
+// was checked: every record holds its members, those after its children too, in any order of
+// reading, and a path does not lead on from a child that has no such child.
+TEST(ResultsFileClient, RecordsOfALongChainAreWholeInAnyOrder) {
+  constexpr int kLevels = 20;
+  std::string blob = "[";
+  for (int i = 0; i < 600; ++i) blob += i ? ", {\"x\": [1]}" : "{\"x\": [1]}";
+  blob += "]";
+  const std::string leaf = "{\"id\": \"leaf\", \"extra\": " + blob + "}";
+  std::string chain = "{\"id\": \"n" + std::to_string(kLevels) + "\"}";
+  for (int k = kLevels - 1; k >= 0; --k) {
+    chain = "{\"extra\": " + blob + ", \"sections\": [" + leaf + ", " + chain + ", " + leaf +
+            "], \"id\": \"n" + std::to_string(k) + "\", \"runtime\": " + std::to_string(k) + "}";
+  }
+  const auto c = ResultsFileClient::over_text(
+      "{\"report\": {\"tasks\": [" + chain + "], \"extra\": " + blob + "}}", "doc");
+  const Value first_twin(Map{{"id", "leaf"}, {"index", 0}});
+  const auto check = [&](const List& path) {
+    const Value record = c->get_section(path);
+    const auto k = static_cast<int>(path.size()) - 1;
+    EXPECT_EQ(record, Value(Map{{"extra", record.as_map().at("extra")},
+                                {"sections", Value::list({first_twin, "n" + std::to_string(k + 1),
+                                                          Map{{"id", "leaf"}, {"index", 2}}})},
+                                {"id", path.back()},
+                                {"runtime", k}}));
+    EXPECT_EQ(record.as_map().at("extra").as_list().size(), 600u);
+  };
+  std::vector<List> paths{List{"n0"}};
+  while (paths.size() < kLevels) {
+    paths.push_back(paths.back());
+    paths.back().push_back("n" + std::to_string(paths.size() - 1));
+  }
+  for (const List& path : paths) check(path);
+  std::shuffle(paths.begin(), paths.end(), std::mt19937(7));
+  for (const List& path : paths) check(path);
+  ASSERT_FALSE(c->get_section(List{"n0", "n1", "n2"}).as_map().empty());
+  EXPECT_TRUE(c->get_section(List{"n0", first_twin, "n2"}).as_map().empty());
 }
 
 // The message of what refuses `text`, or "" when it is taken.

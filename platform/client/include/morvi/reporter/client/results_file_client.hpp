@@ -15,6 +15,7 @@
 namespace morvi::reporter::client {
 
 class JsonReader;
+class LongValues;
 class ResultsText;
 
 class ResultsFileClient : public ReporterClient {
@@ -46,6 +47,8 @@ class ResultsFileClient : public ReporterClient {
   };
   struct Node {
     std::size_t offset;
+    // The identifier the walk took from the node above to this one; none for the report.
+    Value name;
     Children children;
   };
   ResultsFileClient(std::unique_ptr<ResultsText> text, std::string origin);
@@ -53,10 +56,13 @@ class ResultsFileClient : public ReporterClient {
   // its children.
   Value read_node(std::size_t offset, std::size_t level, Children& children);
   static Value read_node(JsonReader& reader, Children& children);
-  // The children of the node at `offset`, `level` steps below the report.
-  const Children& children_at(std::size_t offset, std::size_t level);
+  // The children of the node at `offset`, `level` steps below the report, reached by `name`.
+  const Children& children_at(std::size_t offset, std::size_t level, const Value& name);
 
   std::unique_ptr<ResultsText> text_;
+  // Where the document's long arrays and objects end, learnt when it was checked: a record is
+  // read without reading the subtrees of the node's children again.
+  std::unique_ptr<LongValues> long_values_;
   std::string origin_;
   bool has_report_ = false;
   Value report_record_;
