@@ -1,6 +1,7 @@
 // A deep job through every command that reads results files: its sections nest hundreds deep
 // and the deepest one holds values nested to the document's limit, as deep as the writer
 // writes. Python's json reads the same files as an independent oracle.
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -80,28 +81,45 @@ morvi::Value nested_lists(std::size_t depth) {
   return deep;
 }
 
+// A job, a task and sections below it, `nodes` report nodes in all, written to `path`; the
+// deepest section takes `deepest` as an update.
+void write_chain(std::size_t nodes, const std::string& path, const morvi::Map& deepest = {}) {
+  using namespace morvi;
+  auto job = reporter::trialkit::TrialKit::create("deep", 1);
+  job->start();
+  auto task = job->add_task("t", 2);
+  task->start();
+  std::shared_ptr<reporter::trialkit::Section> section = task->add_section("s", 3, "Testcase");
+  for (std::size_t n = 3; n < nodes; ++n) section = section->add_section("s", 1);
+  if (!deepest.empty()) section->update(deepest);
+  task->stop();
+  job->stop(Map{{"num_tasks", 1}});
+  JSONDumper::write_results(*job, path);
+}
+
+// CPU time of the commands this process has run and waited for, so far.
+double children_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 constexpr std::size_t kNodes = 600;
 
 class DeepJob : public ::testing::Test {
  protected:
-  // A job, a task and sections below it, kNodes report nodes in all: past what the readers
-  // took before they shared the writer's limit. The deepest node's object lies at level
-  // 2 * kNodes, its extra map one below, and the lists inside it reach the document's limit.
+  // kNodes report nodes: past what the readers took before they shared the writer's limit.
+  // The deepest node's object lies at level 2 * kNodes, its extra map one below, and the
+  // lists inside it reach the document's limit.
   static void SetUpTestSuite() {
-    using namespace morvi;
-    auto job = reporter::trialkit::TrialKit::create("deep", 1);
-    job->start();
-    auto task = job->add_task("t", 2);
-    task->start();
-    std::shared_ptr<reporter::trialkit::Section> section = task->add_section("s", 3, "Testcase");
-    for (std::size_t n = 3; n < kNodes; ++n) section = section->add_section("s", 1);
-    const std::size_t extra_level = 2 * kNodes + 1;
-    section->update(Map{{"extra", Value(Map{{"deep", nested_lists(JSONDumper::max_nesting - extra_level)}})}});
-    task->stop();
-    job->stop(Map{{"num_tasks", 1}});
     scratch_ = new morvi::testing::ScratchDir;
     document_ = new std::string((scratch_->path() / "results.json").string());
-    JSONDumper::write_results(*job, *document_);
+    const std::size_t extra_level = 2 * kNodes + 1;
+    const morvi::Map deepest{{"deep", nested_lists(JSONDumper::max_nesting - extra_level)}};
+    write_chain(kNodes, *document_, morvi::Map{{"extra", morvi::Value(deepest)}});
   }
   static void TearDownTestSuite() {
     delete document_;
@@ -112,6 +130,12 @@ class DeepJob : public ::testing::Test {
     std::string command = shell_quoted(MORVI_EXE);
     for (const std::string& word : words) command += " " + shell_quoted(word);
     return run(command, dir_.path());
+  }
+  std::string show_oracle(const std::string& file) const {
+    const Outcome oracle =
+        run("/usr/bin/python3 " + shell_quoted(SHOW_ORACLE) + " " + shell_quoted(file), dir_.path());
+    EXPECT_EQ(oracle.status, 0) << oracle.err;
+    return oracle.out;
   }
   std::string depth_oracle(const std::string& file) const {
     const fs::path script = dir_.path() / "depth_oracle.py";
@@ -142,9 +166,7 @@ TEST_F(DeepJob, EveryReaderTakesTheDeepestDocumentWritten) {
   const Outcome shown = morvi({"show", "results", path});
   EXPECT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(static_cast<std::size_t>(std::count(shown.out.begin(), shown.out.end(), '\n')), kNodes);
-  const Outcome oracle = run("/usr/bin/python3 " + shell_quoted(SHOW_ORACLE) + " " + shell_quoted(path), dir_.path());
-  EXPECT_EQ(oracle.status, 0) << oracle.err;
-  EXPECT_TRUE(shown.out == oracle.out) << "morvi show and the oracle differ";
+  EXPECT_TRUE(shown.out == show_oracle(path)) << "morvi show and the oracle differ";
 
   const std::string junit = (dir_.path() / "junit.xml").string();
   const Outcome exported = morvi({"export", "junit", path, "-o", junit});
@@ -184,6 +206,28 @@ TEST_F(DeepJob, EveryReaderRefusesOneLevelMore) {
         << words[0] << " " << words[1] << ": " << r.err;
     EXPECT_FALSE(fs::exists(out)) << words[0] << " " << words[1];
   }
+}
+
+// Each record lists the path to its node, so a chain five times deeper writes a file some
+// twenty-five times larger. Showing it must cost in proportion to that file: reading each
+// record by reading the whole subtree below it cost the depth times more.
+TEST_F(DeepJob, ShowOfADeeperChainCostsInProportionToItsFile) {
+  const std::size_t nodes[2] = {300, 1500};
+  double cpu[2] = {};
+  double size[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = (dir_.path() / ("chain" + std::to_string(nodes[i]) + ".json")).string();
+    write_chain(nodes[i], path);
+    size[i] = static_cast<double>(fs::file_size(path));
+    const double before = children_cpu_seconds();
+    const Outcome shown = morvi({"show", "results", path});
+    cpu[i] = children_cpu_seconds() - before;
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_TRUE(shown.out == show_oracle(path)) << "morvi show and the oracle differ on " << path;
+  }
+  EXPECT_LT(cpu[1] / cpu[0], 2 * size[1] / size[0])
+      << "CPU " << cpu[0] << " s and " << cpu[1] << " s for " << size[0] << " and " << size[1]
+      << " bytes";
 }
 
 }  // namespace
