@@ -44,7 +44,8 @@ const Value& FieldStore::default_of(const NodeLayout& layout, int slot) const no
 // values shift and spill with memmove and memcpy, without a move and a release check apiece.
 Value& FieldStore::insert(int slot, Value&& value) {
   const int at = index(slot);
-  if (size_ == capacity_) {
+  // Out of line: the spill is rare, and inline its registers would be saved on every insert.
+  const auto spill = [this]() __attribute__((noinline)) {
     const auto grown = static_cast<std::uint8_t>(capacity_ + 4);
     auto bigger = std::make_unique<Value[]>(grown);
     Value* old = values();
@@ -54,7 +55,8 @@ Value& FieldStore::insert(int slot, Value&& value) {
     for (int i = 0; i < size_; ++i) ::new (static_cast<void*>(old + i)) Value();
     spill_ = std::move(bigger);
     capacity_ = grown;
-  }
+  };
+  if (size_ == capacity_) spill();
   Value* v = values();
   // v[size_] is a none, and each move leaves a none behind, so nothing is overwritten that
   // needs a release. A node's own values are few and most fields land near the end (before
