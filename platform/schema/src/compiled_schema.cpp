@@ -1,5 +1,6 @@
 #include "compiled_schema.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -94,7 +95,10 @@ CompiledSchema::CompiledSchema(const json& schema) : root_document_(schema) {
   compile(schema);
   any_ = nodes_.size();
   nodes_.emplace_back();
-  for (Node& node : nodes_) node.member_table.build(node.members);
+  for (Node& node : nodes_) {
+    node.member_table.build(node.members);
+    std::sort(node.required.begin(), node.required.end());
+  }
   for (const Node& start : nodes_) {
     const Node* node = &start;
     for (std::size_t hops = 0; node != nullptr && !node->unknown && node->ref; ++hops) {
@@ -178,6 +182,7 @@ bool CompiledSchema::apply(const std::string& keyword, const json& value, Node& 
       strings.push_back(allowed.get<std::string>());
     }
     node.allowed_strings = std::move(strings);
+    node.allowed_by_const = keyword == "const";
     return true;
   }
   if (keyword == "properties") {
@@ -197,6 +202,7 @@ bool CompiledSchema::apply(const std::string& keyword, const json& value, Node& 
       if (bit == 64) return false;
       member.required_bit = std::uint64_t{1} << bit;
       node.required_mask |= member.required_bit;
+      node.required.push_back(name.get<std::string>());
     }
     return true;
   }

@@ -1,6 +1,6 @@
 #pragma once
 // The results schema reduced to the keywords the quick check knows, as a table of nodes the
-// text scanner walks. Internal to the schema library.
+// text scanner and the problem walk follow. Internal to the schema library.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,10 +69,12 @@ struct Node {
   std::optional<std::size_t> ref;
   unsigned types = 0;  // 0: any type
   std::optional<std::vector<std::string>> allowed_strings;  // from "enum" and "const"
+  bool allowed_by_const = false;  // the two are worded apart
   // Objects.
   std::unordered_map<std::string, Member> members;
   MemberTable member_table;  // `members`, for lookups while scanning
   std::uint64_t required_mask = 0;
+  std::vector<std::string> required;  // sorted, the order problems name them in
   bool additional_allowed = true;
   std::optional<std::size_t> additional;
   std::size_t min_properties = 0;

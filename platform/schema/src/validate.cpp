@@ -10,18 +10,18 @@
 #include <valijson/validation_results.hpp>
 #include <valijson/validator.hpp>
 
+#include "compiled_schema.hpp"
 #include "morvi/reporter/schema.hpp"
 #include "morvi/printable.hpp"
 #include "morvi/utils/deep_stack.hpp"
+#include "problem_walk.hpp"
 
 namespace morvi::reporter::schema {
 
 namespace {
 
 using json = nlohmann::json;
-
-// Scalar values quoted in a problem line are cut to this many characters.
-constexpr std::size_t kMaxQuotedValue = 60;
+using quick::append_pointer_segment;
 
 const valijson::Schema& results_schema() {
   static const struct Compiled {
@@ -33,19 +33,6 @@ const valijson::Schema& results_schema() {
     }
   } compiled;
   return compiled.schema;
-}
-
-void append_pointer_segment(std::string& pointer, std::string_view segment) {
-  pointer += '/';
-  for (const char c : segment) {
-    if (c == '~') {
-      pointer += "~0";
-    } else if (c == '/') {
-      pointer += "~1";
-    } else {
-      pointer += c;
-    }
-  }
 }
 
 // The validator names a place as "<root>" followed by "[key]" or "[index]" segments.
@@ -101,17 +88,8 @@ bool is_summary_line(std::string_view description) {
 // The validator's description, with the value quoted when it is a scalar.
 std::string describe(const json& document, const std::string& pointer,
                      const std::string& description) {
-  std::string message = description;
   const json::json_pointer where(pointer);
-  if (document.contains(where)) {
-    const json& value = document.at(where);
-    if (!value.is_structured()) {
-      std::string quoted = value.dump(-1, ' ', false, json::error_handler_t::replace);
-      if (quoted.size() > kMaxQuotedValue) quoted = quoted.substr(0, kMaxQuotedValue) + "...";
-      message += " (value: " + quoted + ")";
-    }
-  }
-  return message;
+  return document.contains(where) ? quick::describe(document.at(where), description) : description;
 }
 
 bool is_whole_real(const json& value) {
@@ -158,8 +136,10 @@ std::optional<json> with_whole_reals_as_integers(const json& document) {
 }
 
 // The problems the schema validator finds. It recurses with the document's nesting, and so
-// does the copy with whole reals as integers.
-void check_against_schema(const json& document, std::size_t max_problems, Findings& findings) {
+// does the copy with whole reals as integers. Its time and memory grow with the square of the
+// depth (every level copies the path down to it), so it is left only the schemas the compiled
+// form does not know.
+void check_against_validator(const json& document, std::size_t max_problems, Findings& findings) {
   const std::optional<json> converted = with_whole_reals_as_integers(document);
   const valijson::adapters::NlohmannJsonAdapter target(converted ? *converted : document);
   // A first pass that stops at the first failure is much cheaper than collecting every
@@ -182,6 +162,15 @@ void check_against_schema(const json& document, std::size_t max_problems, Findin
   if (findings.empty()) {
     findings.problems.push_back({"", "the document does not match the results schema"});
   }
+}
+
+// The walk along the compiled schema words the problems as the validator would, in time and
+// memory that grow with the document alone; the validator takes over where that walk meets a
+// subschema the compiled form does not know.
+void check_against_schema(const json& document, std::size_t max_problems, Findings& findings) {
+  if (quick::walk_problems(quick::compiled_results_schema(), document, max_problems, findings)) return;
+  findings = {};
+  check_against_validator(document, max_problems, findings);
 }
 
 }  // namespace

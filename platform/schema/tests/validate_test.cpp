@@ -1,5 +1,8 @@
 #include "morvi/reporter/schema.hpp"
 
+#include <ctime>
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "morvi/reporter/schema/results_json.hpp"
@@ -184,23 +187,121 @@ TEST(Validate, AcceptsNestingUpToTheLimit) {
   EXPECT_EQ(validate(document), std::nullopt);
 }
 
-TEST(Validate, WalksSectionsNestedUpToTheLimit) {
-  // The validator recurses once per level: a chain of sections must be checked whole, and a
-  // damaged leaf at the bottom still found. Its time and memory grow with the square of the
-  // depth, so the chain stops at 1000 nodes, past the depth it was once refused at.
+// The most sections a document can nest: the top object and the report take two levels,
+// each section two more, and the deepest section's idlist one below it.
+constexpr std::size_t kDeepestChain = (MAX_DEPTH - 3) / 2;
+
+// A report holding `sections` sections, each the only section of the one above it. `damage`
+// is called with every node (the report is node 0) and may spoil it.
+json section_chain(std::size_t sections, const std::function<void(std::size_t, json&)>& damage) {
   json document = {{"version", "3.4"}, {"report", {{"type", "Task"}, {"idlist", {"t"}}}}};
   json* node = &document["report"];
-  std::string pointer = "/report";
-  for (std::size_t n = 1; n < 1000; ++n) {
+  damage(0, *node);
+  for (std::size_t k = 1; k <= sections; ++k) {
     (*node)["sections"] = json::array({json{{"type", "Section"}, {"idlist", {"s"}}}});
     node = &(*node)["sections"][0];
-    pointer += "/sections/0";
+    damage(k, *node);
   }
-  EXPECT_EQ(validate(document), std::nullopt);
-  (*node)["runtime"] = "slow";
-  EXPECT_EQ(validate(document),
-            pointer + "/runtime: Value type not permitted by 'type' constraint. (value: \"slow\")");
+  return document;
 }
 
+std::string pointer_of_node(std::size_t k) {
+  std::string pointer = "/report";
+  for (std::size_t i = 0; i < k; ++i) pointer += "/sections/0";
+  return pointer;
+}
+
+constexpr const char* kSlowRuntime = "Value type not permitted by 'type' constraint. (value: \"slow\")";
+
+TEST(Validate, WalksSectionsNestedUpToTheLimit) {
+  // A chain of sections is checked whole, and a damaged leaf at the bottom still found.
+  EXPECT_EQ(validate(section_chain(kDeepestChain, [](std::size_t, json&) {})), std::nullopt);
+  const json document = section_chain(kDeepestChain, [](std::size_t k, json& node) {
+    if (k == kDeepestChain) node["runtime"] = "slow";
+  });
+  EXPECT_EQ(validate(document), pointer_of_node(kDeepestChain) + "/runtime: " + kSlowRuntime);
+}
+
+TEST(Validate, FindsSeveralProblemsAtEveryDepth) {
+  // A problem of another kind every 700 sections, the report's own first.
+  const auto damaged = [](std::size_t k, json& node) {
+    if (k % 700 != 0) return;
+    switch (k / 700 % 4) {
+      case 0: node["runtime"] = "slow"; break;
+      case 1: node["starttime"] = "yesterday"; break;
+      case 2: node["colour"] = "red"; break;
+      case 3: node["result"] = {{"value", "passing"}}; node.erase("type"); break;
+    }
+  };
+  const json document = section_chain(kDeepestChain, damaged);
+  // Members are checked in name order, so a node's problems with "result" and "runtime" come
+  // before those of the sections below it; those with "starttime", a stray member or a missing
+  // one after them.
+  std::vector<Problem> before_sections, after_sections;
+  for (std::size_t k = 0; k <= kDeepestChain; k += 700) {
+    const std::string at = pointer_of_node(k);
+    switch (k / 700 % 4) {
+      case 0: before_sections.push_back({at + "/runtime", kSlowRuntime}); break;
+      case 1:
+        after_sections.push_back({at + "/starttime",
+                                  "Failed to match regex specified by 'pattern' constraint. (value: \"yesterday\")"});
+        break;
+      case 2:
+        after_sections.push_back({at, "Object contains a property that could not be validated using 'properties' "
+                                      "or 'additionalProperties' constraints: 'colour'."});
+        break;
+      case 3:
+        before_sections.push_back({at + "/result/value", "Failed to match against any enum values. (value: \"passing\")"});
+        after_sections.push_back({at, "Missing required property 'type'."});
+        break;
+    }
+  }
+  std::vector<Problem> expected = before_sections;
+  expected.insert(expected.end(), after_sections.rbegin(), after_sections.rend());
+  const Findings findings = find_problems(document);
+  ASSERT_EQ(findings.problems.size(), expected.size());
+  EXPECT_EQ(findings.not_shown, 0u);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(findings.problems[i].pointer, expected[i].pointer) << i;
+    EXPECT_EQ(findings.problems[i].message, expected[i].message) << i;
+  }
+
+  // With a problem in every node, the first ones are shown from the top down and the rest
+  // counted.
+  const json everywhere = section_chain(kDeepestChain, [](std::size_t, json& node) { node["runtime"] = "slow"; });
+  const Findings capped = find_problems(everywhere, 3);
+  ASSERT_EQ(capped.problems.size(), 3u);
+  EXPECT_EQ(capped.not_shown, kDeepestChain + 1 - 3);
+  EXPECT_EQ(capped.problems[2].pointer, pointer_of_node(2) + "/runtime");
+  EXPECT_EQ(capped.problems[2].message, kSlowRuntime);
+}
+
+// Process CPU time of the quickest of a few calls of find_problems on `document`.
+double quickest_check(const json& document) {
+  double best = 0;
+  for (int run = 0; run < 3; ++run) {
+    const std::clock_t start = std::clock();
+    const Findings findings = find_problems(document);
+    const double used = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    EXPECT_EQ(findings.problems.size(), 1u);
+    if (run == 0 || used < best) best = used;
+  }
+  return best;
+}
+
+TEST(Validate, ChecksAFailingDocumentInTimeLinearInItsDepth) {
+  // Four times the depth: about four times the work, where work growing with the square of the
+  // depth would take sixteen. A bad value at the bottom makes every level fail.
+  const auto chain = [](std::size_t sections) {
+    return section_chain(sections, [sections](std::size_t k, json& node) {
+      if (k == sections) node["runtime"] = "slow";
+    });
+  };
+  const json shallow = chain(kDeepestChain / 4);
+  const json deep = chain(kDeepestChain);
+  const double shallow_time = quickest_check(shallow);
+  const double deep_time = quickest_check(deep);
+  EXPECT_LT(deep_time, 8 * shallow_time + 0.005) << shallow_time << " s against " << deep_time << " s";
+}
 }  // namespace
 }  // namespace morvi::reporter::schema

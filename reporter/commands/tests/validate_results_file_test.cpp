@@ -13,6 +13,7 @@
 
 #include "morvi/cli/program.hpp"
 #include "morvi/errors.hpp"
+#include "morvi/reporter/schema.hpp"
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/testing/scratch_dir.hpp"
 #include "morvi/utils/utils.hpp"
@@ -143,6 +144,27 @@ TEST_F(ValidateResultsFileTest, SchemaProblemsArePrintedAndReturnError) {
   EXPECT_EQ(out_.str(),
             "/report: Object contains a property that could not be validated using "
             "'properties' or 'additionalProperties' constraints: 'colour'.\n");
+}
+
+// Sections nested as deep as a results file may nest, with a bad value in the deepest one and
+// a stray member in the report: both are listed, the deep one first, as members are checked in
+// name order and "sections" comes before the stray one.
+TEST_F(ValidateResultsFileTest, DeeplyNestedSectionsWithProblems) {
+  const std::size_t sections = (schema::MAX_DEPTH - 3) / 2;
+  std::string text = R"({"version": "3.4", "report": {"type": "Task", "idlist": ["t"], "zone": 1)";
+  std::string deepest = "/report";
+  for (std::size_t k = 1; k <= sections; ++k) {
+    text += R"(, "sections": [{"type": "Section", "idlist": ["s"])";
+    deepest += "/sections/0";
+  }
+  text += R"(, "runtime": "slow")";
+  for (std::size_t k = 1; k <= sections; ++k) text += "}]";
+  text += "}}";
+  EXPECT_EQ(run(write("deep.json", text)), cli::ERROR);
+  EXPECT_EQ(out_.str(), deepest + "/runtime: Value type not permitted by 'type' constraint. (value: \"slow\")\n" +
+                            "/report: Object contains a property that could not be validated using 'properties' "
+                            "or 'additionalProperties' constraints: 'zone'.\n");
+  EXPECT_EQ(err_.str(), "");
 }
 
 struct Unreadable {
