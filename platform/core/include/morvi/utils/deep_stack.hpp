@@ -23,8 +23,8 @@ inline constexpr std::size_t DEEP_STACK_BYTES = MAX_RESULTS_NESTING * DEEP_STACK
 // std::system_error when no such thread can be started.
 void on_stack_of(std::size_t stack_bytes, const std::function<void()>& body);
 
-// on_stack_of with DEEP_STACK_BYTES.
-inline void on_deep_stack(const std::function<void()>& body) { on_stack_of(DEEP_STACK_BYTES, body); }
+// on_stack_of with DEEP_STACK_BYTES, on a thread kept from an earlier call when one is free.
+void on_deep_stack(const std::function<void()>& body);
 
 }  // namespace morvi::utils
 #pragma GCC visibility pop
