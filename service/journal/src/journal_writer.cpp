@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "morvi/errors.hpp"
 #include "morvi/service/journal/journal.hpp"
 
 namespace morvi::service::journal {
@@ -16,6 +17,24 @@ constexpr std::size_t kHoldBack = 1 << 16;
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
   throw std::system_error(errno, std::generic_category(), what + " '" + path + "'");
+}
+
+// Appends the event's line and its newline. A line longer than a reader takes would make the
+// whole journal unreadable, so it is refused as a value that cannot travel is, with `pending`
+// left as it was.
+template <class Event>
+void append_line(std::string& pending, const Event& event) {
+  const std::size_t start = pending.size();
+  protocol::append_event(pending, event);
+  const std::size_t length = pending.size() - start;
+  if (length > protocol::kMaxFrameSize) {
+    pending.resize(start);
+    pending.shrink_to_fit();
+    throw SerializationError("an event line of " + std::to_string(length) +
+                             " bytes, longer than a journal's lines may be (" +
+                             std::to_string(protocol::kMaxFrameSize) + ")");
+  }
+  pending += '\n';
 }
 
 }  // namespace
@@ -64,14 +83,12 @@ void JournalWriter::write_out() {
 }
 
 void JournalWriter::send(const protocol::Event& event) {
-  protocol::append_event(pending_, event);
-  pending_ += '\n';
+  append_line(pending_, event);
   appended();
 }
 
 void JournalWriter::send_draft(const protocol::EventDraft& draft) {
-  protocol::append_event(pending_, draft);
-  pending_ += '\n';
+  append_line(pending_, draft);
   appended();
 }
 

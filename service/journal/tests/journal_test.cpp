@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "../../protocol/tests/recorded_job.hpp"
+#include "morvi/errors.hpp"
 #include "morvi/reporter/markfolio.hpp"
 #include "morvi/reporter/schema/fast_check.hpp"
 #include "morvi/service/journal/journal.hpp"
@@ -134,6 +135,38 @@ TEST(Journal, BadJournalsNameTheLine) {
     EXPECT_NE(std::string(e.what()).find("/dev/zero:1: the line at byte 0 is longer"), std::string::npos)
         << e.what();
   }
+}
+
+// An event that cannot be a line (nested past the limit, or longer than a reader takes) is
+// refused on its own: nothing of it is written, the events after it are, and the journal
+// reads back.
+TEST(Journal, AnEventThatCannotBeALineIsRefusedAloneAndTheNextOnesGoIn) {
+  morvi::testing::ScratchDir scratch;
+  const fs::path path = scratch.path() / "refused.journal";
+  {
+    auto writer = std::make_shared<JournalWriter>(path.string(), FsyncPolicy::always);
+    auto job = protocol::RecordingTrialKit::create(writer, Value("job"), Value(1));
+    job->start();
+    auto task = job->add_task(Value("t"), Value(2));
+    task->start();
+    const std::string huge(protocol::kMaxFrameSize, 'h');
+    EXPECT_THROW(task->update(Map{{"huge", Value(huge)}}), SerializationError);
+    Value deep(1);
+    for (int i = 0; i <= protocol::kMaxDepth; ++i) deep = Value(Map{{"d", std::move(deep)}});
+    EXPECT_THROW(task->update(Map{{"deep", deep}}), SerializationError);
+    task->update(Map{{"note", Value("kept")}});
+    task->stop();
+    job->stop();
+  }
+  const std::string text = slurp(path);
+  EXPECT_LT(text.size(), std::size_t{4096});
+  const Replay replayed = replay(path.string());
+  EXPECT_TRUE(replayed.warnings.empty());
+  ASSERT_TRUE(replayed.builder.trialkit());
+  EXPECT_EQ(replayed.builder.running(), 0u);
+  const std::string json = replayed.builder.trialkit()->dump_json();
+  EXPECT_NE(json.find("kept"), std::string::npos) << json;
+  EXPECT_EQ(json.find("huge"), std::string::npos);
 }
 
 // The journal is read a few megabytes at a time: lines that cross the edge of a read, and one

@@ -42,6 +42,10 @@ class JournalWriter : public protocol::EventSink {
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
+  // Two faults, told apart by type. SerializationError: this one event cannot be a journal
+  // line (a value that cannot travel, a line longer than kMaxFrameSize); nothing of it was
+  // added and later events go in as before. std::system_error: the file cannot be written;
+  // what was held back may be partly written, so the journal should end there.
   void send(const protocol::Event& event) override;
   void send_draft(const protocol::EventDraft& draft) override;
   // Appends one encoded event line (without its newline).
