@@ -6,13 +6,15 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <ostream>
+#include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "documents.hpp"
 #include "failure_text.hpp"
+#include "morvi/errors.hpp"
 #include "morvi/results.hpp"
 #include "morvi/service/journal/journal.hpp"
 #include "morvi/service/protocol/recording.hpp"
@@ -23,6 +25,7 @@ namespace morvi::service::gtest_listener {
 namespace {
 
 namespace fs = std::filesystem;
+using protocol::Handle;
 using protocol::Options;
 using protocol::RecordingSection;
 using protocol::RecordingTask;
@@ -33,6 +36,7 @@ using results::TestResult;
 constexpr std::string_view kPrefix = "morvi gtest listener: ";
 
 // Gives every event to the tree builder, and to the journal while the journal can be written.
+// An event the tree refuses goes to neither, so the journal replays to the same tree.
 class ReportSink : public protocol::EventSink {
  public:
   ReportSink(std::unique_ptr<journal::JournalWriter> journal, std::ostream& errors)
@@ -40,28 +44,73 @@ class ReportSink : public protocol::EventSink {
 
   void send(const protocol::Event& event) override {
     builder.apply(event);
-    if (journal_) on_journal([&] { journal_->send(event); });
+    if (journal_) journal(event);
   }
   void flush() override {
-    if (journal_) on_journal([&] { journal_->flush(); });
+    if (!journal_) return;
+    try {
+      journal_->flush();
+    } catch (const std::exception& e) {
+      end_journal(e);
+    }
   }
 
   protocol::TreeBuilder builder;
 
  private:
-  // A journal that fails is given up; the report itself goes on.
-  template <class Write>
-  void on_journal(Write&& write) {
-    try {
-      write();
-    } catch (const std::exception& e) {
-      errors_ << kPrefix << e.what() << "; the journal ends here\n";
-      journal_.reset();
+  // An event the writer refuses is left out on its own; the file is fine and takes the events
+  // after it. When the refused event makes a node, that node's events are left out with it:
+  // a replay would refuse every one of them.
+  void journal(const protocol::Event& event) {
+    const bool creates = protocol::creates_node(event.kind);
+    const Handle made =
+        event.kind == protocol::EventKind::create_trialkit ? event.node : event.child;
+    if (left_out_.contains(event.node)) {
+      if (creates) left_out_.insert(made);
+      return;
     }
+    try {
+      journal_->send(event);
+    } catch (const SerializationError& e) {
+      errors_ << kPrefix << "the journal leaves out the event '"
+              << protocol::event_name(event.kind) << "' on node " << event.node
+              << (creates ? ", and the events of the node it makes" : "") << ": " << e.what()
+              << '\n';
+      if (creates) left_out_.insert(made);
+    } catch (const std::exception& e) {
+      end_journal(e);
+    }
+  }
+
+  // A file that cannot be written may hold part of a line by now: nothing more goes after it.
+  void end_journal(const std::exception& e) {
+    errors_ << kPrefix << e.what() << "; the journal ends here\n";
+    journal_.reset();
   }
 
   std::unique_ptr<journal::JournalWriter> journal_;
   std::ostream& errors_;
+  std::unordered_set<Handle> left_out_;
+};
+
+// Runs the parts of a closing that must all run, each even when one before it failed, so one
+// refused event leaves no other node open; the first fault is thrown once they all ran.
+class Closing {
+ public:
+  template <class Part>
+  void run(Part&& part) {
+    try {
+      part();
+    } catch (...) {
+      if (!first_) first_ = std::current_exception();
+    }
+  }
+  void done() const {
+    if (first_) std::rethrow_exception(first_);
+  }
+
+ private:
+  std::exception_ptr first_;
 };
 
 // The journal named by the configuration, started afresh; null when none is asked for.
@@ -132,6 +181,9 @@ struct ReportListener::Run {
   bool iteration_ran_suite = false;
 
   // The running test, or the common setup or cleanup section that holds faults outside tests.
+  // The running test. Without a holder it has no record (its section was refused), and its
+  // faults go with it.
+  const ::testing::TestInfo* test = nullptr;
   std::shared_ptr<RecordingSection> holder;
   bool holder_is_phase = false;
   int failures = 0;
@@ -142,23 +194,26 @@ struct ReportListener::Run {
 
   Value next_seq() { return Value(++seq); }
 
-  std::shared_ptr<RecordingTask> add_task(const std::string& id, Map parameters,
-                                          const char* script) {
-    auto added = job->add_task(Value(id), next_seq());
+  // Each node is held before its start is sent: a refused start leaves it to be closed later.
+  void open_task(const std::string& id, Map parameters, const char* script) {
+    task = job->add_task(Value(id), next_seq());
     ++tasks;
     if (repeated) parameters.set("iteration", Value(iteration));
     Options options;
     if (script) options.set("testscript", Value(utf8(script)));
     if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
-    added->start(std::move(options));
-    return added;
+    task->start(std::move(options));
   }
 
+  // Each node is let go before its stop is sent, so a refused stop is not sent twice.
   void close_scopes(std::size_t keep) {
+    Closing closing;
     while (scopes.size() > keep) {
-      scopes.back().second->stop();
+      const auto step = std::move(scopes.back().second);
       scopes.pop_back();
+      closing.run([&] { step->stop(); });
     }
+    closing.done();
   }
 
   // The section a fault belongs to: the running test, else a common setup or cleanup section
@@ -166,15 +221,15 @@ struct ReportListener::Run {
   RecordingSection& fault_holder() {
     if (holder) return *holder;
     if (!task) {
-      task = add_task("environment", {}, nullptr);
       suite_task = false;
       task_ran_test = iteration_ran_suite;
+      open_task("environment", {}, nullptr);
     }
     const bool cleanup = task_ran_test;
     holder = task->add_section(Value(cleanup ? "common_cleanup" : "common_setup"), next_seq(),
                                Value(cleanup ? "CommonCleanup" : "CommonSetup"));
-    holder->start();
     holder_is_phase = true;
+    holder->start();
     return *holder;
   }
 
@@ -191,20 +246,24 @@ struct ReportListener::Run {
       RecordingSection& parent = scopes.empty() ? base : *scopes.back().second;
       auto step = parent.add_section(Value(scope.message.empty() ? "scope" : scope.message),
                                      next_seq(), Value("Step"));
+      scopes.emplace_back(scope, step);
       step->start(Options{{"description", Value("SCOPED_TRACE(\"" + scope.message + "\")")},
                           {"xref", Value(Map{{"file", Value(scope.file)},
                                              {"line", Value(scope.line)}})}});
-      scopes.emplace_back(scope, std::move(step));
     }
     return scopes.empty() ? base : *scopes.back().second;
   }
 
+  // Once there is a holder, its result takes the failure whatever happens to the events that
+  // record it.
   void failure(const ::testing::TestPartResult& part) {
-    RecordingSection& base = fault_holder();
+    if (test && !holder) return;
     const std::string summary = utf8(part.summary());
     const FailureText text = split_failure(summary);
-    RecordingSection& parent = enter_scopes(base, text.scopes);
+    RecordingSection& base = fault_holder();
+    if (!first_failure) first_failure = text.message;
     ++failures;
+    RecordingSection& parent = enter_scopes(base, text.scopes);
     auto step = parent.add_section(Value("failure_" + std::to_string(failures)), next_seq(),
                                    Value("Step"));
     step->start(Options{{"description", Value(text.message)},
@@ -213,14 +272,14 @@ struct ReportListener::Run {
     step->add_detail(Value(text.message));
     step->stop(Options{{"result", Value(TestResult(ResultCode::failed, text.message))}});
     base.add_detail(Value(place_text(part.file_name(), part.line_number()) + ": " + summary));
-    if (!first_failure) first_failure = text.message;
   }
 
   void skip(const ::testing::TestPartResult& part) {
-    RecordingSection& base = fault_holder();
+    if (test && !holder) return;
     const std::string message = utf8(part.message());
-    if (!message.empty()) base.add_detail(Value(message));
+    RecordingSection& base = fault_holder();
     if (!skip_reason) skip_reason = message;
+    if (!message.empty()) base.add_detail(Value(message));
   }
 
   // The result that the holder's own faults give it.
@@ -230,15 +289,28 @@ struct ReportListener::Run {
     return TestResult(ResultCode::passed);
   }
 
+  // Refused with what the test recorded beside it (a property, say), the result is sent alone.
   void close_holder(TestResult result, Options options = {}) {
-    close_scopes(0);
-    options.set("result", Value(std::move(result)));
-    holder->stop(std::move(options));
+    Closing closing;
+    closing.run([&] { close_scopes(0); });
+    const auto closed = std::move(holder);
     holder.reset();
     holder_is_phase = false;
     failures = 0;
     first_failure.reset();
     skip_reason.reset();
+    const bool more = !options.empty();
+    options.set("result", Value(result));
+    closing.run([&] {
+      try {
+        closed->stop(std::move(options));
+      } catch (...) {
+        if (!more) throw;
+        closed->stop(Options{{"result", Value(std::move(result))}});
+        throw;
+      }
+    });
+    closing.done();
   }
 
   void close_phase() {
@@ -246,11 +318,15 @@ struct ReportListener::Run {
   }
 
   void close_task() {
-    close_phase();
-    if (!task) return;
-    task->stop();
-    task.reset();
-    suite_task = false;
+    Closing closing;
+    closing.run([&] { close_phase(); });
+    if (task) {
+      const auto closed = std::move(task);
+      task.reset();
+      suite_task = false;
+      closing.run([&] { closed->stop(); });
+    }
+    closing.done();
   }
 
   // Tests GoogleTest lists but does not run: skipped, never started.
@@ -272,17 +348,33 @@ ReportListener::ReportListener(Config config, std::ostream& errors)
 ReportListener::~ReportListener() = default;
 
 template <class Step>
-void ReportListener::guarded(const char* what, Step&& step) noexcept {
+void ReportListener::guarded(const char* what, const char* suite, const char* test,
+                             Step&& step) noexcept {
   const std::lock_guard lock(mutex_);
   if (!run_ || ::getpid() != owner_) return;
+  std::string why = "an unknown fault";
   try {
     step(*run_);
     run_->sink->flush();
+    return;
   } catch (const std::exception& e) {
-    errors_ << kPrefix << what << ": " << e.what() << "; the run is no longer reported\n";
-    run_.reset();
+    why = e.what();
   } catch (...) {
-    errors_ << kPrefix << what << ": an unknown fault; the run is no longer reported\n";
+  }
+  // A result names the test it came in, which GoogleTest cannot be asked for while it reports.
+  if (!suite && run_->test) {
+    suite = run_->test->test_suite_name();
+    test = run_->test->name();
+  }
+  errors_ << kPrefix << what;
+  if (suite) errors_ << " (" << utf8(suite) << (test ? "." + utf8(test) : std::string()) << ')';
+  errors_ << ": " << why;
+  // Without its root there is no tree to add to or to write; any other fault cost this step
+  // only, and the nodes it left open are closed at the end.
+  if (run_->job) {
+    errors_ << "; the report goes on without it\n";
+  } else {
+    errors_ << "; the run is not reported\n";
     run_.reset();
   }
 }
@@ -300,7 +392,7 @@ void ReportListener::OnTestProgramStart(const ::testing::UnitTest& unit_test) {
     run_ = std::make_unique<Run>();
     run_->sink = std::make_shared<ReportSink>(std::move(journal), errors_);
   }
-  guarded("starting the job", [&](Run& run) {
+  guarded("starting the job", nullptr, nullptr, [&](Run& run) {
     const std::string id = config_.job_id.empty() ? "gtest" : utf8(config_.job_id);
     run.job = RecordingTrialKit::create(run.sink, Value(id), run.next_seq());
     Options options{{"job_type", Value("gtest")}, {"suite_name", Value(id)}};
@@ -313,7 +405,7 @@ void ReportListener::OnTestProgramStart(const ::testing::UnitTest& unit_test) {
 }
 
 void ReportListener::OnTestIterationStart(const ::testing::UnitTest&, int iteration) {
-  guarded("starting an iteration", [&](Run& run) {
+  guarded("starting an iteration", nullptr, nullptr, [&](Run& run) {
     run.iteration = iteration;
     run.repeated = run.repeated || iteration > 0 || GTEST_FLAG_GET(repeat) != 1;
     run.iteration_ran_suite = false;
@@ -321,35 +413,39 @@ void ReportListener::OnTestIterationStart(const ::testing::UnitTest&, int iterat
 }
 
 void ReportListener::OnTestSuiteStart(const ::testing::TestSuite& test_suite) {
-  guarded("starting a test suite", [&](Run& run) {
+  guarded("starting a test suite", test_suite.name(), nullptr, [&](Run& run) {
     run.close_task();
-    const char* script = test_suite.total_test_count() > 0
-                             ? test_suite.GetTestInfo(0)->file()
-                             : nullptr;
-    run.task = run.add_task(utf8(test_suite.name()),
-                            parameters_of(test_suite.type_param(), nullptr), script);
     run.suite_task = true;
     run.task_ran_test = false;
     run.iteration_ran_suite = true;
+    const char* script = test_suite.total_test_count() > 0
+                             ? test_suite.GetTestInfo(0)->file()
+                             : nullptr;
+    run.open_task(utf8(test_suite.name()), parameters_of(test_suite.type_param(), nullptr),
+                  script);
   });
 }
 
 void ReportListener::OnTestStart(const ::testing::TestInfo& test_info) {
-  guarded("starting a test", [&](Run& run) {
-    run.close_phase();
+  guarded("starting a test", test_info.test_suite_name(), test_info.name(), [&](Run& run) {
+    Closing closing;
+    closing.run([&] { run.close_phase(); });
     run.task_ran_test = true;
-    if (!run.task) return;
-    run.holder =
-        run.task->add_section(Value(utf8(test_info.name())), run.next_seq(), Value("Testcase"));
-    Options options{{"xref", place_of(test_info.file(), test_info.line())}};
-    Map parameters = parameters_of(test_info.type_param(), test_info.value_param());
-    if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
-    run.holder->start(std::move(options));
+    run.test = &test_info;
+    if (run.task) {
+      run.holder = run.task->add_section(Value(utf8(test_info.name())), run.next_seq(),
+                                         Value("Testcase"));
+      Options options{{"xref", place_of(test_info.file(), test_info.line())}};
+      Map parameters = parameters_of(test_info.type_param(), test_info.value_param());
+      if (!parameters.empty()) options.set("parameters", Value(std::move(parameters)));
+      run.holder->start(std::move(options));
+    }
+    closing.done();
   });
 }
 
 void ReportListener::OnTestPartResult(const ::testing::TestPartResult& result) {
-  guarded("recording a test's result", [&](Run& run) {
+  guarded("recording a result", nullptr, nullptr, [&](Run& run) {
     if (result.skipped()) {
       run.skip(result);
     } else if (result.failed()) {
@@ -359,7 +455,8 @@ void ReportListener::OnTestPartResult(const ::testing::TestPartResult& result) {
 }
 
 void ReportListener::OnTestEnd(const ::testing::TestInfo& test_info) {
-  guarded("ending a test", [&](Run& run) {
+  guarded("ending a test", test_info.test_suite_name(), test_info.name(), [&](Run& run) {
+    run.test = nullptr;
     if (!run.holder || run.holder_is_phase) return;
     const ::testing::TestResult& outcome = *test_info.result();
     TestResult result(ResultCode::passed);
@@ -382,41 +479,50 @@ void ReportListener::OnTestEnd(const ::testing::TestInfo& test_info) {
 }
 
 void ReportListener::OnTestSuiteEnd(const ::testing::TestSuite& test_suite) {
-  guarded("ending a test suite", [&](Run& run) {
-    run.close_phase();
-    if (run.task && run.suite_task) run.add_disabled(*run.task, test_suite);
-    run.close_task();
+  guarded("ending a test suite", test_suite.name(), nullptr, [&](Run& run) {
+    Closing closing;
+    closing.run([&] {
+      run.close_phase();
+      if (run.task && run.suite_task) run.add_disabled(*run.task, test_suite);
+    });
+    closing.run([&] { run.close_task(); });
     run.task_ran_test = false;
+    closing.done();
   });
 }
 
 void ReportListener::OnTestIterationEnd(const ::testing::UnitTest& unit_test, int) {
-  guarded("ending an iteration", [&](Run& run) {
+  guarded("ending an iteration", nullptr, nullptr, [&](Run& run) {
     run.close_task();
     // Suites whose tests are all disabled never start, yet GoogleTest lists them.
     for (int i = 0; i < unit_test.total_test_suite_count(); ++i) {
       const ::testing::TestSuite& suite = *unit_test.GetTestSuite(i);
       if (suite.should_run() || suite.reportable_disabled_test_count() == 0) continue;
-      auto task =
-          run.add_task(utf8(suite.name()), parameters_of(suite.type_param(), nullptr), nullptr);
-      run.add_disabled(*task, suite);
-      task->stop();
+      run.open_task(utf8(suite.name()), parameters_of(suite.type_param(), nullptr), nullptr);
+      run.add_disabled(*run.task, suite);
+      run.close_task();
     }
   });
 }
 
 void ReportListener::OnTestProgramEnd(const ::testing::UnitTest&) {
-  guarded("ending the job", [&](Run& run) {
-    run.close_task();
-    run.job->stop(Options{{"num_tasks", Value(run.tasks)}});
+  guarded("ending the job", nullptr, nullptr, [&](Run& run) {
+    Closing closing;
+    closing.run([&] { run.close_task(); });
+    closing.run([&] { run.job->stop(Options{{"num_tasks", Value(run.tasks)}}); });
+    closing.done();
   });
   const std::lock_guard lock(mutex_);
   if (run_ && ::getpid() == owner_) write_documents();
 }
 
+// A node whose stop was refused is still running; the documents show it ended by the fault.
 void ReportListener::write_documents() {
-  const auto trialkit = run_->sink->builder.trialkit();
-  if (trialkit) write_all(config_.output_dir, *trialkit, errors_);
+  protocol::TreeBuilder& builder = run_->sink->builder;
+  const auto trialkit = builder.trialkit();
+  if (!trialkit) return;
+  if (builder.running() > 0) builder.close_running("the listener could not record its end");
+  write_all(config_.output_dir, *trialkit, errors_);
 }
 
 }  // namespace morvi::service::gtest_listener

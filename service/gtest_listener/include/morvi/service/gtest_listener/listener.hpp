@@ -12,8 +12,8 @@
 // run behind for `morvi replay --close`.
 //
 // The listener never changes how the tests run or what the program returns: a fault of its own
-// (a folder it cannot write, a journal it cannot open) is one line on its error stream, after
-// which it stops reporting, or writes what it still can.
+// (a folder it cannot write, a journal it cannot open, an event the tree or the journal
+// refuses) is one line on its error stream, after which it writes what it still can.
 #include <sys/types.h>
 
 #include <filesystem>
@@ -67,10 +67,11 @@ class ReportListener : public ::testing::EmptyTestEventListener {
  private:
   struct Run;
   // Runs one step of the report, one at a time (an assertion may fail on another thread),
-  // turning any fault into a line on the error stream and the end of reporting. Steps in a
-  // process other than the one that installed the listener (a death test's child) do nothing.
+  // turning any fault into a line on the error stream naming the step (`what`, then the suite
+  // and test it concerns); the report goes on without what the step could not record. Steps in
+  // a process other than the one that installed the listener (a death test's child) do nothing.
   template <class Step>
-  void guarded(const char* what, Step&& step) noexcept;
+  void guarded(const char* what, const char* suite, const char* test, Step&& step) noexcept;
   void write_documents();
 
   Config config_;
