@@ -89,7 +89,8 @@ bool creates_node(EventKind kind) noexcept {
 
 namespace {
 
-// What each kind's line starts with, in the order of kNames.
+// What each kind's line starts with, in the order of kNames, spelled out whole: one copy
+// per event line rather than three.
 constexpr std::array<std::string_view, 11> kHeads = {
     R"({"event":"create_trialkit","node":)", R"({"event":"add_task","node":)",
     R"({"event":"add_plugin","node":)",      R"({"event":"add_section","node":)",
@@ -97,6 +98,21 @@ constexpr std::array<std::string_view, 11> kHeads = {
     R"({"event":"update","node":)",          R"({"event":"update_extra","node":)",
     R"({"event":"add_detail","node":)",      R"({"event":"set_result","node":)",
     R"({"event":"roll_up","node":)"};
+
+// The compiler holds each head to its kind's name.
+constexpr bool heads_follow_names() {
+  constexpr std::string_view before = R"({"event":")", after = R"(","node":)";
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    const std::string_view head = kHeads[i];
+    if (head.size() != before.size() + kNames[i].size() + after.size() ||
+        head.substr(0, before.size()) != before ||
+        head.substr(before.size(), kNames[i].size()) != kNames[i] ||
+        head.substr(before.size() + kNames[i].size()) != after)
+      return false;
+  }
+  return true;
+}
+static_assert(kHeads.size() == kNames.size() && heads_follow_names());
 
 // `{"event":"<kind>","node":N[,"child":N],"args":`
 void write_head(TextWriter& line, EventKind kind, Handle node, Handle child) {
