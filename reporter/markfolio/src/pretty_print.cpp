@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "morvi/errors.hpp"
+#include "morvi/utils/utf8.hpp"
 #include "morvi/zorbel/xml.hpp"
 
 namespace morvi::reporter::markfolio {
@@ -281,23 +282,12 @@ struct ByteTable {
 };
 constexpr ByteTable kBytes;
 
-// Length of the UTF-8 sequence at `p` when it encodes an XML character, else 0.
+// Length of the UTF-8 sequence at `p` when it encodes an XML character, else 0: the core's
+// decoder, less the two code points XML leaves out.
 std::size_t xml_char_length(const unsigned char* p, const unsigned char* end) {
-  const auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
-  const std::size_t left = static_cast<std::size_t>(end - p);
-  const unsigned char b = p[0];
-  if (b <= 0xDF) return left >= 2 && cont(p[1]) ? 2 : 0;
-  if (b <= 0xEF) {
-    if (left < 3 || !cont(p[1]) || !cont(p[2])) return 0;
-    if (b == 0xE0 && p[1] < 0xA0) return 0;  // overlong
-    if (b == 0xED && p[1] > 0x9F) return 0;  // surrogates
-    if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
-    return 3;
-  }
-  if (left < 4 || !cont(p[1]) || !cont(p[2]) || !cont(p[3])) return 0;
-  if (b == 0xF0 && p[1] < 0x90) return 0;  // overlong
-  if (b == 0xF4 && p[1] > 0x8F) return 0;  // beyond U+10FFFF
-  return 4;
+  const std::string_view rest(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+  const utils::utf8::CodePoint c = utils::utf8::decode(rest, 0);
+  return c.valid && c.value != 0xFFFE && c.value != 0xFFFF ? c.size : 0;
 }
 
 // The references whose decoded character the indenter writes back as the same reference.
