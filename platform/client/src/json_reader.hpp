@@ -61,7 +61,6 @@ class JsonReader {
   char here() const noexcept { return p_ < end_ ? *p_ : '\0'; }
   [[noreturn]] void fail() const { throw NotJson{offset()}; }
   void skip_space() noexcept;
-  void open_level();
   // A string at the cursor; its content decoded into `out` when given.
   void string(std::string* out);
   void escape(std::string* out);
