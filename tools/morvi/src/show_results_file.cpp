@@ -96,13 +96,16 @@ cli::Status ShowResultsFile::run(const cli::Arguments& args) {
   }
 
   // Children still to show, one entry per child list on the way down; an explicit stack, as
-  // reports nest as deep as their writer let them.
+  // reports nest as deep as their writer let them. An entry holds only its list's ids, and
+  // all entries share one path, the ids from the top down to the node being shown: a deep
+  // job keeps one path and one record at a time, not one of each per level.
   struct Pending {
-    ExplorerSections children;
+    Value ids;
     std::size_t next;
     std::size_t depth;
   };
   std::vector<Pending> pending;
+  List path;
   const auto visit = [&](const Explorer& node, std::size_t depth) {
     print_node(out(), node, depth);
     const std::size_t count = child_count(node);
@@ -112,22 +115,25 @@ cli::Status ShowResultsFile::run(const cli::Arguments& args) {
     } else {
       // Pushed in reverse, so tasks come before sections.
       if (const ExplorerSections* sections = child_list(node.sections()))
-        pending.push_back({*sections, 0, depth + 1});
+        pending.push_back({sections->ids(), 0, depth + 1});
       if (const ExplorerSections* tasks = child_list(node.tasks()))
-        pending.push_back({*tasks, 0, depth + 1});
+        pending.push_back({tasks->ids(), 0, depth + 1});
     }
     out() << '\n';
   };
   visit(top, 0);
   while (!pending.empty()) {
     Pending& list = pending.back();
-    if (list.next == list.children.size()) {
+    const List& ids = list.ids.as_list();
+    if (list.next == ids.size()) {
       pending.pop_back();
       continue;
     }
+    // The ancestors of this list's children are the path's first depth - 1 ids.
     const std::size_t depth = list.depth;
-    const Explorer child = list.children[static_cast<std::ptrdiff_t>(list.next++)];
-    visit(child, depth);
+    path.resize(depth - 1);
+    path.push_back(ids[list.next++]);
+    visit(Explorer(client, path), depth);
   }
   return {};
 }
