@@ -86,10 +86,12 @@ Json outcomes(const Json& cases) {
 // [suite, test, outcome] of each testcase of a results document; "none" for one still running.
 Json testcase_outcomes(const Json& job) {
   Json cases = Json::array();
+  // A node still running has no result, and a task may have no sections: looked up with
+  // value(), as a missing key read through operator[] is undefined.
   for (const Json& task : job["tasks"]) {
-    for (const Json& s : task["sections"]) {
+    for (const Json& s : task.value("sections", Json::array())) {
       if (s["type"] != "Testcase") continue;
-      const Json& result = s["result"];
+      const Json result = s.value("result", Json());
       cases.push_back({task["id"], s["id"], result.is_object() ? result["value"] : Json("none")});
     }
   }
