@@ -180,10 +180,11 @@ struct ReportListener::Run {
   bool task_ran_test = false;
   bool iteration_ran_suite = false;
 
-  // The running test, or the common setup or cleanup section that holds faults outside tests.
   // The running test. Without a holder it has no record (its section was refused), and its
   // faults go with it.
   const ::testing::TestInfo* test = nullptr;
+  // The running test's section, or the common setup or cleanup section that holds faults
+  // outside tests.
   std::shared_ptr<RecordingSection> holder;
   bool holder_is_phase = false;
   int failures = 0;
