@@ -299,6 +299,42 @@ TEST(KillLoop, AKilledServersJournalAndTheRunnersFallbackRebuildTheWholeJob) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
 }
 
+// The server's journal stops growing midway (a full disk, here a file-size limit): the server
+// takes no more events and says so once, the runner goes on in its fallback journal, and the
+// two journals together still rebuild the whole job.
+TEST(FullDisk, AServerThatCannotJournalHandsTheJobToTheRunnersFallback) {
+  morvi::testing::ScratchDir scratch;
+  SocketDir sockets;
+  ASSERT_EQ(run(kRunner, {kSyncedJob, "direct", (scratch / "direct").string()}, scratch / "direct.err"), 0);
+  const fs::path work = scratch / "full";
+  const fs::path journal = scratch / "full.journal";
+  // 64 KiB of journal, a tenth of the job's; writes past it fail as on a full disk.
+  Process server("/bin/bash",
+                 {"-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", kMorvi, "serve",
+                  "--socket", sockets.socket(), "--journal", journal.string(), "--fsync", "always"},
+                 journal.string() + ".err");
+  ASSERT_EQ(server.line(), "listening on " + sockets.socket()) << server.errors();
+  Process runner(kRunner, server_run(kSyncedJob, work, sockets.socket()), work.string() + ".err");
+  const auto lines = runner.lines();
+  ASSERT_EQ(runner.wait(), 0) << runner.errors();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("done ", 0), 0u);
+  const std::string said = runner.errors();
+  EXPECT_NE(said.find("stopped taking events: cannot write the journal"), std::string::npos) << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  // A runner that comes later is turned away at its hello, and goes to its fallback at once.
+  Process late(kRunner, server_run(kSyncedJob, scratch / "late", sockets.socket()), scratch / "late.err");
+  ASSERT_EQ(late.wait(), 0) << late.errors();
+  EXPECT_NE(late.errors().find("this server takes no more events"), std::string::npos) << late.errors();
+  server.signal(SIGTERM);
+  EXPECT_EQ(server.wait(), 0) << server.errors();
+  EXPECT_NE(server.errors().find("no more events are taken"), std::string::npos) << server.errors();
+
+  ASSERT_EQ(replay({journal, work / "fallback.journal"}, work / "whole", work.string() + ".whole.err"), 0)
+      << slurp(work.string() + ".whole.err");
+  expect_same_documents(scratch / "direct" / "out", work / "whole");
+}
+
 // Numbers after `word` in a progress line ("events 120 (...)").
 long long number_after(const std::string& line, const std::string& word) {
   const auto at = line.find(word + " ");

@@ -426,6 +426,15 @@ bool SocketEventSink::take_answer(const std::string& line, std::string& why) {
     syncs_.pop_front();
     return true;
   }
+  // An error that names no event: the server takes no more events (its journal cannot be
+  // written), and this job goes on without it.
+  if (answer.find("refused") == answer.end() && answer.contains("ok") && !is_true(answer, "ok")) {
+    const auto error = answer.find("error");
+    why = "stopped taking events: " +
+          (error != answer.end() && error->is_string() ? error->get<std::string>()
+                                                       : line.substr(0, 200));
+    return false;
+  }
   if (const auto refused = answer.find("refused"); refused != answer.end()) {
     if (!refused->is_number_unsigned()) {
       why = "sent a refusal without an event number: " + line.substr(0, 200);

@@ -70,6 +70,9 @@ struct Server::State {
   std::set<std::shared_ptr<Session>> sessions;
   bool flush_armed = false;
   bool stopping = false;
+  // Why the journal can no longer be written, once it cannot: from then on no event is taken,
+  // as none could be made to last.
+  std::string journal_failed;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -91,6 +94,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void event(std::string_view line, bool oversize);
   void request(const json& request);
   void refuse(std::size_t number, const std::string* event, const std::string& reason);
+  void stop_taking_events();
   void send(std::string line);
   void write();
   void on_written(const std::error_code& error);
@@ -183,6 +187,8 @@ bool Session::hello(std::string_view line, bool oversize) {
   const json role = hello.contains("role") ? hello["role"] : json();
   if (role == "runner") {
     if (state_.runner != nullptr) return no("another runner is connected; a job has one runner at a time");
+    if (!state_.journal_failed.empty())
+      return no(state_.journal_failed + "; this server takes no more events");
     role_ = Role::runner;
     state_.runner = this;
   } else if (role == "reader") {
@@ -200,7 +206,17 @@ void Session::refuse(std::size_t number, const std::string* event, const std::st
   send(line_of(json{{"refused", number}, {"event", event ? json(*event) : json()}, {"error", reason}}));
 }
 
+// The journal cannot be written: the runner is told once, without an event number (its
+// events are not at fault), and its connection ends. It goes on in a journal of its own from
+// the last event a sync acknowledged; the events after that which the server's journal may
+// also hold are applied once when the two are replayed together.
+void Session::stop_taking_events() {
+  send(line_of(json{{"ok", false}, {"error", state_.journal_failed + "; this server takes no more events"}}));
+  closing_ = true;
+}
+
 void Session::event(std::string_view line, bool oversize) {
+  if (!state_.journal_failed.empty()) return stop_taking_events();
   if (oversize) {
     refuse(++event_lines_, nullptr,
            "a line over the limit of " + std::to_string(protocol::kMaxFrameSize) + " bytes");
@@ -227,7 +243,9 @@ void Session::event(std::string_view line, bool oversize) {
   try {
     state_.journal->append(line);
   } catch (const std::system_error& e) {
-    return refuse(number, &name, e.what());
+    state_.journal_failed = e.what();
+    state_.warn(state_.journal_failed + "; no more events are taken");
+    return stop_taking_events();
   }
   state_.journaled();
   state_.progress.before(state_.builder, event.node);
@@ -252,7 +270,12 @@ void Session::request(const json& request) {
     if (!id_ok) throw protocol::ProtocolError("a request needs an 'id' that is an integer");
     if (request["request"] == "sync") {
       // Everything before this line is applied already; the journal now goes to the disk.
-      state_.journal->flush();
+      try {
+        state_.journal->flush();
+      } catch (const std::system_error& e) {
+        state_.journal_failed = e.what();
+        throw;
+      }
       reply["ok"] = true;
       reply["applied"] = applied_;
       reply["refused"] = refused_;
@@ -352,7 +375,8 @@ void Server::State::flush_journal() noexcept {
   try {
     journal->flush();
   } catch (const std::system_error& e) {
-    warn(e.what());
+    if (journal_failed.empty()) warn(std::string(e.what()) + "; no more events are taken");
+    journal_failed = e.what();
   }
 }
 
