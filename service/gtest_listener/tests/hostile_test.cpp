@@ -47,14 +47,8 @@ class HostileRun : public ::testing::Test {
     return run_program(HOSTILE_EXE, {}, env, scratch.path());
   }
 
-  // What Python's readers make of the documents; each case [suite, test, outcome, reason].
-  Json oracle() {
-    const fs::path printed = scratch / "oracle.json";
-    const std::string command = "/usr/bin/python3 '" RAW_BYTES_ORACLE "' '" + out.string() +
-                                "' > '" + printed.string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return Json::parse(file_text(printed));
-  }
+  // Each case [suite, test, outcome, reason].
+  Json oracle() { return testing::documents_oracle(RAW_BYTES_ORACLE, out, scratch.path()); }
 
 
   void expect_xml_reports_read() {

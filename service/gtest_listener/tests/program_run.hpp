@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
 #include "morvi/testing/files.hpp"
 
 namespace morvi::service::gtest_listener::testing {
@@ -78,6 +81,17 @@ inline ProgramRun run_program(const std::string& program, const std::vector<std:
   run.out = morvi::testing::file_text(out_path);
   run.err = morvi::testing::file_text(err_path);
   return run;
+}
+
+// What the Python `oracle` script (json, PyYAML and junitparser) makes of the documents in
+// `out`, as the JSON it prints.
+inline nlohmann::json documents_oracle(const std::string& oracle, const std::filesystem::path& out,
+                                       const std::filesystem::path& scratch) {
+  const std::filesystem::path printed = scratch / "oracle.json";
+  const std::string command = "/usr/bin/python3 '" + oracle + "' '" + out.string() + "' > '" +
+                              printed.string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return nlohmann::json::parse(morvi::testing::file_text(printed));
 }
 
 }  // namespace morvi::service::gtest_listener::testing

@@ -73,6 +73,9 @@ struct Server::State {
   // Why the journal can no longer be written, once it cannot: from then on no event is taken,
   // as none could be made to last.
   std::string journal_failed;
+  std::string no_more_events() const {
+    return journal_failed + "; this server takes no more events";
+  }
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -188,7 +191,7 @@ bool Session::hello(std::string_view line, bool oversize) {
   if (role == "runner") {
     if (state_.runner != nullptr) return no("another runner is connected; a job has one runner at a time");
     if (!state_.journal_failed.empty())
-      return no(state_.journal_failed + "; this server takes no more events");
+      return no(state_.no_more_events());
     role_ = Role::runner;
     state_.runner = this;
   } else if (role == "reader") {
@@ -211,7 +214,7 @@ void Session::refuse(std::size_t number, const std::string* event, const std::st
 // the last event a sync acknowledged; the events after that which the server's journal may
 // also hold are applied once when the two are replayed together.
 void Session::stop_taking_events() {
-  send(line_of(json{{"ok", false}, {"error", state_.journal_failed + "; this server takes no more events"}}));
+  send(line_of(json{{"ok", false}, {"error", state_.no_more_events()}}));
   closing_ = true;
 }
 
