@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <random>
@@ -14,6 +18,8 @@
 #include "morvi/datastructures/attrdict.hpp"
 #include "morvi/errors.hpp"
 #include "morvi/results.hpp"
+#include "morvi/testing/files.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 #include "morvi/value.hpp"
 
 namespace morvi {
@@ -94,6 +100,44 @@ TEST(ValueTest, FloatReprIsShortestRoundTrip) {
       {std::nan(""), "nan"},
   };
   for (const auto& [x, text] : cases) EXPECT_EQ(float_repr(x), text);
+}
+
+// Reals of the kinds reports hold (whole microseconds, rates, their neighbouring doubles) and
+// any bit pattern, against the dynamic language's own repr.
+TEST(ValueTest, RealsAreWrittenAsPythonPrintsThem) {
+  std::vector<double> xs = {1e-4, 1e9, 999999999.999999, 0.000999999, 123456789.123456, 2.5e-5, 0.1};
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 30000; ++i) {
+    const double scale = std::pow(10.0, i % 16 - 6);
+    const double six_places = std::nearbyint(std::uniform_real_distribution<double>(0, 1e6)(random) * scale) / 1e6;
+    xs.push_back(i % 2 ? six_places : -six_places);
+    xs.push_back(std::nextafter(six_places, 0.0));
+    xs.push_back(std::nextafter(six_places, 1e300));
+    xs.push_back(std::bit_cast<double>(random()));
+  }
+  for (const double x : {1e-4, 1e9}) {
+    xs.push_back(std::nextafter(x, 0.0));
+    xs.push_back(std::nextafter(x, 1e300));
+  }
+  const morvi::testing::ScratchDir dir;
+  {
+    std::ofstream out(dir / "reals");
+    for (const double x : xs) {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%a\n", x);
+      out << buf;
+    }
+  }
+  const std::string command = "/usr/bin/python3 -c 'import sys\nfor line in open(sys.argv[1]): print(repr(float.fromhex(line)))' " +
+                              morvi::testing::shell_quoted((dir / "reals").string()) + " > " +
+                              morvi::testing::shell_quoted((dir / "repr").string());
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(dir / "repr");
+  std::string expected;
+  for (const double x : xs) {
+    ASSERT_TRUE(std::getline(in, expected));
+    ASSERT_EQ(float_repr(x), expected) << std::hexfloat << x;
+  }
 }
 
 TEST(ValueTest, RoundDecimalsRoundsTheExactBinaryValueTiesToEven) {

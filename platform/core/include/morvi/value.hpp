@@ -313,6 +313,10 @@ bool operator==(const Map& a, const Map& b);
 // Shortest text that reads back as `x`, as a dynamic language prints a real: "1.0", "0.1",
 // "1e-05", "1e+16", "inf", "-inf", "nan".
 void append_float_repr(std::string& out, double x);
+// The longest text write_float_repr writes.
+inline constexpr std::size_t kFloatReprMax = 32;
+// append_float_repr's text written at `out`; returns the end of it.
+char* write_float_repr(char* out, double x) noexcept;
 std::string float_repr(double x);
 // `x` rounded to `ndigits` decimals from its exact binary value, ties to even.
 double round_decimals(double x, int ndigits);

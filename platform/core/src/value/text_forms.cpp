@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "morvi/printable.hpp"
@@ -15,20 +17,58 @@
 
 namespace morvi {
 
-void append_float_repr(std::string& out, double x) {
-  if (std::isnan(x)) {
-    out += "nan";
-    return;
+namespace {
+
+// `x`, finite and of at least 1e-4 and below 1e9 in magnitude, written with six decimals less
+// their trailing zeros, when that decimal reads back as `x`: false where it does not. Such a
+// decimal has at most fifteen digits, and two decimals of fifteen digits never read back as one
+// double, so no shorter text reads back as `x`: it is the shortest text, found without the
+// general shortest-digits search. Report times and rates are mostly of this kind.
+bool write_six_places(char*& out, double x) noexcept {
+  const double magnitude = std::fabs(x);
+  if (!(magnitude >= 1e-4 && magnitude < 1e9)) return false;
+  const double micros = std::nearbyint(magnitude * 1e6);
+  // Whole numbers below 2^53 and the power of ten are exact, so the quotient is the double
+  // nearest the decimal.
+  if (micros / 1e6 != magnitude) return false;
+  if (std::signbit(x)) *out++ = '-';
+  const auto scaled = static_cast<std::uint64_t>(micros);
+  out = std::to_chars(out, out + 10, scaled / 1'000'000).ptr;
+  *out++ = '.';
+  std::uint64_t fraction = scaled % 1'000'000;
+  if (fraction == 0) {
+    *out++ = '0';
+    return true;
   }
-  if (std::isinf(x)) {
-    out += x < 0 ? "-inf" : "inf";
-    return;
+  int places = 6;
+  while (fraction % 10 == 0) {
+    fraction /= 10;
+    --places;
   }
+  for (int k = places - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  out += places;
+  return true;
+}
+
+char* put(char* out, std::string_view text) noexcept {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+char* write_float_repr(char* out, double x) noexcept {
+  if (std::isnan(x)) return put(out, "nan");
+  if (std::isinf(x)) return put(out, x < 0 ? "-inf" : "inf");
+  if (write_six_places(out, x)) return out;
   char buf[40];
   const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
   const char* p = buf;
   if (*p == '-') {
-    out.push_back('-');
+    *out++ = '-';
     ++p;
   }
   // Shortest digits d1.d2d3...e±XX: collect the digits and the decimal exponent.
@@ -41,33 +81,38 @@ void append_float_repr(std::string& out, double x) {
   }
   int exponent = 0;
   std::from_chars(e[1] == '+' ? e + 2 : e + 1, res.ptr, exponent);
+  const std::string_view all(digits, static_cast<std::size_t>(ndigits));
   const int decpt = exponent + 1;  // digits before the decimal point
   if (decpt > -4 && decpt <= 16) {
     if (decpt <= 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-decpt), '0');
-      out.append(digits, static_cast<std::size_t>(ndigits));
-    } else if (decpt >= ndigits) {
-      out.append(digits, static_cast<std::size_t>(ndigits));
-      out.append(static_cast<std::size_t>(decpt - ndigits), '0');
-      out += ".0";
-    } else {
-      out.append(digits, static_cast<std::size_t>(decpt));
-      out.push_back('.');
-      out.append(digits + decpt, static_cast<std::size_t>(ndigits - decpt));
+      out = put(out, "0.");
+      out = std::fill_n(out, -decpt, '0');
+      return put(out, all);
     }
-    return;
+    if (decpt >= ndigits) {
+      out = put(out, all);
+      out = std::fill_n(out, decpt - ndigits, '0');
+      return put(out, ".0");
+    }
+    out = put(out, all.substr(0, static_cast<std::size_t>(decpt)));
+    *out++ = '.';
+    return put(out, all.substr(static_cast<std::size_t>(decpt)));
   }
-  out.push_back(digits[0]);
+  *out++ = digits[0];
   if (ndigits > 1) {
-    out.push_back('.');
-    out.append(digits + 1, static_cast<std::size_t>(ndigits - 1));
+    *out++ = '.';
+    out = put(out, all.substr(1));
   }
-  out.push_back('e');
-  out.push_back(exponent < 0 ? '-' : '+');
+  *out++ = 'e';
+  *out++ = exponent < 0 ? '-' : '+';
   const int mag = exponent < 0 ? -exponent : exponent;
-  if (mag < 10) out.push_back('0');
-  out += std::to_string(mag);
+  if (mag < 10) *out++ = '0';
+  return std::to_chars(out, out + 4, mag).ptr;
+}
+
+void append_float_repr(std::string& out, double x) {
+  char buf[kFloatReprMax];
+  out.append(buf, write_float_repr(buf, x));
 }
 
 std::string float_repr(double x) {
@@ -114,9 +159,7 @@ double round_decimals(double x, int ndigits) {
 char* write_rounded_float_repr(char* out, double x, int ndigits) {
   double whole;
   if (!scaled_to_whole(x, ndigits, whole)) {
-    std::string text;
-    append_float_repr(text, round_decimals(x, ndigits));
-    return std::copy(text.begin(), text.end(), out);
+    return write_float_repr(out, round_decimals(x, ndigits));
   }
   // Below 2^52 / 10^ndigits two decimals of that many places lie further apart than the
   // doubles near them, so the shortest text that reads back is the rounded decimal itself,

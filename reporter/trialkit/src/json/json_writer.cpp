@@ -292,16 +292,15 @@ class JsonWriter {
     } else if (std::isinf(x)) {
       out_.append(x < 0 ? "-Infinity"sv : "Infinity"sv);
     } else {
-      scratch_.clear();
-      append_float_repr(scratch_, x);
-      out_.append(scratch_);
+      char buf[kFloatReprMax];
+      out_.append(std::string_view(buf, static_cast<std::size_t>(write_float_repr(buf, x) - buf)));
     }
   }
 
   void datetime(const DateTime& d) {
     char buf[text::kDateTimeTextMax + 2];
     buf[0] = '"';
-    char* end = text::write_datetime(buf + 1, d);
+    char* end = dates_.write(buf + 1, d);
     *end++ = '"';
     out_.append(std::string_view(buf, static_cast<std::size_t>(end - buf)));
   }
@@ -460,7 +459,7 @@ class JsonWriter {
   const std::size_t max_levels_;
   std::size_t levels_ = 0;      // arrays and objects open
   std::size_t nodes_open_ = 0;  // node frames on the stack
-  std::string scratch_;  // a real number on its way into the document
+  text::DateTimeWriter dates_;
   std::vector<const Value*> chain_;          // see chained_ids
   const ReportObjectBase* chain_of_ = nullptr;  // the node whose ids `chain_` holds
   std::string ids_;                             // a fullid on its way into the document
