@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -14,6 +15,8 @@
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
 #include "morvi/results.hpp"
+#include "morvi/testing/files.hpp"
+#include "morvi/testing/scratch_dir.hpp"
 #include "morvi/testing/small_stack.hpp"
 
 namespace morvi::reporter::trialkit {
@@ -69,6 +72,39 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"value": "failed", "reason": "boom", "data": {"k": 1}})"},
         Written{"error_as_repr", Value::error("ValueError", {Value("bad 'x'")}), R"j("ValueError(\"bad 'x'\")")j"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Texts of every length up to twenty with one byte to escape at every place, and none: the
+// writer checks texts in words of eight bytes, the last one overlapping, so each place in a
+// word and across words is met. Python's JSON reader reads each back to the same bytes.
+TEST(JsonTextForm, EscapesAByteAtAnyPlaceInATextOfAnyLength) {
+  const std::vector<std::string> specials = {std::string(1, '\0'), "\x1f", "\"", "\\", "\x7f", "\xc3\xa9",
+                                             "\xf0\x9f\x98\x80"};
+  std::vector<std::string> texts;
+  for (std::size_t n = 1; n <= 20; ++n) {
+    texts.emplace_back(n, 'a');
+    for (std::size_t at = 0; at < n; ++at)
+      for (const std::string& special : specials) texts.push_back(std::string(at, 'b') + special + std::string(n - at - 1, 'c'));
+  }
+  const morvi::testing::ScratchDir dir;
+  {
+    std::ofstream out(dir / "texts", std::ios::binary);
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (const std::string& text : texts) {
+      out << JSONDumper::encode(Value(text)) << ' ';
+      for (const char c : text) out << kHex[static_cast<unsigned char>(c) >> 4] << kHex[c & 0xF];
+      out << '\n';
+    }
+  }
+  const std::string script =
+      "import json, sys\n"
+      "for n, line in enumerate(open(sys.argv[1], 'rb')):\n"
+      "    written, expected = line.split()\n"
+      "    if json.loads(written).encode() != bytes.fromhex(expected.decode()): sys.exit('line %d: %s' % (n + 1, written))\n";
+  std::ofstream(dir / "check.py") << script;
+  const std::string command = "/usr/bin/python3 " + morvi::testing::shell_quoted((dir / "check.py").string()) + " " +
+                              morvi::testing::shell_quoted((dir / "texts").string());
+  EXPECT_EQ(std::system(command.c_str()), 0);
+}
 
 TEST(JsonTally, CountsThenTotalThenSuccessRate) {
   results::ResultCounter tally;
