@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../nodes/id_chain.hpp"
+#include "../nodes/node_layout.hpp"
 #include "../text/datetime_text.hpp"
 #include "results_json_text.hpp"
 #include "morvi/utils/utf8.hpp"
@@ -203,37 +204,46 @@ class JsonWriter {
     const ReportObjectBase& n = *f.node;
     const auto names = n.arg_order();
     while (f.next < names.size()) {
-      const std::string_view name = names[f.next];
-      if ((name == "fullid"sv || name == "idlist"sv) && chained_ids(n)) {
-        if (!f.first) out_.append(", "sv);
-        f.first = false;
-        ++f.next;
-        if (name == "fullid"sv) {
-          out_.append("\"fullid\": "sv);
-          fullid();
-        } else {
-          out_.append("\"idlist\": "sv);
-          idlist();
-        }
+      const std::size_t position = f.next++;
+      const std::string_view name = names[position];
+      if (!n.listed_derived(position)) {
+        const Value* stored = n.listed_stored(position);
+        if (stored == nullptr || is_ignored(*stored)) continue;
+        field_name(f, name);
+        value(*stored);
+        if (open_.size() > depth) return true;
         continue;
       }
-      FieldRef field = n.listed_field(f.next++);
+      if ((name == "fullid"sv || name == "idlist"sv) && chained_ids(n)) {
+        field_name(f, name);
+        if (name == "fullid"sv)
+          fullid();
+        else
+          idlist();
+        continue;
+      }
+      FieldRef field = n.listed_field(position);
       if (is_ignored(*field)) continue;
-      if (!f.first) out_.append(", "sv);
-      f.first = false;
-      // Field names are plain identifiers: nothing in them needs escaping.
-      out_.reserve(name.size() + 4);
-      out_.put('"');
-      out_.put(name);
-      out_.put("\": "sv);
+      field_name(f, name);
       value(*field);
       if (open_.size() > depth) {
-        // The field is kept while the container it opened is written (a computed one owns it).
+        // A computed field is kept while the container it opened is written.
         open_[depth - 1].field = std::move(field);
         return true;
       }
     }
     return false;
+  }
+
+  // The separator before each field but the first, and the field's name.
+  void field_name(Frame& f, std::string_view name) {
+    // Field names are plain identifiers: nothing in them needs escaping.
+    out_.reserve(name.size() + 6);
+    if (!f.first) out_.put(", "sv);
+    f.first = false;
+    out_.put('"');
+    out_.put(name);
+    out_.put("\": "sv);
   }
 
   // Gathers into `chain_` the ids of the node and its ancestors up to the one that starts its

@@ -90,4 +90,13 @@ inline const Value* ReportObjectBase::find(FieldId field) const noexcept {
   return fields().find(layout(), field);
 }
 
+inline bool ReportObjectBase::listed_derived(std::size_t position) const noexcept {
+  return layout().slot(layout().arg_ids[position]) < 0;
+}
+
+inline const Value* ReportObjectBase::listed_stored(std::size_t position) const noexcept {
+  const NodeLayout& l = layout();
+  return fields().find_slot(l, l.slot(l.arg_ids[position]));
+}
+
 }  // namespace morvi::reporter::trialkit

@@ -10,15 +10,6 @@ const List& VALUE_IGNORE() {
   return values;
 }
 
-// Equality with none, an empty list or an empty map (an empty attr map is a map; an empty
-// tuple is not a list), without building the three values.
-bool is_ignored(const Value& v) {
-  if (v.is_none()) return true;
-  if (v.is_list()) return v.as_list().empty();
-  if (v.is_map()) return v.as_map().empty();
-  return false;
-}
-
 Map ReportObjectBase::to_dict() const {
   Map record;
   record.reserve(arg_order().size() + 2);

@@ -36,8 +36,14 @@ inline constexpr std::string_view YAML_MAP = "tag:yaml.org,2002:map";
 inline constexpr std::string_view YAML_STR = "tag:yaml.org,2002:str";
 inline constexpr std::string_view YAML_FLT = "tag:yaml.org,2002:float";
 
-// True when `v` equals one of the VALUE_IGNORE values.
-bool is_ignored(const Value& v);
+// True when `v` equals one of the VALUE_IGNORE values: none, an empty list or an empty map (an
+// empty attr map is a map; an empty tuple is not a list), without building the three values.
+inline bool is_ignored(const Value& v) {
+  if (v.is_none()) return true;
+  if (v.is_list()) return v.as_list().empty();
+  if (v.is_map()) return v.as_map().empty();
+  return false;
+}
 
 // Options given by name to start and stop.
 using Options = Map;
@@ -107,6 +113,11 @@ class ReportObjectBase : public Object, private FieldStore {
   std::span<const std::string_view> arg_order() const noexcept;
   // The field at `position` of arg_order(), read without looking its name up.
   FieldRef listed_field(std::size_t position) const;
+  // For the library's writers, which walk every field of every node (inline, in
+  // node_layout.hpp): whether the field at `position` is computed on read (fullid, idlist, a
+  // task's result), which listed_field does; else its stored value, nullptr when absent.
+  bool listed_derived(std::size_t position) const noexcept;
+  const Value* listed_stored(std::size_t position) const noexcept;
 
   // --- fields by name ---------------------------------------------------------------------
   // Any field: those of ARG_ORDER, the derived ones (fullid, idlist, a task's or trialkit's
