@@ -2,7 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "morvi/reporter/trialkit.hpp"
 #include "morvi/reporter/trialkit/json.hpp"
@@ -71,6 +74,41 @@ TEST(JsonDocument, IdsWrittenInPlaceEqualTheComputedFields) {
   EXPECT_THAT(JSONDumper::encode(Value::node(real)),
               HasSubstr(R"("fullid": "9.7.s\u00e9 \"q\"\n.2.5", "idlist": [9, 7, "s\u00e9 \"q\"\n", 2.5])"));
   EXPECT_THAT(JSONDumper::encode(Value::node(root)), HasSubstr(R"("fullid": 9, "idlist": [9])"));
+}
+
+// One document of many nodes: the writer keeps the id texts of the last node's ancestors for the
+// next node, so siblings, cousins, ids alike in text but not the same, and chains broken by a
+// list id or holding a tally must each still get their own computed fields.
+TEST(JsonDocument, IdsKeptFromNodeToNodeEqualEachNodesComputedFields) {
+  auto job = TrialKit::create(Value("job"), Value(1));
+  auto task = job->add_task(Value(9), Value(2));
+  std::vector<std::shared_ptr<ReportObjectBase>> nodes = {job, task};
+  const auto child = [&nodes](Value id, const auto& parent) {
+    auto section = parent->add_section(std::move(id), Value(static_cast<int>(nodes.size()) + 1));
+    nodes.push_back(section);
+    return section;
+  };
+  auto a = child(Value("a"), task);
+  auto x = child(Value("x"), a);
+  child(Value(1), x);
+  child(Value(2.5), x);
+  auto y = child(Value("y\n"), a);
+  child(Value("r"), y);
+  auto tally = child(Value(results::ResultCounter{}), task);
+  child(Value("c"), tally);
+  child(Value("c"), tally);
+  auto listed = child(Value::list({1, "x"}), task);
+  child(Value("under a list"), listed);
+  auto again = child(Value("a"), task);
+  child(Value("x"), again);
+  child(Value("x"), x);
+
+  const std::string document = JSONDumper::encode(Value::node(job));
+  for (const auto& node : nodes) {
+    const std::string fields = "\"fullid\": " + JSONDumper::encode(*node->field("fullid")) +
+                               ", \"idlist\": " + JSONDumper::encode(*node->field("idlist"));
+    EXPECT_NE(document.find(fields), std::string::npos) << node->repr() << " should have " << fields;
+  }
 }
 
 class Gadget : public Object {

@@ -264,24 +264,46 @@ class JsonWriter {
     }
     std::reverse(chain_.begin(), chain_.end());
     chain_of_ = &n;
+    reuse_written_ids();
     return true;
+  }
+
+  // Nodes are written depth first, so a node's chain mostly begins with the last one's: the
+  // texts written for the ids the two share are kept and copied. A tally opens an object, whose
+  // depth is checked only where it is written, so a chain with one is written whole.
+  void reuse_written_ids() {
+    std::size_t same = 0;
+    while (same < chain_.size() && same < written_ids_.size() && chain_[same] == written_ids_[same]) ++same;
+    for (const Value* id : chain_)
+      if (id->kind() == Kind::Tally) same = 0;
+    written_ids_ = chain_;
+    const auto keep = [same](std::vector<std::size_t>& ends, std::string& text) {
+      ends.resize(std::min(same, ends.size()));
+      text.resize(ends.empty() ? 0 : ends.back());
+    };
+    keep(fullid_ends_, ids_);
+    keep(idlist_ends_, idlist_);
   }
 
   // The ids of `chain_` as text, joined by dots, as ReportObjectBase::fullid makes it.
   void fullid() {
-    ids_.clear();
-    for (const Value* id : chain_) {
-      if (id != chain_.front()) ids_ += '.';
-      id->append_text(ids_);
+    for (std::size_t k = fullid_ends_.size(); k < chain_.size(); ++k) {
+      if (k > 0) ids_ += '.';
+      chain_[k]->append_text(ids_);
+      fullid_ends_.push_back(ids_.size());
     }
     text(ids_);
   }
 
   void idlist() {
     open_level('[');
-    for (const Value* id : chain_) {
-      if (id != chain_.front()) out_.append(", "sv);
-      value(*id);
+    out_.append(std::string_view(idlist_));
+    for (std::size_t k = idlist_ends_.size(); k < chain_.size(); ++k) {
+      const std::size_t begin = out_.size();
+      if (k > 0) out_.append(", "sv);
+      value(*chain_[k]);
+      idlist_ += out_.view().substr(begin);
+      idlist_ends_.push_back(idlist_.size());
     }
     close(']');
   }
@@ -493,7 +515,13 @@ class JsonWriter {
   text::DateTimeWriter dates_;
   std::vector<const Value*> chain_;          // see chained_ids
   const ReportObjectBase* chain_of_ = nullptr;  // the node whose ids `chain_` holds
-  std::string ids_;                             // a fullid on its way into the document
+  // The chain whose ids were last written, and where the text of each of its ids ends in the
+  // fullid and idlist texts written so far for it (see reuse_written_ids).
+  std::vector<const Value*> written_ids_;
+  std::vector<std::size_t> fullid_ends_;
+  std::vector<std::size_t> idlist_ends_;
+  std::string ids_;     // a fullid on its way into the document
+  std::string idlist_;  // the idlist's elements as written, without its brackets
 };
 
 void write_file(const Value& value, const std::string& path, std::size_t max_levels) {
