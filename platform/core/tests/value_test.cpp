@@ -105,7 +105,7 @@ TEST(ValueTest, FloatReprIsShortestRoundTrip) {
 // Reals of the kinds reports hold (whole microseconds, rates, their neighbouring doubles) and
 // any bit pattern, against the dynamic language's own repr.
 TEST(ValueTest, RealsAreWrittenAsPythonPrintsThem) {
-  std::vector<double> xs = {1e-4, 1e9, 999999999.999999, 0.000999999, 123456789.123456, 2.5e-5, 0.1};
+  std::vector<double> xs = {0.0, -0.0, 1e-4, 1e9, 999999999.999999, 0.000999999, 123456789.123456, 2.5e-5, 0.1};
   std::mt19937_64 random(11);
   for (int i = 0; i < 30000; ++i) {
     const double scale = std::pow(10.0, i % 16 - 6);

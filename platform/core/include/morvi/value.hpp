@@ -43,6 +43,9 @@ class Object {
   virtual std::string type_name() const = 0;
   // The printable representation; by default "<Name object at 0x...>".
   virtual std::string repr() const;
+  // True for the report nodes a node value holds, whose base class overrides it: the writers
+  // visit every node of a report, and this check is cheaper than a dynamic_cast.
+  virtual bool is_report_node() const noexcept { return false; }
 };
 
 // An error object carried as data: its kind name and its arguments.

@@ -19,14 +19,14 @@ namespace morvi {
 
 namespace {
 
-// `x`, finite and of at least 1e-4 and below 1e9 in magnitude, written with six decimals less
+// `x`, a zero or of at least 1e-4 and below 1e9 in magnitude, written with six decimals less
 // their trailing zeros, when that decimal reads back as `x`: false where it does not. Such a
 // decimal has at most fifteen digits, and two decimals of fifteen digits never read back as one
 // double, so no shorter text reads back as `x`: it is the shortest text, found without the
 // general shortest-digits search. Report times and rates are mostly of this kind.
 bool write_six_places(char*& out, double x) noexcept {
   const double magnitude = std::fabs(x);
-  if (!(magnitude >= 1e-4 && magnitude < 1e9)) return false;
+  if (!(magnitude >= 1e-4 && magnitude < 1e9) && magnitude != 0) return false;
   const double micros = std::nearbyint(magnitude * 1e6);
   // Whole numbers below 2^53 and the power of ten are exact, so the quotient is the double
   // nearest the decimal.

@@ -22,10 +22,10 @@ std::vector<const ReportObjectBase*> id_chain(const ReportObjectBase& node) {
 }  // namespace
 
 ReportObjectBase& node_of(const Value& v) {
-  auto* node = v.is_node() ? dynamic_cast<ReportObjectBase*>(v.as_object().get()) : nullptr;
-  if (node == nullptr)
+  Object* object = v.is_node() ? v.as_object().get() : nullptr;
+  if (object == nullptr || !object->is_report_node())
     throw TypeError(std::string("expected a report node, got ") + v.kind_name());
-  return *node;
+  return static_cast<ReportObjectBase&>(*object);
 }
 
 ReportObjectBase::ReportObjectBase(NodeKind kind, Value id, Value seq_num,

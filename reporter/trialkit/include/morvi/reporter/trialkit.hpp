@@ -108,6 +108,7 @@ class ReportObjectBase : public Object, private FieldStore {
   // "ReportObjectBase", "TrialKit", "Task", "Plugin" or "Section".
   std::string type_name() const override;
   std::string repr() const override;
+  bool is_report_node() const noexcept final { return true; }
 
   // The kind's field names in output order; update stores only these as fields.
   std::span<const std::string_view> arg_order() const noexcept;
