@@ -337,11 +337,26 @@ class JsonWriter {
     out_.append(std::string_view(buf, static_cast<std::size_t>(end - buf)));
   }
 
-  void text(std::string_view s) {
+  // Most texts need no escape: they are copied here, where the call is cheap, and the others
+  // are written out of line.
+  [[gnu::always_inline]] void text(std::string_view s) {
+    const std::size_t first = verbatim_run(s, 0);
+    if (first < s.size()) {
+      escaped_text(s, first);
+      return;
+    }
+    out_.reserve(s.size() + 2);
+    out_.put('"');
+    out_.put(s);
+    out_.put('"');
+  }
+
+  // A text with a byte to escape at `first`.
+  [[gnu::noinline]] void escaped_text(std::string_view s, std::size_t first) {
     out_.reserve(s.size() + 2);
     out_.put('"');
     std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size();) {
+    for (std::size_t i = first; i < s.size();) {
       i = verbatim_run(s, i);
       if (i == s.size()) break;
       const auto c = static_cast<unsigned char>(s[i]);
