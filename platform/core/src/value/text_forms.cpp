@@ -19,6 +19,34 @@ namespace morvi {
 
 namespace {
 
+constexpr std::uint64_t kIntPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+// `scaled` / 10^places, negated when `negative`, as a decimal: the whole part, a point and the
+// fraction less its trailing zeros, or one zero where the fraction is none.
+// Inline, so that the six places of the common case divide by a constant.
+[[gnu::always_inline]] inline char* write_decimal(char* out, bool negative, std::uint64_t scaled,
+                                                  int places) noexcept {
+  if (negative) *out++ = '-';
+  const std::uint64_t scale = kIntPowersOfTen[places];
+  out = std::to_chars(out, out + 20, scaled / scale).ptr;
+  *out++ = '.';
+  std::uint64_t fraction = scaled % scale;
+  if (fraction == 0) {
+    *out++ = '0';
+    return out;
+  }
+  int digits = places;
+  while (fraction % 10 == 0) {
+    fraction /= 10;
+    --digits;
+  }
+  for (int k = digits - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return out + digits;
+}
+
 // `x`, a zero or of at least 1e-4 and below 1e9 in magnitude, written with six decimals less
 // their trailing zeros, when that decimal reads back as `x`: false where it does not. Such a
 // decimal has at most fifteen digits, and two decimals of fifteen digits never read back as one
@@ -31,25 +59,7 @@ bool write_six_places(char*& out, double x) noexcept {
   // Whole numbers below 2^53 and the power of ten are exact, so the quotient is the double
   // nearest the decimal.
   if (micros / 1e6 != magnitude) return false;
-  if (std::signbit(x)) *out++ = '-';
-  const auto scaled = static_cast<std::uint64_t>(micros);
-  out = std::to_chars(out, out + 10, scaled / 1'000'000).ptr;
-  *out++ = '.';
-  std::uint64_t fraction = scaled % 1'000'000;
-  if (fraction == 0) {
-    *out++ = '0';
-    return true;
-  }
-  int places = 6;
-  while (fraction % 10 == 0) {
-    fraction /= 10;
-    --places;
-  }
-  for (int k = places - 1; k >= 0; --k) {
-    out[k] = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
-  }
-  out += places;
+  out = write_decimal(out, std::signbit(x), static_cast<std::uint64_t>(micros), 6);
   return true;
 }
 
@@ -124,7 +134,6 @@ std::string float_repr(double x) {
 namespace {
 
 constexpr double kPowersOfTen[] = {1.0, 10.0, 100.0, 1000.0, 10000.0};
-constexpr std::uint64_t kIntPowersOfTen[] = {1, 10, 100, 1000, 10000};
 
 // x * 10^ndigits rounded to a whole number, ties to even, when that can be decided in double
 // arithmetic: false for other precisions, non-finite values, products of 2^52 and more, and
@@ -164,26 +173,7 @@ char* write_rounded_float_repr(char* out, double x, int ndigits) {
   // Below 2^52 / 10^ndigits two decimals of that many places lie further apart than the
   // doubles near them, so the shortest text that reads back is the rounded decimal itself,
   // less trailing zeros after the point.
-  if (std::signbit(whole)) *out++ = '-';
-  const auto magnitude = static_cast<std::uint64_t>(std::fabs(whole));
-  const std::uint64_t scale = kIntPowersOfTen[ndigits];
-  out = std::to_chars(out, out + 20, magnitude / scale).ptr;
-  *out++ = '.';
-  if (ndigits == 0) {
-    *out++ = '0';
-    return out;
-  }
-  std::uint64_t fraction = magnitude % scale;
-  int places = ndigits;
-  while (places > 1 && fraction % 10 == 0) {
-    fraction /= 10;
-    --places;
-  }
-  for (int k = places - 1; k >= 0; --k) {
-    out[k] = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
-  }
-  return out + places;
+  return write_decimal(out, std::signbit(whole), static_cast<std::uint64_t>(std::fabs(whole)), ndigits);
 }
 
 namespace {
